@@ -1,0 +1,159 @@
+// Runtime views of the property table: rows in interface order, lookups by
+// name and by dispatch identifier.
+#include <algorithm>
+
+#include "qv_vcard/qvVCard.hpp"
+
+namespace qv_VCard {
+namespace {
+
+struct Row {
+  const char* name;
+  Kind kind;
+  DispId dispid;
+  ReadRule rule;
+};
+
+// The table in record storage order, as written.
+constexpr Row kStorageRows[] = {
+#define QV_VCARD_PROPERTY(name, kind, dispid, rule) \
+  {#name, Kind::kind, static_cast<DispId>(dispid), ReadRule::rule},
+#include "card/property_table.inc"
+#undef QV_VCARD_PROPERTY
+};
+static_assert(std::size(kStorageRows) == kPropertyCount);
+
+using Table = std::array<PropertyInfo, kPropertyCount>;
+
+// Rows with their field index, sorted into interface order.
+constexpr Table MakeInterfaceTable() {
+  Table t{};
+  std::uint8_t texts = 0;
+  std::uint8_t values = 0;
+  for (std::size_t i = 0; i < kPropertyCount; ++i) {
+    const Row& r = kStorageRows[i];
+    t[i] = PropertyInfo{r.name,
+                        r.kind,
+                        r.dispid,
+                        r.rule,
+                        static_cast<Property>(i),
+                        r.kind == Kind::Text ? texts++ : values++};
+  }
+  std::sort(t.begin(), t.end(),
+            [](const PropertyInfo& a, const PropertyInfo& b) { return a.dispid > b.dispid; });
+  return t;
+}
+
+constexpr Table kInterface = MakeInterfaceTable();
+
+// Storage row -> interface position.
+constexpr std::array<std::uint8_t, kPropertyCount> MakeByProperty() {
+  std::array<std::uint8_t, kPropertyCount> a{};
+  for (std::size_t i = 0; i < kPropertyCount; ++i) {
+    a[static_cast<std::size_t>(kInterface[i].property)] = static_cast<std::uint8_t>(i);
+  }
+  return a;
+}
+constexpr auto kByProperty = MakeByProperty();
+
+constexpr DispId kFirstPropertyId = 0x6803020D;
+
+// The identifiers run without a gap in interface order.
+constexpr bool IdentifiersAreDense() {
+  for (std::size_t i = 0; i < kPropertyCount; ++i) {
+    if (kInterface[i].dispid != kFirstPropertyId - static_cast<DispId>(i)) return false;
+  }
+  return true;
+}
+static_assert(IdentifiersAreDense(), "dispatch identifiers must descend without a gap");
+
+template <typename Char>
+constexpr char FoldAscii(Char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
+}
+
+template <typename Char>
+bool EqualsIgnoreAsciiCase(std::basic_string_view<Char> a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size(); ++i) {
+    if (b[i] == '\0') return false;
+    if (a[i] > 0x7F || FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return b[i] == '\0';
+}
+
+struct Method {
+  const char* name;
+  DispId dispid;
+  MemberKind kind;
+};
+constexpr Method kMethods[] = {
+    {"vCardClean", kDispIdVCardClean, MemberKind::Method},
+    {"vCard", kDispIdVCard, MemberKind::ReadOnlyText},
+    {"vCardFileName", kDispIdVCardFileName, MemberKind::ReadOnlyText},
+};
+
+template <typename Char>
+const PropertyInfo* FindByName(std::basic_string_view<Char> name) noexcept {
+  for (const PropertyInfo& p : kInterface) {
+    if (EqualsIgnoreAsciiCase(name, p.name)) return &p;
+  }
+  return nullptr;
+}
+
+template <typename Char>
+Status FindMemberByName(std::basic_string_view<Char> name, MemberInfo& out) noexcept {
+  for (const Method& m : kMethods) {
+    if (EqualsIgnoreAsciiCase(name, m.name)) {
+      out = MemberInfo{m.name, m.dispid, m.kind, nullptr};
+      return kOk;
+    }
+  }
+  if (const PropertyInfo* p = FindByName(name)) {
+    out = MemberInfo{p->name, p->dispid, MemberKind::Property, p};
+    return kOk;
+  }
+  out = MemberInfo{};
+  return kUnknownName;
+}
+
+}  // namespace
+
+std::span<const PropertyInfo> Properties() noexcept { return kInterface; }
+
+const PropertyInfo& Info(Property p) noexcept {
+  return kInterface[kByProperty[static_cast<std::size_t>(p)]];
+}
+
+const PropertyInfo* FindProperty(std::string_view name) noexcept { return FindByName(name); }
+const PropertyInfo* FindProperty(std::u16string_view name) noexcept { return FindByName(name); }
+
+const PropertyInfo* FindProperty(DispId dispid) noexcept {
+  const DispId offset = kFirstPropertyId - dispid;
+  if (offset < 0 || offset >= static_cast<DispId>(kPropertyCount)) return nullptr;
+  return &kInterface[static_cast<std::size_t>(offset)];
+}
+
+Status FindMember(std::string_view name, MemberInfo& out) noexcept {
+  return FindMemberByName(name, out);
+}
+Status FindMember(std::u16string_view name, MemberInfo& out) noexcept {
+  return FindMemberByName(name, out);
+}
+
+Status FindMember(DispId dispid, MemberInfo& out) noexcept {
+  for (const Method& m : kMethods) {
+    if (m.dispid == dispid) {
+      out = MemberInfo{m.name, m.dispid, m.kind, nullptr};
+      return kOk;
+    }
+  }
+  if (const PropertyInfo* p = FindProperty(dispid)) {
+    out = MemberInfo{p->name, p->dispid, MemberKind::Property, p};
+    return kOk;
+  }
+  out = MemberInfo{};
+  return kMemberNotFound;
+}
+
+}  // namespace qv_VCard

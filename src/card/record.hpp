@@ -1,0 +1,65 @@
+// Compile-time facts about the record, expanded from the property table:
+// each property's kind, read rule and field index, and the layout of the
+// repeated slots.
+#ifndef QV_VCARD_CARD_RECORD_HPP
+#define QV_VCARD_CARD_RECORD_HPP
+
+#include <array>
+#include <cstddef>
+
+#include "qv_vcard/qvVCard.hpp"
+
+namespace qv_VCard::record {
+
+struct Facts {
+  Kind kind;
+  ReadRule rule;
+  std::uint8_t field;
+};
+
+constexpr std::array<Facts, kPropertyCount> MakeFacts() {
+  constexpr Kind kinds[] = {
+#define QV_VCARD_PROPERTY(name, kind, dispid, rule) Kind::kind,
+#include "card/property_table.inc"
+#undef QV_VCARD_PROPERTY
+  };
+  constexpr ReadRule rules[] = {
+#define QV_VCARD_PROPERTY(name, kind, dispid, rule) ReadRule::rule,
+#include "card/property_table.inc"
+#undef QV_VCARD_PROPERTY
+  };
+  std::array<Facts, kPropertyCount> f{};
+  std::uint8_t texts = 0;
+  std::uint8_t values = 0;
+  for (std::size_t i = 0; i < kPropertyCount; ++i) {
+    f[i] = Facts{kinds[i], rules[i], kinds[i] == Kind::Text ? texts++ : values++};
+  }
+  return f;
+}
+
+inline constexpr auto kFacts = MakeFacts();
+
+constexpr const Facts& Of(Property p) { return kFacts[static_cast<std::size_t>(p)]; }
+constexpr std::uint8_t FieldOf(Property p) { return Of(p).field; }
+constexpr bool IsText(Property p) { return Of(p).kind == Kind::Text; }
+
+// Slot n (1-based) of a repeated group: the same field of slot 1 moved by
+// whole slots.
+constexpr Property InSlot(Property slot1_field, int slot, int slot_size) {
+  return static_cast<Property>(static_cast<int>(slot1_field) + (slot - 1) * slot_size);
+}
+
+inline constexpr int kAddressSlotSize = 13;
+inline constexpr int kTelephoneSlotSize = 14;
+inline constexpr int kEmailSlotSize = 3;
+
+static_assert(InSlot(Property::Adr1_PostOffice, 3, kAddressSlotSize) == Property::Adr3_PostOffice);
+static_assert(InSlot(Property::Adr1_Work, 2, kAddressSlotSize) == Property::Adr2_Work);
+static_assert(InSlot(Property::Tel1_Number, 4, kTelephoneSlotSize) == Property::Tel4_Number);
+static_assert(InSlot(Property::Tel1_Video, 3, kTelephoneSlotSize) == Property::Tel3_Video);
+static_assert(InSlot(Property::Email1_Value, 3, kEmailSlotSize) == Property::Email3_Value);
+static_assert(InSlot(Property::Email1_Pref, 2, kEmailSlotSize) == Property::Email2_Pref);
+
+}  // namespace qv_VCard::record
+
+#endif

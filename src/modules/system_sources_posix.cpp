@@ -1,0 +1,121 @@
+// The system clock and GUID source on POSIX systems.
+//
+// GUIDs are RFC 4122 version-4 identifiers from the kernel's secure random
+// source. Randomness is drawn in blocks into a per-thread buffer; a fork
+// discards every buffer, so parent and child never hand out the same bytes.
+#include <pthread.h>
+#include <sys/random.h>
+#include <time.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "qv_vcard/qvVCard.hpp"
+
+namespace qv_VCard {
+
+namespace {
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian).
+void CivilFromDays(long long z, int& y, int& m, int& d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long doe = z - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+}
+
+class PosixClock final : public Clock {
+ public:
+  Status Now(CalendarTime& out) noexcept override {
+    timespec ts{};
+    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return kFail;
+    const long long secs = ts.tv_sec;
+    long long days = secs / 86400;
+    long long rem = secs % 86400;
+    if (rem < 0) {
+      rem += 86400;
+      --days;
+    }
+    CivilFromDays(days, out.year, out.month, out.day);
+    out.hour = static_cast<int>(rem / 3600);
+    out.minute = static_cast<int>(rem / 60 % 60);
+    out.second = static_cast<int>(rem % 60);
+    return kOk;
+  }
+};
+
+std::atomic<unsigned> g_fork_generation{0};
+
+void OnForkChild() { g_fork_generation.fetch_add(1, std::memory_order_relaxed); }
+
+struct RandomBlock {
+  static constexpr std::size_t kSize = 4096;
+  unsigned char bytes[kSize];
+  std::size_t used = kSize;  // nothing left
+  unsigned generation = 0;
+};
+
+thread_local RandomBlock t_random;
+
+bool FillFromKernel(unsigned char* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t got = getrandom(p, n, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+class PosixGuidSource final : public GuidSource {
+ public:
+  PosixGuidSource() { pthread_atfork(nullptr, nullptr, &OnForkChild); }
+
+  Status Create(Guid& out) noexcept override {
+    RandomBlock& b = t_random;
+    const unsigned generation = g_fork_generation.load(std::memory_order_relaxed);
+    if (b.generation != generation) {
+      b.used = RandomBlock::kSize;
+      b.generation = generation;
+    }
+    if (RandomBlock::kSize - b.used < 16) {
+      if (!FillFromKernel(b.bytes, RandomBlock::kSize)) return kFail;
+      b.used = 0;
+    }
+    unsigned char r[16];
+    std::memcpy(r, b.bytes + b.used, 16);
+    std::memset(b.bytes + b.used, 0, 16);  // hand out each byte once
+    b.used += 16;
+    r[6] = static_cast<unsigned char>((r[6] & 0x0F) | 0x40);  // version 4
+    r[8] = static_cast<unsigned char>((r[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    out.data1 = (std::uint32_t{r[0]} << 24) | (std::uint32_t{r[1]} << 16) |
+                (std::uint32_t{r[2]} << 8) | r[3];
+    out.data2 = static_cast<std::uint16_t>((r[4] << 8) | r[5]);
+    out.data3 = static_cast<std::uint16_t>((r[6] << 8) | r[7]);
+    for (int i = 0; i < 8; ++i) out.data4[static_cast<std::size_t>(i)] = r[8 + i];
+    return kOk;
+  }
+};
+
+}  // namespace
+
+Clock& SystemClock() noexcept {
+  static PosixClock clock;
+  return clock;
+}
+
+GuidSource& SystemGuidSource() noexcept {
+  static PosixGuidSource source;
+  return source;
+}
+
+}  // namespace qv_VCard

@@ -1,0 +1,61 @@
+// The card document: header, the twenty-six body positions, footer.
+#include "card/record.hpp"
+#include "writer/line_text.hpp"
+
+namespace qv_VCard {
+
+namespace {
+constexpr std::u16string_view kHeader = u"BEGIN:VCARD\r\nVERSION:3.0\r\nPROFILE:VCARD\r\n";
+constexpr std::u16string_view kFooter = u"END:VCARD";
+}  // namespace
+
+// Each source appends its line (or nothing) in position order; the first
+// failing source ends the read and the caller discards what was written.
+Status qvVCard::AssembleCard(Text& card) const {
+  card.clear();
+  card.append(kHeader);
+  Status s = kOk;
+#define QV_SOURCE(call) \
+  if (Failed(s = (call))) return s
+  QV_SOURCE(BuildNameLine(card));                        // 1  N
+  QV_SOURCE(BuildFormattedNameLine(card));               // 2  FN
+  QV_SOURCE(BuildTextLine(Property::SortString, card));  // 3  SORT-STRING
+  QV_SOURCE(BuildTextLine(Property::Nickname, card));    // 4  NICKNAME
+  QV_SOURCE(BuildBirthdayLine(card));                    // 5  BDAY
+  for (int slot = 1; slot <= 3; ++slot) {
+    QV_SOURCE(BuildAddressLine(slot, card));  // 6-8  ADR
+  }
+  for (int slot = 1; slot <= 4; ++slot) {
+    QV_SOURCE(BuildTelephoneLine(slot, card));  // 9-12 TEL
+  }
+  for (int slot = 1; slot <= 3; ++slot) {
+    QV_SOURCE(BuildEmailLine(slot, card));  // 13-15 EMAIL
+  }
+  QV_SOURCE(BuildTextLine(Property::Categorie, card));  // 16 CATEGORIES
+  QV_SOURCE(BuildGeoLine(card));                        // 17 GEO
+  QV_SOURCE(BuildTextLine(Property::TimeZone, card));   // 18 TZ
+  QV_SOURCE(BuildOrganizationLine(card));               // 19 ORG
+  QV_SOURCE(BuildTextLine(Property::Title, card));      // 20 TITLE
+  QV_SOURCE(BuildTextLine(Property::Role, card));       // 21 ROLE
+  QV_SOURCE(BuildTextLine(Property::Note, card));       // 22 NOTE
+  QV_SOURCE(BuildTextLine(Property::Url, card));        // 23 URL
+  QV_SOURCE(BuildRevisionLine(card));                   // 24 REV
+  QV_SOURCE(BuildUidLine(card));                        // 25 UID
+  QV_SOURCE(BuildProductIdLine(card));                  // 26 PRODID
+#undef QV_SOURCE
+  card.append(kFooter);
+  return kOk;
+}
+
+Status qvVCard::get_vCard(Text& out) const noexcept {
+  try {
+    const Status s = AssembleCard(out);
+    if (Failed(s)) out.clear();
+    return s;
+  } catch (...) {
+    out.clear();
+    return kOutOfMemory;
+  }
+}
+
+}  // namespace qv_VCard

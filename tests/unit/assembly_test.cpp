@@ -1,0 +1,176 @@
+// The card document: frame, position order and failure of a source.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/test_support.hpp"
+
+namespace {
+
+using namespace qv_VCard;
+using qv_test::Lines;
+using qv_test::TestCard;
+
+TEST(CardFrame, NewCardHasExactlyNineLines) {
+  TestCard tc;
+  const Text card = tc.Card();
+  const Text expected = u"BEGIN:VCARD\r\nVERSION:3.0\r\nPROFILE:VCARD\r\nN:;;;;\r\nFN:   \r\n" +
+                        qv_test::kRevLine + u"\r\n" + qv_test::UidLine(1) + u"\r\n" +
+                        qv_test::kProdIdLine + u"\r\nEND:VCARD";
+  EXPECT_EQ(card, expected);
+  EXPECT_EQ(Lines(card).size(), 9u);
+}
+
+TEST(CardFrame, HeaderWithoutTrailingBlanksAndFooterWithoutLineEnd) {
+  TestCard tc;
+  ASSERT_EQ(tc.card.put_Note(u"n"), kOk);
+  const Text card = tc.Card();
+  EXPECT_EQ(card.substr(0, 41), u"BEGIN:VCARD\r\nVERSION:3.0\r\nPROFILE:VCARD\r\n");
+  ASSERT_GE(card.size(), 11u);
+  EXPECT_EQ(card.substr(card.size() - 11), u"\r\nEND:VCARD");
+}
+
+TEST(CardOrder, EmptySourcesLeaveNoTrace) {
+  TestCard tc;
+  ASSERT_EQ(tc.card.put_Title(u"Boss"), kOk);
+  ASSERT_EQ(tc.card.put_Note(u"hi"), kOk);
+  ASSERT_EQ(tc.card.put_OrgName(u"ACME"), kOk);
+  const std::vector<Text> body = qv_test::Body(tc.Card());
+  const std::vector<Text> expected = {u"N:;;;;", u"FN:   ", u"ORG:ACME;", u"TITLE:Boss",
+                                      u"NOTE:hi"};
+  EXPECT_EQ(body, expected);
+}
+
+TEST(CardOrder, CategoriesGeoAndTimeZone) {
+  TestCard tc;
+  ASSERT_EQ(tc.card.put_TimeZone(u"+02:00"), kOk);
+  ASSERT_EQ(tc.card.put_Categorie(u"a,b"), kOk);
+  std::vector<Text> body = qv_test::Body(tc.Card());
+  EXPECT_EQ(body, (std::vector<Text>{u"N:;;;;", u"FN:   ", u"CATEGORIES:a,b", u"TZ:+02:00"}));
+  ASSERT_EQ(tc.card.put_GeoLatDeg(1), kOk);
+  body = qv_test::Body(tc.Card());
+  EXPECT_EQ(body, (std::vector<Text>{u"N:;;;;", u"FN:   ", u"CATEGORIES:a,b", u"GEO:-1;+0",
+                                     u"TZ:+02:00"}));
+}
+
+TEST(CardOrder, AllTwentySixPositions) {
+  TestCard tc;
+  qvVCard& c = tc.card;
+  ASSERT_EQ(c.put_Url(u"u"), kOk);
+  ASSERT_EQ(c.put_Note(u"n"), kOk);
+  ASSERT_EQ(c.put_Role(u"r"), kOk);
+  ASSERT_EQ(c.put_Title(u"t"), kOk);
+  ASSERT_EQ(c.put_OrgUnit(u"o"), kOk);
+  ASSERT_EQ(c.put_TimeZone(u"z"), kOk);
+  ASSERT_EQ(c.put_GeoLonDeg(2), kOk);
+  ASSERT_EQ(c.put_Categorie(u"c"), kOk);
+  ASSERT_EQ(c.put_Email3_Value(u"e3"), kOk);
+  ASSERT_EQ(c.put_Email2_Value(u"e2"), kOk);
+  ASSERT_EQ(c.put_Email1_Value(u"e1"), kOk);
+  ASSERT_EQ(c.put_Tel4_Car(-1), kOk);
+  ASSERT_EQ(c.put_Tel3_Car(-1), kOk);
+  ASSERT_EQ(c.put_Tel2_Car(-1), kOk);
+  ASSERT_EQ(c.put_Tel1_Car(-1), kOk);
+  ASSERT_EQ(c.put_Adr3_Intl(-1), kOk);
+  ASSERT_EQ(c.put_Adr2_Intl(-1), kOk);
+  ASSERT_EQ(c.put_Adr1_Intl(-1), kOk);
+  ASSERT_EQ(c.put_Birthdate(u"b"), kOk);
+  ASSERT_EQ(c.put_Nickname(u"k"), kOk);
+  ASSERT_EQ(c.put_SortString(u"s"), kOk);
+  ASSERT_EQ(c.put_Tel3_Number(u"3"), kOk);
+  ASSERT_EQ(c.put_Adr2_Locality(u"L"), kOk);
+  const std::vector<Text> all = Lines(tc.Card());
+  const std::vector<Text> expected = {u"BEGIN:VCARD",
+                                      u"VERSION:3.0",
+                                      u"PROFILE:VCARD",
+                                      u"N:;;;;",
+                                      u"FN:   ",
+                                      u"SORT-STRING:s",
+                                      u"NICKNAME:k",
+                                      u"BDAY:b",
+                                      u"ADR;TYPE=INTL:;;;;;;",
+                                      u"ADR;TYPE=INTL:;;;L;;;",
+                                      u"ADR;TYPE=INTL:;;;;;;",
+                                      u"TEL;TYPE=CAR:",
+                                      u"TEL;TYPE=CAR:",
+                                      u"TEL;TYPE=CAR:3",
+                                      u"TEL;TYPE=CAR:",
+                                      u"EMAIL;TYPE=INTERNET:e1",
+                                      u"EMAIL;TYPE=INTERNET:e2",
+                                      u"EMAIL;TYPE=INTERNET:e3",
+                                      u"CATEGORIES:c",
+                                      u"GEO:-0;+2",
+                                      u"TZ:z",
+                                      u"ORG:;o",
+                                      u"TITLE:t",
+                                      u"ROLE:r",
+                                      u"NOTE:n",
+                                      u"URL:u",
+                                      qv_test::kRevLine,
+                                      qv_test::UidLine(1),
+                                      qv_test::kProdIdLine,
+                                      u"END:VCARD"};
+  EXPECT_EQ(all, expected);
+}
+
+TEST(CardReads, NothingIsCachedAndReadsChangeNothing) {
+  TestCard tc;
+  ASSERT_EQ(tc.card.put_NameFamily(u"A"), kOk);
+  const Text first = tc.Card();
+  const Text second = tc.Card();
+  // Only the UID differs between two reads of an unchanged card.
+  EXPECT_NE(first, second);
+  std::vector<Text> a = Lines(first);
+  std::vector<Text> b = Lines(second);
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i].starts_with(u"UID:")) {
+      EXPECT_NE(a[i], b[i]);
+    } else {
+      EXPECT_EQ(a[i], b[i]);
+    }
+  }
+  ASSERT_EQ(tc.card.put_NameFamily(u"B"), kOk);
+  EXPECT_EQ(Lines(tc.Card())[3], u"N:B;;;;");
+  EXPECT_EQ(tc.clock.calls, 3);
+  EXPECT_EQ(tc.guids.calls, 3);
+}
+
+TEST(CardFailure, FailingSourceStopsTheReadAndLaterSourcesAreNotCalled) {
+  TestCard tc;
+  ASSERT_EQ(tc.card.put_NameFamily(u"Doe"), kOk);
+  ASSERT_EQ(tc.card.put_GeoLatDeg(32767), kOk);
+  ASSERT_EQ(tc.card.put_GeoLatMin(1), kOk);
+  Text out = u"previous contents";
+  EXPECT_EQ(tc.card.get_vCard(out), kOverflow);
+  EXPECT_EQ(out, u"");
+  EXPECT_EQ(tc.clock.calls, 0);  // REV stands after GEO
+  EXPECT_EQ(tc.guids.calls, 0);
+  // The record is unchanged and the object stays usable.
+  ASSERT_EQ(tc.card.put_GeoLatMin(0), kOk);
+  EXPECT_EQ(tc.card.get_vCard(out), kOk);
+  EXPECT_NE(out.find(u"GEO:-32767;+0\r\n"), Text::npos) << qv_test::Narrow(out);
+}
+
+TEST(CardFailure, ClockFailureStopsBeforeTheIdentifierIsCreated) {
+  TestCard tc;
+  tc.clock.status = kFail;
+  Text out = u"x";
+  EXPECT_EQ(tc.card.get_vCard(out), kFail);
+  EXPECT_EQ(out, u"");
+  EXPECT_EQ(tc.clock.calls, 1);
+  EXPECT_EQ(tc.guids.calls, 0);
+}
+
+TEST(CardFailure, GuidFailureFailsTheReadInsteadOfWritingAZeroIdentifier) {
+  TestCard tc;
+  tc.guids.status = static_cast<Status>(0x80070005);
+  Text out = u"x";
+  EXPECT_EQ(tc.card.get_vCard(out), static_cast<Status>(0x80070005));
+  EXPECT_EQ(out, u"");
+  tc.guids.status = kOk;
+  EXPECT_EQ(tc.card.get_vCard(out), kOk);
+  EXPECT_EQ(out.find(u"00000000-0000-0000-0000-000000000000"), Text::npos);
+}
+
+}  // namespace

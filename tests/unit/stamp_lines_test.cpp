@@ -1,0 +1,129 @@
+// REV, UID and PRODID, and the system clock and GUID source behind them.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <set>
+#include <string>
+
+#include "modules/modCreateGUID.hpp"
+#include "support/test_support.hpp"
+
+namespace {
+
+using namespace qv_VCard;
+using qv_test::Lines;
+using qv_test::TestCard;
+
+// "UID:" and an RFC 4122 version-4 identifier in upper-case hexadecimal.
+bool IsVersion4UidLine(const std::string& line) {
+  const std::string form = "UID:hhhhhhhh-hhhh-4hhh-vhhh-hhhhhhhhhhhh";
+  if (line.size() != form.size()) return false;
+  for (std::size_t i = 0; i < form.size(); ++i) {
+    const char c = line[i];
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+    if (form[i] == 'h' && !hex) return false;
+    if (form[i] == 'v' && c != '8' && c != '9' && c != 'A' && c != 'B') return false;
+    if (form[i] != 'h' && form[i] != 'v' && form[i] != c) return false;
+  }
+  return true;
+}
+
+Text LineStartingWith(const Text& card, std::u16string_view prefix) {
+  for (const Text& l : Lines(card)) {
+    if (l.starts_with(prefix)) return l;
+  }
+  return u"";
+}
+
+TEST(RevisionLine, FieldsAreZeroPaddedOn24HourClock) {
+  TestCard tc;
+  tc.clock.time = {2027, 2, 1, 9, 5, 3};
+  EXPECT_EQ(LineStartingWith(tc.Card(), u"REV:"), u"REV:2027-02-01T09:05:03Z");
+  tc.clock.time = {1999, 12, 31, 23, 59, 59};
+  EXPECT_EQ(LineStartingWith(tc.Card(), u"REV:"), u"REV:1999-12-31T23:59:59Z");
+  tc.clock.time = {2026, 1, 1, 0, 0, 0};
+  EXPECT_EQ(LineStartingWith(tc.Card(), u"REV:"), u"REV:2026-01-01T00:00:00Z");
+  tc.clock.time = {10000, 10, 10, 10, 10, 10};  // the year has no fixed width
+  EXPECT_EQ(LineStartingWith(tc.Card(), u"REV:"), u"REV:10000-10-10T10:10:10Z");
+}
+
+TEST(UidLine, TheIdentifierWithoutBracesAndFreshOnEveryRead) {
+  TestCard tc;
+  EXPECT_EQ(LineStartingWith(tc.Card(), u"UID:"), qv_test::UidLine(1));
+  EXPECT_EQ(LineStartingWith(tc.Card(), u"UID:"), qv_test::UidLine(2));
+}
+
+TEST(ProductIdLine, EndsWithTwoBlanksBeforeTheLineEnd) {
+  TestCard tc;
+  const Text card = tc.Card();
+  EXPECT_NE(card.find(u")  \r\nEND:VCARD"), Text::npos);
+  EXPECT_EQ(LineStartingWith(card, u"PRODID:"), qv_test::kProdIdLine);
+}
+
+TEST(GuidText, FormOfTheTextAndTheReturnedCount) {
+  const Guid g{0x0123ABCD, 0x4567, 0x89EF, {0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10}};
+  char16_t buffer[39];
+  EXPECT_EQ(modules::StringFromGUID2(g, buffer, 39), 39);
+  EXPECT_EQ(Text(buffer), u"{0123ABCD-4567-89EF-FEDC-BA9876543210}");
+  EXPECT_EQ(modules::StringFromGUID2(g, buffer, 38), 0);
+}
+
+// The real sources, as a caller without injected ones gets them.
+TEST(SystemSources, UidsAreVersion4UpperCaseAndDistinct) {
+  qvVCard c;
+  std::set<std::string> seen;
+  Text card;
+  for (int i = 0; i < 2000; ++i) {  // more than one block of buffered randomness
+    ASSERT_EQ(c.get_vCard(card), kOk);
+    const std::string uid = qv_test::Narrow(LineStartingWith(card, u"UID:"));
+    ASSERT_TRUE(IsVersion4UidLine(uid)) << uid;
+    EXPECT_TRUE(seen.insert(uid).second) << uid;
+  }
+}
+
+TEST(SystemSources, ParentAndForkedChildNeverShareIdentifiers) {
+  Guid g;
+  ASSERT_EQ(SystemGuidSource().Create(g), kOk);  // leaves buffered bytes behind
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    Guid child;
+    const bool ok = SystemGuidSource().Create(child) == kOk;
+    const ssize_t n = write(fds[1], &child, sizeof child);
+    _exit(ok && n == static_cast<ssize_t>(sizeof child) ? 0 : 1);
+  }
+  Guid parent;
+  ASSERT_EQ(SystemGuidSource().Create(parent), kOk);
+  Guid child;
+  ASSERT_EQ(read(fds[0], &child, sizeof child), static_cast<ssize_t>(sizeof child));
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  close(fds[0]);
+  close(fds[1]);
+  EXPECT_NE(std::memcmp(&parent, &child, sizeof parent), 0);
+}
+
+TEST(SystemSources, ClockIsUtc) {
+  CalendarTime t;
+  const std::time_t before = std::time(nullptr);
+  ASSERT_EQ(SystemClock().Now(t), kOk);
+  const std::time_t after = std::time(nullptr);
+  std::tm tm{};
+  tm.tm_year = t.year - 1900;
+  tm.tm_mon = t.month - 1;
+  tm.tm_mday = t.day;
+  tm.tm_hour = t.hour;
+  tm.tm_min = t.minute;
+  tm.tm_sec = t.second;
+  const std::time_t read = timegm(&tm);
+  EXPECT_LE(before, read);
+  EXPECT_LE(read, after);
+}
+
+}  // namespace
