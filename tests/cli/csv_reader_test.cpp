@@ -1,0 +1,102 @@
+#include "csv_reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "input_helper.hpp"
+
+namespace qvvcard {
+namespace {
+
+struct Row {
+  std::vector<std::string> fields;
+  std::uint64_t line;
+  std::string error;
+  bool operator==(const Row&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Row& r) {
+  os << "line " << r.line << " [";
+  for (const auto& f : r.fields) os << '"' << f << "\" ";
+  return os << "] " << r.error;
+}
+
+// Small buffers, so that each state of the reader meets the end of a buffer.
+class CsvReaderTest : public ::testing::TestWithParam<std::size_t> {
+ protected:
+  std::vector<Row> Read(std::string_view data, CsvReader::Limits limits = {}) {
+    testing::StringInput input(data, GetParam());
+    CsvReader reader(input.stream(), limits);
+    CsvRecord rec;
+    std::vector<Row> rows;
+    while (reader.Next(rec)) {
+      rows.push_back({{rec.fields().begin(), rec.fields().end()}, rec.line(), rec.error()});
+    }
+    return rows;
+  }
+};
+
+TEST_P(CsvReaderTest, QuotedFieldsHoldSeparatorsQuotesAndLineBreaks) {
+  const auto rows = Read(
+      "a,b,c\r\n"
+      "\"x, y\",\"say \"\"hi\"\"\",\"two\r\nlines\"\r\n"
+      ",\"\",\n"
+      "\"lf\nonly\",last");
+  EXPECT_EQ(rows, (std::vector<Row>{
+                      {{"a", "b", "c"}, 1, ""},
+                      {{"x, y", "say \"hi\"", "two\r\nlines"}, 2, ""},
+                      {{"", "", ""}, 4, ""},
+                      {{"lf\nonly", "last"}, 5, ""},
+                  }));
+}
+
+TEST_P(CsvReaderTest, LineEndsBlankLinesAndByteOrderMark) {
+  // LF, CR LF and a lone CR all end a record; blank lines are no records;
+  // only a mark at the very start is dropped.
+  const auto rows = Read("\xEF\xBB\xBFh1,h2\n\r\n\na,b\rc,d\r\n\xEF\xBB\xBF" "e,f\n\n");
+  EXPECT_EQ(rows, (std::vector<Row>{
+                      {{"h1", "h2"}, 1, ""},
+                      {{"a", "b"}, 4, ""},
+                      {{"c", "d"}, 5, ""},
+                      {{"\xEF\xBB\xBF" "e", "f"}, 6, ""},
+                  }));
+  EXPECT_TRUE(Read("").empty());
+  EXPECT_TRUE(Read("\xEF\xBB\xBF").empty());
+  EXPECT_EQ(Read("\xEF\xBB"), (std::vector<Row>{{{"\xEF\xBB"}, 1, ""}}));
+}
+
+TEST_P(CsvReaderTest, MalformedRecordsAreFlaggedAndReadingGoesOn) {
+  const auto rows = Read(
+      "ok,1\n"
+      "ab\"c,2\n"
+      "\"closed\"after,3\n"
+      "fine,4\n"
+      "\"never closed,5\nmore\n");
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[0].error, "");
+  EXPECT_EQ(rows[1].error, "a quote inside an unquoted value in field 1");
+  EXPECT_EQ(rows[2].error, "text after the closing quote in field 1");
+  EXPECT_EQ(rows[3], (Row{{"fine", "4"}, 4, ""}));
+  EXPECT_EQ(rows[4].line, 5u);
+  EXPECT_EQ(rows[4].error, "a quoted value not closed before the end of the input in field 1");
+}
+
+TEST_P(CsvReaderTest, LimitsBoundMemoryAndAreReported) {
+  CsvReader::Limits limits;
+  limits.max_record_bytes = 8;
+  limits.max_fields = 3;
+  const auto rows = Read("12345,6789\nshort\n1,2,3,4,5\n\"a\nb\",c\n", limits);
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0].error, "record longer than 8 bytes");
+  EXPECT_EQ(rows[1], (Row{{"short"}, 2, ""}));
+  EXPECT_EQ(rows[2].error, "more than 3 fields");
+  EXPECT_EQ(rows[2].fields.size(), 3u);
+  EXPECT_EQ(rows[3], (Row{{"a\nb", "c"}, 4, ""}));
+}
+
+INSTANTIATE_TEST_SUITE_P(BufferSizes, CsvReaderTest, ::testing::Values(4, 5, 6, 7, 64 * 1024));
+
+}  // namespace
+}  // namespace qvvcard

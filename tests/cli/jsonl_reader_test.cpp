@@ -1,0 +1,89 @@
+#include "jsonl_reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include "input_helper.hpp"
+
+namespace qvvcard {
+namespace {
+
+using Type = FieldValue::Type;
+
+std::vector<JsonRecord> ReadAll(std::string_view data, JsonlReader::Limits limits = {}) {
+  testing::StringInput input(data, 7);
+  JsonlReader reader(input.stream(), limits);
+  std::vector<JsonRecord> out;
+  JsonRecord rec;
+  while (reader.Next(rec)) out.push_back(rec);
+  return out;
+}
+
+TEST(JsonlReader, ValuesKeepTheirJsonType) {
+  const auto recs = ReadAll(
+      R"({"s": "Zo\u00eb \ud83d\ude00", "t": true, "f": false, "i": -32769, "u": 18446744073709551615,)"
+      R"( "big": 123456789012345678901234567890, "x": 1.5, "n": null, "o": {"k": [1, {"z": 2}]},)"
+      R"( "a": [], "s": "again"})");
+  ASSERT_EQ(recs.size(), 1u);
+  ASSERT_EQ(recs[0].error(), "");
+  const auto items = recs[0].items();
+  ASSERT_EQ(items.size(), 11u);  // members inside "o" are not the record's
+  EXPECT_EQ(items[0].key, "s");
+  EXPECT_EQ(items[0].value.type, Type::Text);
+  EXPECT_EQ(items[0].value.text, "Zo\xC3\xAB \xF0\x9F\x98\x80");
+  EXPECT_EQ(items[1].value.type, Type::Bool);
+  EXPECT_TRUE(items[1].value.boolean);
+  EXPECT_FALSE(items[2].value.boolean);
+  EXPECT_EQ(items[3].value.type, Type::Integer);
+  EXPECT_EQ(items[3].value.integer, -32769);
+  EXPECT_TRUE(items[4].value.integer_too_large);
+  EXPECT_EQ(items[5].value.type, Type::Integer);
+  EXPECT_TRUE(items[5].value.integer_too_large);
+  EXPECT_EQ(items[6].value.type, Type::Other);
+  EXPECT_EQ(items[6].value.text, "1.5");
+  EXPECT_EQ(items[7].value.type, Type::Null);
+  EXPECT_EQ(items[8].value.type, Type::Other);
+  EXPECT_EQ(items[8].value.text, "an object");
+  EXPECT_EQ(items[9].value.text, "an array");
+  // A repeated key stays visible, for the caller to refuse.
+  EXPECT_EQ(items[10].key, "s");
+}
+
+TEST(JsonlReader, LinesBlankLinesAndLineEnds) {
+  const auto recs = ReadAll("\xEF\xBB\xBF{\"a\":\"1\"}\r\n\n   \r\n{\"a\":\"2\"}\n{}");
+  ASSERT_EQ(recs.size(), 3u);
+  EXPECT_EQ(recs[0].line(), 1u);
+  EXPECT_EQ(recs[0].items()[0].value.text, "1");
+  EXPECT_EQ(recs[1].line(), 4u);
+  EXPECT_EQ(recs[2].line(), 5u);
+  EXPECT_EQ(recs[2].error(), "");
+  EXPECT_TRUE(recs[2].items().empty());
+}
+
+TEST(JsonlReader, BadLinesAreFlaggedAndReadingGoesOn) {
+  JsonlReader::Limits limits;
+  limits.max_line_bytes = 40;
+  limits.max_items = 2;
+  const auto recs = ReadAll(
+      "[1]\n"
+      "\"text\"\n"
+      "{\"a\": 1\n"
+      "{\"a\": \"\xFF\"}\n"
+      "{\"a\": 1} {\"b\": 2}\n"
+      "{\"a\": \"" + std::string(60, 'x') + "\"}\n"
+      "{\"a\": 1, \"b\": 2, \"c\": 3}\n"
+      "{\"ok\": true}\n",
+      limits);
+  ASSERT_EQ(recs.size(), 8u);
+  EXPECT_EQ(recs[0].error(), "a line must hold one JSON object");
+  EXPECT_EQ(recs[1].error(), "a line must hold one JSON object");
+  for (int i : {2, 3, 4}) {
+    EXPECT_TRUE(recs[i].error().starts_with("not valid JSON: parse error at column ")) << recs[i].error();
+  }
+  EXPECT_EQ(recs[5].error(), "line longer than 40 bytes");
+  EXPECT_EQ(recs[6].error(), "more than 2 members");
+  EXPECT_EQ(recs[7].error(), "");
+  EXPECT_EQ(recs[7].line(), 8u);
+}
+
+}  // namespace
+}  // namespace qvvcard

@@ -1,0 +1,272 @@
+"""qvvcard batch: CSV and JSON Lines in, a folder of cards or one file out."""
+import json
+import os
+import pty
+import subprocess
+
+import pytest
+
+from conftest import (QVVCARD, card_lines, entries, run, split_cards, without_stamps,
+                      write_csv)
+
+
+def read_cards(folder):
+    """Every file of a folder, each of which must be one complete card."""
+    cards = {}
+    for name in entries(folder):
+        data = (folder / name).read_bytes()
+        (card,) = split_cards(data)
+        cards[name] = card
+    return cards
+
+
+def test_examples_to_a_folder(tmp_path, examples):
+    out = tmp_path / "cards"
+    r = run("batch", os.path.join(examples, "contacts.csv"), "--out-dir", str(out))
+    assert r.returncode == 0, r.stderr
+    assert r.stderr.decode() == f"qvvcard: 12 cards written to {out}, 0 records skipped\n"
+    cards = read_cards(out)
+    assert len(cards) == 12
+    # Two people of the same name, one without a name, a name with "/" and
+    # ":", a name Windows reserves and one ending in a dot.
+    for name in ["Anna Smith.vcf", "Anna Smith (2).vcf", "unnamed.vcf", "Jun Park  Studio North.vcf",
+                 "Con_.vcf", "Robert Jones Jr.vcf", "Zoë Müller.vcf", "Åsa Lindqvist.vcf"]:
+        assert name in cards, sorted(cards)
+    assert "FN:Jun Park / Studio: North" in card_lines(cards["Jun Park  Studio North.vcf"])
+    assert "GEO:+67.855;+20.225" in card_lines(cards["Åsa Lindqvist.vcf"])
+    # Records keep their order: the first Anna Smith is the nurse.
+    assert "TITLE:Nurse" in card_lines(cards["Anna Smith.vcf"])
+
+
+def test_csv_and_jsonl_examples_give_the_same_cards(tmp_path, examples):
+    got = {}
+    for name in ("contacts.csv", "contacts.jsonl"):
+        target = tmp_path / (name + ".vcf")
+        r = run("batch", os.path.join(examples, name), "--output", str(target), "--quiet")
+        assert r.returncode == 0 and r.stderr == b"", r.stderr
+        got[name] = [without_stamps(c) for c in split_cards(target.read_bytes())]
+    assert len(got["contacts.csv"]) == 12
+    assert got["contacts.csv"] == got["contacts.jsonl"]
+
+
+def test_names_already_taken_are_left_alone(tmp_path):
+    out = tmp_path / "cards"
+    out.mkdir()
+    (out / "Doe.vcf").write_bytes(b"mine")
+    (out / "Doe (3).vcf").write_bytes(b"mine too")
+    src = write_csv(tmp_path / "in.csv", ["NameFamily", "Note"], ["Doe", "1"], ["doe", "2"], ["Doe", "3"],
+                    ["Doe", "4"])
+    r = run("batch", str(src), "--out-dir", str(out))
+    assert r.returncode == 0, r.stderr
+    assert (out / "Doe.vcf").read_bytes() == b"mine"
+    assert (out / "Doe (3).vcf").read_bytes() == b"mine too"
+    notes = {n: [l for l in card_lines(c) if l.startswith("NOTE:")]
+             for n, c in ((n, split_cards((out / n).read_bytes())[0]) for n in entries(out)
+                          if n not in ("Doe.vcf", "Doe (3).vcf"))}
+    assert notes == {"Doe (2).vcf": ["NOTE:1"], "doe.vcf": ["NOTE:2"], "Doe (4).vcf": ["NOTE:3"],
+                     "Doe (5).vcf": ["NOTE:4"]}
+
+
+def test_awkward_names_are_made_safe(tmp_path):
+    names = ["CON", "nul.txt", "com1", "LPT9 ", "Trailing dot.", "...", "", "Q/A: Notes?",
+             "x" * 300, "é" * 200, "CON." + "y" * 300]
+    src = write_csv(tmp_path / "in.csv", ["FormatedName"], *[[f'"{n}"'] for n in names])
+    out = tmp_path / "cards"
+    r = run("batch", str(src), "--out-dir", str(out), "--quiet")
+    assert r.returncode == 0, r.stderr
+    got = entries(out)
+    expected = ["CON_.vcf", "nul_.txt.vcf", "com1_.vcf", "LPT9_.vcf", "Trailing dot.vcf",
+                "unnamed.vcf", "unnamed (2).vcf", "QA Notes.vcf", "x" * 251 + ".vcf",
+                "é" * 125 + ".vcf", "CON_." + "y" * 246 + ".vcf"]
+    assert sorted(got) == sorted(expected)
+    assert all(len(n.encode()) <= 255 for n in got)
+
+
+def test_bad_records_are_reported_and_skipped(tmp_path):
+    src = tmp_path / "in.csv"
+    src.write_bytes(
+        b"NameFamily,Tel1_Cell,GeoLonDeg,GeoLonMin\r\n"
+        b"Good1,yes,,\r\n"
+        b"Bad2,maybe,,\r\n"
+        b"Bad3,,70000,\r\n"
+        b"\"Bad4\"x,,,\r\n"
+        b"Bad5,1\r\n"
+        b"Bad\xff6,,,\r\n"
+        b"Bad7,,32767,1\r\n"
+        b"Good8,no,10,20\r\n")
+    out = tmp_path / "all.vcf"
+    r = run("batch", str(src), "--output", str(out))
+    assert r.returncode == 1
+    assert r.stderr.decode().splitlines() == [
+        'record 2: Tel1_Cell: expects true, false, yes, no or a 16-bit integer, not "maybe"',
+        'record 3: GeoLonDeg: "70000" is outside the 16-bit range -32768 to 32767',
+        "record 4: line 5: text after the closing quote in field 1",
+        "record 5: line 6: 2 fields, the header has 4",
+        "record 6: NameFamily: invalid UTF-8 at byte 4",
+        "record 7: vCard: 16-bit overflow (0x800A0006)",
+        f"qvvcard: 2 cards written to {out}, 6 records skipped"]
+    cards = split_cards(out.read_bytes())
+    assert [card_lines(c)[3] for c in cards] == ["N:Good1;;;;", "N:Good8;;;;"]
+
+
+def test_bad_jsonl_records_are_reported_and_skipped(tmp_path):
+    src = tmp_path / "in.jsonl"
+    src.write_text("\n".join([
+        '{"NameFamily": "A", "Tel1_Number": "1", "Tel1_Cell": true, "GeoLatDeg": -5, "GeoLat": "N", "Note": null}',
+        '',
+        '{"NameFamily": "B", "GeoLatDeg": 1.5}',
+        '{"NameFamily": "C", "namefamily": "D"}',
+        '["NameFamily"]',
+        '{"NameFamily": "E", "Note": {"nested": 1}}',
+        '{"NameFamily": 7}',
+        '{"NameFamily": "F",',
+        '{"NameFamily": "G", "Tel1_Cell": "no", "GeoLatMin": "30", "GeoLat": "N"}',
+    ]) + "\n")
+    out = tmp_path / "all.vcf"
+    r = run("batch", str(src), "-o", str(out))
+    assert r.returncode == 1
+    err = r.stderr.decode().splitlines()
+    assert err[:5] == [
+        "record 2: GeoLatDeg: expects a 16-bit integer, not 1.5",
+        "record 3: NameFamily: given twice",
+        "record 4: line 5: a line must hold one JSON object",
+        "record 5: Note: expects a text, not an object",
+        "record 6: NameFamily: expects a text, not 7"]
+    assert err[5].startswith("record 7: line 8: not valid JSON: ")
+    assert err[6] == f"qvvcard: 2 cards written to {out}, 6 records skipped"
+    first, last = split_cards(out.read_bytes())
+    assert "TEL;TYPE=CELL:1" in card_lines(first) and "GEO:-5;+0" in card_lines(first)
+    assert "N:G;;;;" in card_lines(last) and "GEO:+0.5;+0" in card_lines(last)
+
+
+@pytest.mark.parametrize("target", ["dir", "file", "existing file"])
+@pytest.mark.parametrize("fmt", ["csv", "jsonl"])
+def test_unknown_column_or_key_writes_nothing(tmp_path, target, fmt):
+    if fmt == "csv":
+        src = write_csv(tmp_path / "in.csv", ["NameFamily", "Phone"], ["Doe", "1"])
+        where = '"Phone" in the header'
+    else:
+        # The unknown key stands in the last record: nothing before it may
+        # have been written either.
+        src = tmp_path / "in.jsonl"
+        src.write_text('{"NameFamily": "A"}\n{"NameFamily": "B"}\n{"Phone": "1"}\n')
+        where = '"Phone" in record 3 (line 3)'
+    out = tmp_path / "out"
+    if target == "existing file":
+        out.write_bytes(b"old")
+    args = ["--out-dir", str(out)] if target == "dir" else ["--output", str(out)]
+    r = run("batch", str(src), *args)
+    assert r.returncode == 2
+    err = r.stderr.decode()
+    assert where in err and "nothing was written" in err and "Tel1_Number" in err
+    if target == "existing file":
+        assert out.read_bytes() == b"old"
+        assert entries(tmp_path) == sorted([src.name, "out"])
+    else:
+        assert not out.exists()
+
+
+def test_duplicate_column_is_refused(tmp_path):
+    src = write_csv(tmp_path / "in.csv", ["NameFamily", "namefamily"], ["a", "b"])
+    r = run("batch", str(src), "--out-dir", str(tmp_path / "out"))
+    assert r.returncode == 2 and "appears twice" in r.stderr.decode()
+    assert not (tmp_path / "out").exists()
+
+
+@pytest.mark.parametrize("fmt,data", [
+    ("csv", b"NameFamily,Note\r\nDoe,one\r\nRoe,two\r\n"),
+    ("jsonl", b'{"NameFamily":"Doe","Note":"one"}\n{"NameFamily":"Roe","Note":"two"}\n')])
+def test_standard_input_to_standard_output(fmt, data):
+    r = run("batch", "-", "--format", fmt, stdin=data)
+    assert r.returncode == 0
+    cards = split_cards(r.stdout)
+    assert [card_lines(c)[3] for c in cards] == ["N:Doe;;;;", "N:Roe;;;;"]
+    assert r.stderr == b"qvvcard: 2 cards written, 0 records skipped\n"
+
+
+def test_csv_details(tmp_path):
+    # Byte-order mark, quoted separators, doubled quotes and line breaks,
+    # blank lines, an unnamed empty column, values and names in any case.
+    src = tmp_path / "in.csv"
+    src.write_bytes(b"\xef\xbb\xbfnamefamily, Note ,,TEL1_CELL,Tel1_Number\n"
+                    b"Doe,\"a, \"\"b\"\"\r\nc\",,YES,1\n\n"
+                    b"\"Roe\",plain,,,\n")
+    r = run("batch", str(src), "--quiet")
+    assert r.returncode == 0, r.stderr
+    first, second = split_cards(r.stdout)
+    assert card_lines(first)[3:6] == ["N:Doe;;;;", "FN:Doe   ", "TEL;TYPE=CELL:1"]
+    assert 'NOTE:a, "b"\\nc' in card_lines(first)
+    assert "NOTE:plain" in card_lines(second)
+    # A value in the unnamed column is not silently dropped.
+    src.write_bytes(b"NameFamily,\nDoe,lost?\n")
+    r = run("batch", str(src))
+    assert r.returncode == 1 and b"record 1: column 2: a value in a column without a name" in r.stderr
+
+
+def test_time_zone_does_not_pass_to_the_next_record(tmp_path):
+    src = write_csv(tmp_path / "in.csv", ["NameFamily", "TimeZone"], ["A", "+01:00"], ["B", ""])
+    r = run("batch", str(src), "--quiet")
+    first, second = split_cards(r.stdout)
+    assert "TZ:+01:00" in card_lines(first)
+    assert not any(l.startswith("TZ:") for l in card_lines(second))
+
+
+def test_rfc_escape_in_batch_keeps_file_names(tmp_path):
+    src = write_csv(tmp_path / "in.csv", ["FormatedName", "Note"], ['"Doe, John; Jr."', '"a,b"'])
+    for flag, folder in (([], "plain"), (["--rfc-escape"], "escaped")):
+        r = run("batch", str(src), "--out-dir", str(tmp_path / folder), "--quiet", *flag)
+        assert r.returncode == 0
+    assert entries(tmp_path / "plain") == entries(tmp_path / "escaped") == ["Doe, John; Jr.vcf"]
+    lines = card_lines(split_cards((tmp_path / "escaped" / "Doe, John; Jr.vcf").read_bytes())[0])
+    assert "FN:Doe\\, John\\; Jr." in lines and "NOTE:a\\,b" in lines
+
+
+def test_output_file_is_replaced(tmp_path, examples):
+    out = tmp_path / "all.vcf"
+    out.write_bytes(b"old")
+    r = run("batch", os.path.join(examples, "contacts.jsonl"), "--output", str(out), "-q")
+    assert r.returncode == 0 and len(split_cards(out.read_bytes())) == 12
+    assert entries(tmp_path) == ["all.vcf"]
+
+
+def test_usage_errors(tmp_path):
+    src = write_csv(tmp_path / "in.csv", ["NameFamily"], ["Doe"])
+    for args in (["batch"], ["batch", str(tmp_path / "missing.csv")], ["batch", str(tmp_path)],
+                 ["batch", str(src), "--out-dir", "a", "--output", "b"],
+                 ["batch", str(src), "--format", "xml"], ["batch", str(src), "NameFamily=x"]):
+        r = run(*args, cwd=tmp_path)
+        assert r.returncode == 2, args
+        assert r.stdout == b""
+    assert entries(tmp_path) == ["in.csv"]
+
+
+def run_on_terminal(*args):
+    """Runs qvvcard with standard error on a pseudo-terminal."""
+    master, slave = pty.openpty()
+    try:
+        p = subprocess.run([QVVCARD, *args], stdout=subprocess.PIPE, stderr=slave, timeout=60)
+        os.close(slave)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+        return p, seen
+    finally:
+        os.close(master)
+
+
+def test_progress_only_on_a_terminal(tmp_path, examples):
+    src = os.path.join(examples, "contacts.csv")
+    p, seen = run_on_terminal("batch", src, "-o", str(tmp_path / "a.vcf"))
+    assert p.returncode == 0
+    assert b"records" in seen and b"%" in seen and b"\r\x1b[K" in seen
+    assert b"12 cards written" in seen
+    p, seen = run_on_terminal("batch", src, "-o", str(tmp_path / "b.vcf"), "--quiet")
+    assert p.returncode == 0 and seen == b""
+    r = run("batch", src, "-o", str(tmp_path / "c.vcf"))
+    assert b"\r" not in r.stderr and b"%" not in r.stderr

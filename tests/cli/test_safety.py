@@ -1,0 +1,84 @@
+"""An interrupted run leaves complete cards only, and no temporary files."""
+import os
+import signal
+import subprocess
+import time
+
+import pytest
+
+from conftest import QVVCARD, entries, run, split_cards, write_csv
+
+# Anonymous files vanish with the process however it ends; where they are not
+# available the tool falls back to hidden names that it removes on SIGTERM.
+MODES = {"anonymous": ({}, signal.SIGKILL, ""),
+         "named": ({"QVVCARD_TEST_NAMED_TEMP": "1"}, signal.SIGTERM, ":TERM")}
+
+
+def contacts(tmp_path, n):
+    rows = [[f"Family{i}", f"Given{i}", f'"Note {i}, with a comma"'] for i in range(n)]
+    return write_csv(tmp_path / "in.csv", ["NameFamily", "NameGiven", "Note"], *rows)
+
+
+def assert_only_complete_cards(folder):
+    for name in entries(folder):
+        assert name.endswith(".vcf") and not name.startswith("."), name
+        (card,) = split_cards((folder / name).read_bytes())
+        assert card.startswith("BEGIN:VCARD\r\n")
+
+
+@pytest.mark.parametrize("mode", MODES)
+def test_interrupted_while_writing_a_card_into_a_folder(tmp_path, mode):
+    env, sig, suffix = MODES[mode]
+    out = tmp_path / "cards"
+    r = run("batch", str(contacts(tmp_path, 10)), "--out-dir", str(out),
+            env={**env, "QVVCARD_TEST_INTERRUPT": "5" + suffix})
+    assert r.returncode == -sig
+    assert_only_complete_cards(out)
+    assert len(entries(out)) == 4
+
+
+@pytest.mark.parametrize("mode", MODES)
+def test_interrupted_while_writing_one_file(tmp_path, mode):
+    env, sig, suffix = MODES[mode]
+    src = contacts(tmp_path, 10)
+    out = tmp_path / "out"
+    out.mkdir()
+    (out / "all.vcf").write_bytes(b"old")
+    r = run("batch", str(src), "--output", str(out / "all.vcf"),
+            env={**env, "QVVCARD_TEST_INTERRUPT": "5" + suffix})
+    assert r.returncode == -sig
+    assert entries(out) == ["all.vcf"]
+    assert (out / "all.vcf").read_bytes() == b"old"
+    # Without the interruption the same run replaces the file.
+    r = run("batch", str(src), "--output", str(out / "all.vcf"), env=env)
+    assert r.returncode == 0 and len(split_cards((out / "all.vcf").read_bytes())) == 10
+    assert entries(out) == ["all.vcf"]
+
+
+def cards_in(folder):
+    return sum(n.endswith(".vcf") for n in os.listdir(folder)) if folder.exists() else 0
+
+
+@pytest.mark.parametrize("mode", MODES)
+def test_stopped_from_outside_mid_run(tmp_path, mode):
+    env, sig, _ = MODES[mode]
+    src = contacts(tmp_path, 200_000)
+    out = tmp_path / "cards"
+    full_env = {**os.environ, **env}
+    full_env.pop("QVVCARD_TEST_INTERRUPT", None)
+    p = subprocess.Popen([QVVCARD, "batch", str(src), "--out-dir", str(out), "-q"], env=full_env,
+                         stderr=subprocess.PIPE)
+    try:
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and cards_in(out) < 200:
+            time.sleep(0.01)
+        assert p.poll() is None, "the run ended before it could be stopped"
+        p.send_signal(sig)
+        p.wait(timeout=60)
+    finally:
+        if p.poll() is None:
+            p.kill()
+            p.wait()
+    assert p.returncode == -sig
+    assert_only_complete_cards(out)
+    assert 200 <= len(entries(out)) < 200_000

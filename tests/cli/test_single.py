@@ -1,0 +1,126 @@
+"""One card from Name=value arguments."""
+import re
+
+import pytest
+
+from conftest import matches, run
+
+PRODID = "PRODID:qv_vCard.dll, Version 1.0.0 (qv_VCard project, https://qv-vcard.invalid)  "
+
+
+def test_prints_the_card_with_a_line_end():
+    r = run("NameFamily=Doe", "NameGiven=John", "Tel1_Number=+1-555-0100", "Tel1_Cell=true")
+    assert r.returncode == 0 and r.stderr == b""
+    assert r.stdout.endswith(b"END:VCARD\r\n")
+    assert matches(r.stdout.decode()[:-2], [
+        "BEGIN:VCARD", "VERSION:3.0", "PROFILE:VCARD", "N:Doe;John;;;", "FN:Doe John  ",
+        "TEL;TYPE=CELL:+1-555-0100", "REV:*", "UID:*", PRODID, "END:VCARD"])
+
+
+@pytest.mark.parametrize("word,stored", [("Yes", -1), ("1", 1), ("no", 0)])
+def test_flag_words_and_integers(word, stored):
+    # Names ignore case; the flag is stored as given and set when not 0.
+    r = run("tel1_number=1", f"TEL1_CELL={word}", "--get", "Tel1_Cell", "--get", "vCard")
+    assert r.returncode == 0, r.stderr
+    out = r.stdout.decode()
+    assert out.startswith(f"{stored}\n")
+    assert ("TEL;TYPE=CELL:1" in out) == (stored != 0)
+
+
+def test_reads_in_the_order_asked():
+    r = run("FormatedName=Q/A: Notes?", "NameFamily=Doe", "GeoLatDeg=-12",
+            "--get", "vCardFileName", "--get", "namefamily", "--get", "GeoLatDeg")
+    assert r.returncode == 0, r.stderr
+    assert r.stdout == b"QA Notes.vcf\nDoe;\n-12\n"
+
+
+@pytest.mark.parametrize("args,message", [
+    (["Tel1_Cell=maybe"], 'Tel1_Cell: expects true, false, yes, no or a 16-bit integer, not "maybe"'),
+    (["GeoLatDeg=32768"], 'GeoLatDeg: "32768" is outside the 16-bit range -32768 to 32767'),
+    (["GeoLatDeg=1.5"], 'GeoLatDeg: expects a 16-bit integer, not "1.5"'),
+    (["Tel1_Pref=99999999999999999999999"], "Tel1_Pref: \"99999999999999999999999\" is outside"),
+    (["NameFamily=a", "namefamily=b"], "NameFamily: given twice"),
+    ([b"NameFamily=ab\xffc"], "NameFamily: invalid UTF-8 at byte 3"),
+    (["NameFamily"], "expected Name=value"),
+    (["--get", "vCardClean"], "vCardClean is a method"),
+])
+def test_refused_arguments(args, message):
+    r = run(*args)
+    assert r.returncode == 2
+    assert r.stdout == b""
+    assert message in r.stderr.decode("utf-8", "replace")
+
+
+@pytest.mark.parametrize("args", [["Phone=1"], ["--get", "Phone"]])
+def test_unknown_names_list_the_valid_ones(args):
+    r = run("NameFamily=Doe", *args)
+    assert r.returncode == 2 and r.stdout == b""
+    err = r.stderr.decode()
+    assert '"Phone"' in err
+    for name in ("NameFamily", "Adr3_Work", "Tel4_Video", "Email3_Pref", "TimeZone"):
+        assert re.search(rf"\b{name}\b", err), name
+
+
+def test_a_failing_card_read_exits_1():
+    r = run("NameFamily=Doe", "GeoLonDeg=32767", "GeoLonMin=1")
+    assert r.returncode == 1 and r.stdout == b""
+    assert "vCard: 16-bit overflow (0x800A0006)" in r.stderr.decode()
+    # The file name does not depend on the position.
+    r = run("NameFamily=Doe", "GeoLonDeg=32767", "GeoLonMin=1", "--get", "vCardFileName")
+    assert r.returncode == 0 and r.stdout == b"Doe.vcf\n"
+
+
+def test_rfc_escape():
+    args = ["NameFamily=Doe, Jr.", "Note=a,b;c\\d", "Categorie=work,home;office",
+            "Nickname=Jo;Joe,JD", "Url=https://example.org/a,b;c", "Tel1_Number=1,2;3", "Tel1_Home=1",
+            "Adr1_Street=1 Main St, Apt 2", "Adr1_Home=1", "Title=A;B", "OrgName=X, Inc.", "Birthdate=a,b"]
+    plain = run(*args).stdout.decode().split("\r\n")
+    escaped = run("--rfc-escape", *args).stdout.decode().split("\r\n")
+    assert "NOTE:a,b;c\\d" in plain and "N:Doe, Jr.;;;;" in plain
+    for line in ["N:Doe\\, Jr.;;;;", "NOTE:a\\,b\\;c\\\\d", "CATEGORIES:work,home\\;office",
+                 "NICKNAME:Jo\\;Joe,JD", "URL:https://example.org/a,b;c", "TEL;TYPE=HOME:1,2;3",
+                 "ADR;TYPE=HOME:;;1 Main St\\, Apt 2;;;;", "TITLE:A\\;B", "ORG:X\\, Inc.;", "BDAY:a,b"]:
+        assert line in escaped, line
+
+
+@pytest.mark.parametrize("name", ["Doe, John; Jr.\\", " ,a\\ ", "a;b\\,c"])
+def test_rfc_escape_keeps_the_file_name(name):
+    plain = run(f"FormatedName={name}", "--get", "vCardFileName")
+    escaped = run("--rfc-escape", f"FormatedName={name}", "--get", "vCardFileName")
+    assert plain.returncode == escaped.returncode == 0
+    assert escaped.stdout == plain.stdout
+
+
+def test_help_version_and_bare_call():
+    r = run("--help")
+    assert r.returncode == 0
+    out = r.stdout.decode()
+    assert "Examples:" in out and "qvvcard batch contacts.csv --out-dir cards" in out
+    r = run("batch", "--help")
+    assert r.returncode == 0 and "--out-dir" in r.stdout.decode()
+    r = run("--version")
+    assert r.returncode == 0 and re.fullmatch(rb"qvvcard \d+\.\d+\.\d+\n", r.stdout)
+    r = run()
+    assert r.returncode == 2 and b"Usage" in r.stderr
+
+
+def test_rfc_escaped_cards_read_back_as_typed():
+    vobject = pytest.importorskip("vobject")
+    typed = {"NameFamily": "Doe, Jr.", "NameGiven": "A;B", "FormatedName": "Doe, A;B \\x",
+             "Note": "a,b;c\\d", "Categorie": "work,home;office", "Adr1_Street": "1 Main St, Apt 2",
+             "Adr1_Locality": "Town;X", "Adr1_Home": "1", "OrgName": "X, Inc.", "OrgUnit": "R;D",
+             "Title": "A,B", "Role": "R\\1"}
+
+    def read_back(*flags):
+        r = run(*flags, *[f"{k}={v}" for k, v in typed.items()])
+        assert r.returncode == 0
+        c = vobject.readOne(r.stdout.decode())
+        return {"NameFamily": c.n.value.family, "NameGiven": c.n.value.given,
+                "FormatedName": c.fn.value, "Note": c.note.value,
+                "Categorie": ",".join(c.categories.value), "Adr1_Street": c.adr.value.street,
+                "Adr1_Locality": c.adr.value.city, "Adr1_Home": "1",
+                "OrgName": c.org.value[0], "OrgUnit": c.org.value[1],
+                "Title": c.title.value, "Role": c.role.value}
+
+    assert read_back("--rfc-escape") == typed
+    assert read_back() != typed

@@ -1,0 +1,159 @@
+#include "input_stream.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+namespace qvvcard {
+
+namespace {
+
+[[noreturn]] void ThrowErrno(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+}  // namespace
+
+InputStream::InputStream(int fd, std::size_t buffer_size)
+    : fd_(fd), buffer_(buffer_size < kMinBuffer ? kMinBuffer : buffer_size) {
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    const off_t at = lseek(fd, 0, SEEK_CUR);
+    if (at > 0) base_ = static_cast<std::uint64_t>(at);
+  }
+}
+
+bool InputStream::Fill() {
+  base_ += end_;
+  pos_ = end_ = 0;
+  for (;;) {
+    const ssize_t got = read(fd_, buffer_.data(), buffer_.size());
+    if (got >= 0) {
+      end_ = static_cast<std::size_t>(got);
+      return got > 0;
+    }
+    if (errno != EINTR) ThrowErrno("cannot read the input");
+  }
+}
+
+bool InputStream::ReadLine(std::string& line, std::size_t max, bool* truncated) {
+  line.clear();
+  *truncated = false;
+  bool any = false;
+  for (;;) {
+    if (pos_ == end_ && !Fill()) return any;
+    any = true;
+    const char* start = buffer_.data() + pos_;
+    const std::size_t avail = end_ - pos_;
+    const void* lf = std::memchr(start, '\n', avail);
+    const std::size_t take = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) : avail;
+    const std::size_t room = max > line.size() ? max - line.size() : 0;
+    if (take > room) *truncated = true;
+    line.append(start, take < room ? take : room);
+    pos_ += take;
+    if (lf) {
+      ++pos_;
+      return true;
+    }
+  }
+}
+
+bool InputStream::SkipByteOrderMark() {
+  static constexpr char kBom[] = "\xEF\xBB\xBF";
+  // Gather three bytes (a pipe may deliver fewer at a time) without losing
+  // what is already buffered.
+  while (end_ - pos_ < 3) {
+    if (pos_ > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + pos_, end_ - pos_);
+      base_ += pos_;
+      end_ -= pos_;
+      pos_ = 0;
+    }
+    const ssize_t got = read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno("cannot read the input");
+    }
+    if (got == 0) break;
+    end_ += static_cast<std::size_t>(got);
+  }
+  if (end_ - pos_ >= 3 && std::memcmp(buffer_.data() + pos_, kBom, 3) == 0) {
+    pos_ += 3;
+    return true;
+  }
+  return false;
+}
+
+void InputStream::Rewind() {
+  if (lseek(fd_, 0, SEEK_SET) != 0) ThrowErrno("cannot go back to the start of the input");
+  base_ = 0;
+  pos_ = end_ = 0;
+}
+
+int OpenInput(const std::string& path) {
+  const int fd = path == "-" ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3)
+                             : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ThrowErrno("cannot open " + path);
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    errno = EISDIR;
+    ThrowErrno("cannot read " + path);
+  }
+  return fd;
+}
+
+bool IsRewindable(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && lseek(fd, 0, SEEK_CUR) >= 0;
+}
+
+int SpoolToTemporaryFile(int fd) {
+  const char* dir = std::getenv("TMPDIR");
+  if (dir == nullptr || *dir == '\0') dir = "/tmp";
+  int tmp = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (tmp < 0) {
+    // File systems without anonymous files: a named one, removed at once.
+    std::string name = std::string(dir) + "/qvvcard-input-XXXXXX";
+    tmp = mkostemp(name.data(), O_CLOEXEC);
+    if (tmp < 0) ThrowErrno("cannot create a temporary file in " + std::string(dir));
+    unlink(name.c_str());
+  }
+  std::vector<char> buf(std::size_t{1} << 16);
+  for (;;) {
+    const ssize_t got = read(fd, buf.data(), buf.size());
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      const int e = errno;
+      close(tmp);
+      errno = e;
+      ThrowErrno("cannot read the input");
+    }
+    if (got == 0) break;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = write(tmp, buf.data() + done, static_cast<std::size_t>(got - done));
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        const int e = errno;
+        close(tmp);
+        errno = e;
+        ThrowErrno("cannot copy the input to a temporary file");
+      }
+      done += put;
+    }
+  }
+  close(fd);
+  if (lseek(tmp, 0, SEEK_SET) != 0) {
+    close(tmp);
+    ThrowErrno("cannot rewind the temporary copy of the input");
+  }
+  return tmp;
+}
+
+}  // namespace qvvcard

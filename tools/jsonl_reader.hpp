@@ -1,0 +1,66 @@
+// A streaming reader of JSON Lines: one JSON object per line, mapping
+// property names to strings, booleans, integers or null.
+//
+// Each line is parsed on its own, so one malformed line spoils only its own
+// record. Blank lines are skipped, a byte-order mark at the start and a CR
+// before each line feed are dropped. Nested objects, arrays and numbers with
+// a fraction are passed on as values of type Other, for the caller to refuse
+// with the property's name. Memory is bounded by the line length limit.
+#ifndef QVVCARD_JSONL_READER_HPP
+#define QVVCARD_JSONL_READER_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "input_stream.hpp"
+#include "values.hpp"
+
+namespace qvvcard {
+
+struct JsonItem {
+  std::string key;
+  FieldValue value;
+};
+
+class JsonRecord {
+ public:
+  // The members in the order of the line, duplicates included.
+  std::span<const JsonItem> items() const { return {items_.data(), count_}; }
+  std::uint64_t line() const { return line_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  friend class JsonlReader;
+  friend class JsonLineHandler;
+  std::vector<JsonItem> items_;  // reused: the first count_ are this record's
+  std::size_t count_ = 0;
+  std::uint64_t line_ = 0;
+  std::string error_;
+};
+
+class JsonlReader {
+ public:
+  struct Limits {
+    std::size_t max_line_bytes = std::size_t{16} << 20;
+    std::size_t max_items = 4096;
+  };
+  explicit JsonlReader(InputStream& in) : JsonlReader(in, Limits{}) {}
+  JsonlReader(InputStream& in, Limits limits) : in_(in), limits_(limits) {}
+
+  // Reads the next non-blank line into rec; false at the end of the input.
+  bool Next(JsonRecord& rec);
+
+ private:
+  InputStream& in_;
+  Limits limits_;
+  std::string line_;
+  std::uint64_t line_number_ = 0;
+  bool started_ = false;
+};
+
+}  // namespace qvvcard
+
+#endif

@@ -1,0 +1,113 @@
+// qvvcard Name=value ...: one card from the command line.
+#include <bitset>
+#include <cstdio>
+#include <string>
+
+#include "commands.hpp"
+#include "text_convert.hpp"
+#include "values.hpp"
+
+namespace qvvcard {
+
+namespace {
+
+using qv_VCard::PropertyInfo;
+
+int UnknownName(const std::string& what) {
+  std::fprintf(stderr, "qvvcard: %s\nValid names (any case):\n%s", what.c_str(),
+               PropertyNameList().c_str());
+  return kExitUsage;
+}
+
+void Print(std::string_view utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stdout); }
+
+// Prints one read; returns false when the read failed.
+bool PrintRead(qv_VCard::qvVCard& card, const qv_VCard::MemberInfo& member) {
+  qv_VCard::Value value;
+  const qv_VCard::Status s = card.GetById(member.dispid, value);
+  if (qv_VCard::Failed(s)) {
+    std::fprintf(stderr, "qvvcard: %s: %s\n", member.name, StatusText(s).c_str());
+    return false;
+  }
+  if (const auto* number = std::get_if<std::int16_t>(&value)) {
+    std::printf("%d\n", *number);
+    return true;
+  }
+  std::string utf8;
+  if (!TextToUtf8(std::get<qv_VCard::Text>(value), utf8)) {
+    std::fprintf(stderr, "qvvcard: %s: not valid UTF-16\n", member.name);
+    return false;
+  }
+  Print(utf8);
+  Print("\n");
+  return true;
+}
+
+}  // namespace
+
+int RunSingle(const SingleOptions& options) {
+  qv_VCard::qvVCard card;
+  std::bitset<qv_VCard::kPropertyCount> assigned;
+  std::u16string scratch;
+
+  for (const std::string& arg : options.assignments) {
+    const std::size_t eq = arg.find('=');
+    if (eq == std::string::npos) {
+      std::fprintf(stderr,
+                   "qvvcard: %s: expected Name=value (or \"batch\" to convert a file); "
+                   "see qvvcard --help\n",
+                   Quoted(arg).c_str());
+      return kExitUsage;
+    }
+    const std::string name = arg.substr(0, eq);
+    const PropertyInfo* info = qv_VCard::FindProperty(name);
+    if (info == nullptr) return UnknownName("unknown property " + Quoted(name));
+    const auto i = static_cast<std::size_t>(info->property);
+    if (assigned.test(i)) {
+      std::fprintf(stderr, "qvvcard: %s: given twice\n", info->name);
+      return kExitUsage;
+    }
+    assigned.set(i);
+    const std::string refusal =
+        AssignText(card, *info, std::string_view(arg).substr(eq + 1), options.rfc_escape, scratch);
+    if (!refusal.empty()) {
+      std::fprintf(stderr, "qvvcard: %s: %s\n", info->name, refusal.c_str());
+      return kExitUsage;
+    }
+  }
+
+  if (options.reads.empty()) {
+    qv_VCard::Text text;
+    const qv_VCard::Status s = card.get_vCard(text);
+    std::string utf8;
+    if (qv_VCard::Failed(s) || !TextToUtf8(text, utf8)) {
+      std::fprintf(stderr, "qvvcard: vCard: %s\n",
+                   qv_VCard::Failed(s) ? StatusText(s).c_str() : "not valid UTF-16");
+      return kExitSkipped;
+    }
+    Print(utf8);
+    Print("\r\n");
+    return std::fflush(stdout) == 0 ? kExitOk : kExitUsage;
+  }
+
+  // Every name is checked before anything is printed.
+  std::vector<qv_VCard::MemberInfo> members;
+  for (const std::string& name : options.reads) {
+    qv_VCard::MemberInfo member;
+    if (qv_VCard::Failed(qv_VCard::FindMember(name, member))) {
+      return UnknownName("--get: unknown name " + Quoted(name) +
+                         " (also readable: vCard, vCardFileName)");
+    }
+    if (member.kind == qv_VCard::MemberKind::Method) {
+      std::fprintf(stderr, "qvvcard: --get: %s is a method, not a property\n", member.name);
+      return kExitUsage;
+    }
+    members.push_back(member);
+  }
+  bool ok = true;
+  for (const auto& member : members) ok = PrintRead(card, member) && ok;
+  if (std::fflush(stdout) != 0) return kExitUsage;
+  return ok ? kExitOk : kExitSkipped;
+}
+
+}  // namespace qvvcard

@@ -1,0 +1,268 @@
+#include "values.hpp"
+
+#include <charconv>
+#include <cstdio>
+
+#include "text_convert.hpp"
+
+namespace qvvcard {
+
+using qv_VCard::Kind;
+using qv_VCard::Property;
+
+Escape EscapeClass(Property p) noexcept {
+  switch (p) {
+    case Property::NameFamily:
+    case Property::NameGiven:
+    case Property::NameAdditional:
+    case Property::NamePrefix:
+    case Property::NameSuffix:
+    case Property::FormatedName:
+    case Property::SortString:
+    case Property::Title:
+    case Property::Role:
+    case Property::Note:
+    case Property::OrgName:
+    case Property::OrgUnit:
+      return Escape::All;
+    case Property::Categorie:
+    case Property::Nickname:
+      return Escape::ListItems;
+    default:
+      break;
+  }
+  // The seven text components of every address slot.
+  const qv_VCard::PropertyInfo& info = qv_VCard::Info(p);
+  if (info.kind == Kind::Text && std::string_view(info.name).starts_with("Adr")) {
+    return Escape::All;
+  }
+  return Escape::None;
+}
+
+void RfcEscape(Escape how, std::u16string& text) {
+  if (how == Escape::None) return;
+  const std::u16string_view special = how == Escape::All ? u"\\;," : u"\\;";
+  if (text.find_first_of(special) == std::u16string::npos) return;
+  std::u16string out;
+  out.reserve(text.size() + 8);
+  for (char16_t c : text) {
+    if (special.find(c) != std::u16string_view::npos) out.push_back(u'\\');
+    out.push_back(c);
+  }
+  text.swap(out);
+}
+
+namespace {
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (x != b[i]) return false;
+  }
+  return true;
+}
+
+ParseResult RangeCheck(std::int64_t v, std::int16_t& out) {
+  if (v < INT16_MIN || v > INT16_MAX) return ParseResult::OutOfRange;
+  out = static_cast<std::int16_t>(v);
+  return ParseResult::Ok;
+}
+
+}  // namespace
+
+ParseResult ParseInt16(std::string_view s, std::int16_t& out) noexcept {
+  s = TrimBlanks(s);
+  if (s.empty()) return ParseResult::Empty;
+  // from_chars takes a "-" but no "+".
+  if (s.front() == '+' && s.size() > 1 && s[1] != '-') s.remove_prefix(1);
+  std::int64_t v = 0;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec == std::errc::result_out_of_range && end == s.data() + s.size()) {
+    return ParseResult::OutOfRange;
+  }
+  if (ec != std::errc() || end != s.data() + s.size()) return ParseResult::NotANumber;
+  return RangeCheck(v, out);
+}
+
+ParseResult ParseFlag(std::string_view s, std::int16_t& out) noexcept {
+  const std::string_view word = TrimBlanks(s);
+  if (EqualsIgnoringCase(word, "true") || EqualsIgnoringCase(word, "yes")) {
+    out = qv_VCard::kTrue;
+    return ParseResult::Ok;
+  }
+  if (EqualsIgnoringCase(word, "false") || EqualsIgnoringCase(word, "no")) {
+    out = qv_VCard::kFalse;
+    return ParseResult::Ok;
+  }
+  return ParseInt16(word, out);
+}
+
+std::string Quoted(std::string_view raw) {
+  constexpr std::size_t kMax = 40;
+  std::string out = "\"";
+  for (std::size_t i = 0; i < raw.size() && i < kMax; ++i) {
+    const auto c = static_cast<unsigned char>(raw[i]);
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    }
+  }
+  if (raw.size() > kMax) out += "...";
+  out += '"';
+  return out;
+}
+
+namespace {
+
+std::string Describe(const FieldValue& v) {
+  switch (v.type) {
+    case FieldValue::Type::Text:
+      return Quoted(v.text);
+    case FieldValue::Type::Bool:
+      return v.boolean ? "true" : "false";
+    case FieldValue::Type::Integer:
+      return v.integer_too_large ? "a very large integer" : std::to_string(v.integer);
+    case FieldValue::Type::Null:
+      return "null";
+    case FieldValue::Type::Other:
+      return v.text;
+  }
+  return {};
+}
+
+const char* Expectation(Kind kind) {
+  switch (kind) {
+    case Kind::Text:
+      return "expects a text";
+    case Kind::Flag:
+      return "expects true, false, yes, no or a 16-bit integer";
+    case Kind::Int16:
+      return "expects a 16-bit integer";
+  }
+  return "";
+}
+
+std::string OutOfRange(const std::string& shown) {
+  return shown + " is outside the 16-bit range -32768 to 32767";
+}
+
+std::string Refusal(qv_VCard::Status status) {
+  return qv_VCard::Failed(status) ? "cannot be assigned: " + StatusText(status) : std::string();
+}
+
+std::string PutNumber(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
+                      ParseResult r, std::int16_t v, const FieldValue& shown) {
+  switch (r) {
+    case ParseResult::Ok:
+      return Refusal(card.Put(info.property, v));
+    case ParseResult::Empty:
+      return {};
+    case ParseResult::NotANumber:
+      return std::string(Expectation(info.kind)) + ", not " + Describe(shown);
+    case ParseResult::OutOfRange:
+      return OutOfRange(Describe(shown));
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string AssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
+                       std::string_view raw, bool rfc_escape, std::u16string& scratch) {
+  if (info.kind == Kind::Text) {
+    std::size_t bad = 0;
+    if (!Utf8ToText(raw, scratch, &bad)) return "invalid UTF-8 at byte " + std::to_string(bad + 1);
+    if (rfc_escape) RfcEscape(EscapeClass(info.property), scratch);
+    return Refusal(card.Put(info.property, scratch));
+  }
+  std::int16_t v = 0;
+  const ParseResult r = info.kind == Kind::Flag ? ParseFlag(raw, v) : ParseInt16(raw, v);
+  if (r == ParseResult::Ok || r == ParseResult::Empty) return PutNumber(card, info, r, v, {});
+  return PutNumber(card, info, r, v, FieldValue::OfText(raw));
+}
+
+std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
+                   const FieldValue& value, bool rfc_escape, std::u16string& scratch) {
+  using Type = FieldValue::Type;
+  switch (value.type) {
+    case Type::Null:
+      return {};
+    case Type::Text:
+      return AssignText(card, info, value.text, rfc_escape, scratch);
+    case Type::Bool:
+      if (info.kind == Kind::Flag) {
+        return Refusal(card.Put(info.property, value.boolean ? qv_VCard::kTrue : qv_VCard::kFalse));
+      }
+      break;
+    case Type::Integer:
+      if (info.kind != Kind::Text) {
+        std::int16_t v = 0;
+        const ParseResult r =
+            value.integer_too_large ? ParseResult::OutOfRange : RangeCheck(value.integer, v);
+        return PutNumber(card, info, r, v, value);
+      }
+      break;
+    case Type::Other:
+      break;
+  }
+  return std::string(Expectation(info.kind)) + ", not " + Describe(value);
+}
+
+std::string StatusText(qv_VCard::Status s) {
+  const char* what = "failure";
+  switch (s) {
+    case qv_VCard::kOverflow:
+      what = "16-bit overflow";
+      break;
+    case qv_VCard::kOutOfMemory:
+      what = "out of memory";
+      break;
+    case qv_VCard::kTypeMismatch:
+      what = "type mismatch";
+      break;
+    case qv_VCard::kInvalidArg:
+      what = "invalid argument";
+      break;
+    case qv_VCard::kNoUnicodeTranslation:
+      what = "text not valid Unicode";
+      break;
+    default:
+      break;
+  }
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%s (0x%08X)", what, static_cast<unsigned>(s));
+  return buf;
+}
+
+std::string PropertyNameList(std::size_t width, std::size_t indent) {
+  std::string out;
+  std::string line(indent, ' ');
+  const auto props = qv_VCard::Properties();
+  for (std::size_t i = 0; i < props.size(); ++i) {
+    std::string item = props[i].name;
+    if (i + 1 < props.size()) item += ',';
+    if (line.size() > indent && line.size() + 1 + item.size() > width) {
+      out += line;
+      out += '\n';
+      line.assign(indent, ' ');
+    }
+    if (line.size() > indent) line += ' ';
+    line += item;
+  }
+  out += line;
+  out += '\n';
+  return out;
+}
+
+}  // namespace qvvcard

@@ -1,0 +1,71 @@
+// Turning the values of an input record into property assignments.
+#ifndef QVVCARD_VALUES_HPP
+#define QVVCARD_VALUES_HPP
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "qv_vcard/qvVCard.hpp"
+
+namespace qvvcard {
+
+// One value of an input record as the reader found it. CSV cells and
+// command-line values are always Text; JSON brings its own types.
+struct FieldValue {
+  enum class Type : std::uint8_t { Text, Bool, Integer, Null, Other };
+  Type type = Type::Text;
+  std::string text;  // Text: the raw UTF-8 bytes; Other: what was found ("an array")
+  bool boolean = false;
+  std::int64_t integer = 0;
+  bool integer_too_large = false;  // an integer beyond 64 bits
+
+  static FieldValue OfText(std::string_view s) {
+    FieldValue v;
+    v.text = s;
+    return v;
+  }
+};
+
+// How --rfc-escape treats a text property.
+enum class Escape : std::uint8_t {
+  None,       // written as given: URL, TZ, BDAY, numbers, addresses, types
+  ListItems,  // comma-separated lists: backslash and ";" only
+  All,        // single texts and structured components: backslash, ";" and ","
+};
+Escape EscapeClass(qv_VCard::Property p) noexcept;
+// Puts a backslash before every character that the class escapes.
+void RfcEscape(Escape how, std::u16string& text);
+
+// Flag words and 16-bit integers as the tool accepts them.
+enum class ParseResult : std::uint8_t { Ok, Empty, NotANumber, OutOfRange };
+// Blanks and tabs around the value are ignored; "" gives Empty.
+ParseResult ParseInt16(std::string_view s, std::int16_t& out) noexcept;
+// true/yes give -1, false/no give 0 (any case); otherwise ParseInt16.
+ParseResult ParseFlag(std::string_view s, std::int16_t& out) noexcept;
+
+// Assigns a text as it comes from a CSV cell or the command line: for a flag
+// or an integer property it is parsed, for a text property taken as UTF-8.
+std::string AssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
+                       std::string_view raw, bool rfc_escape, std::u16string& scratch);
+
+// Assigns value to the property of card. An empty value (an empty text for
+// flags and integers, or a JSON null) assigns nothing. Returns "" on success,
+// otherwise why the value was refused; the card is then unchanged.
+// scratch is a reusable buffer.
+std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
+                   const FieldValue& value, bool rfc_escape, std::u16string& scratch);
+
+// A short, printable rendering of an offending input value for messages.
+std::string Quoted(std::string_view raw);
+
+// "16-bit overflow (0x800A0006)" and the like.
+std::string StatusText(qv_VCard::Status s);
+
+// Every property name in interface order, comma-separated and wrapped to
+// lines of at most width characters, each indented by indent blanks.
+std::string PropertyNameList(std::size_t width = 78, std::size_t indent = 2);
+
+}  // namespace qvvcard
+
+#endif
