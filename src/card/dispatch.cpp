@@ -7,7 +7,8 @@ Status qvVCard::PutById(DispId dispid, const Value& vData) noexcept {
   const PropertyInfo* p = FindProperty(dispid);
   if (p == nullptr) return kMemberNotFound;  // also vCard, vCardFileName, vCardClean
   if (const auto* text = std::get_if<Text>(&vData)) return Put(p->property, *text);
-  return Put(p->property, std::get<std::int16_t>(vData));
+  if (const auto* value = std::get_if<std::int16_t>(&vData)) return Put(p->property, *value);
+  return kTypeMismatch;  // a value left empty by a failed assignment
 }
 
 Status qvVCard::GetById(DispId dispid, Value& out) const noexcept {
