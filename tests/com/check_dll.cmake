@@ -1,0 +1,30 @@
+# cmake -DOBJDUMP=... -DDLL=qv_VCard.dll -P check_dll.cmake
+cmake_minimum_required(VERSION 3.25)
+# The DLL exports exactly the four COM entry points by name and imports
+# nothing but system DLLs (the C and C++ runtimes are linked in).
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+set(system kernel32.dll msvcrt.dll ole32.dll oleaut32.dll advapi32.dll user32.dll)
+foreach(line IN LISTS imports)
+  string(REPLACE "DLL Name: " "" name "${line}")
+  string(TOLOWER "${name}" name)
+  if(NOT name IN_LIST system)
+    message(FATAL_ERROR "${DLL} imports ${name}, which is not a system DLL")
+  endif()
+  message(STATUS "imports ${name}")
+endforeach()
+
+# The export name table: one "[ n] Name" line per export, up to a blank line.
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)*" table "${dump}")
+string(REGEX MATCHALL "\\[ *[0-9]+\\] [A-Za-z_@0-9]+" exports "${table}")
+list(TRANSFORM exports REPLACE "^\\[ *[0-9]+\\] " "")
+list(SORT exports)
+set(wanted DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer)
+if(NOT exports STREQUAL wanted)
+  message(FATAL_ERROR "${DLL} exports '${exports}', expected '${wanted}'")
+endif()
+message(STATUS "exports ${exports}")
