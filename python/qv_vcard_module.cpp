@@ -73,13 +73,20 @@ std::string Hex(std::uint32_t v) {
 
 const char* Describe(Status s) {
   switch (s) {
-    case kOverflow: return "16-bit overflow";
-    case kOutOfMemory: return "out of memory";
-    case kMemberNotFound: return "member not found";
-    case kTypeMismatch: return "type mismatch";
-    case kUnknownName: return "unknown name";
-    case kNoUnicodeTranslation: return "no Unicode translation";
-    default: return "failed";
+    case kOverflow:
+      return "16-bit overflow";
+    case kOutOfMemory:
+      return "out of memory";
+    case kMemberNotFound:
+      return "member not found";
+    case kTypeMismatch:
+      return "type mismatch";
+    case kUnknownName:
+      return "unknown name";
+    case kNoUnicodeTranslation:
+      return "no Unicode translation";
+    default:
+      return "failed";
   }
 }
 
@@ -109,9 +116,9 @@ Text ToText(py::handle str) {
 py::str FromText(const Text& text) {
   // An explicit byte order keeps a leading U+FEFF as a character.
   int byteorder = kLittleEndian ? -1 : 1;
-  PyObject* s = PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text.data()),
-                                      static_cast<Py_ssize_t>(text.size() * 2), "surrogatepass",
-                                      &byteorder);
+  PyObject* s =
+      PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text.data()),
+                            static_cast<Py_ssize_t>(text.size() * 2), "surrogatepass", &byteorder);
   if (s == nullptr) throw py::error_already_set();
   return py::reinterpret_steal<py::str>(s);
 }
@@ -200,7 +207,8 @@ std::string PropertyDoc(const PropertyInfo& p) {
   }
   doc += "str. ";
   switch (p.rule) {
-    case ReadRule::Stored: return doc + "Reads back as assigned.";
+    case ReadRule::Stored:
+      return doc + "Reads back as assigned.";
     case ReadRule::Separator:
       return doc + "Reads back followed by ';' (';' alone when empty), as the card uses it.";
     case ReadRule::FormattedName:
@@ -211,17 +219,22 @@ std::string PropertyDoc(const PropertyInfo& p) {
       return doc +
              "Reads back as its whole line of the card, ending in CR LF, or '' when "
              "empty.";
-    case ReadRule::GeoLatSign: return doc + "Reads '+' when set to exactly 'N', else '-'.";
-    case ReadRule::GeoLonSign: return doc + "Reads '-' when set to exactly 'W', else '+'.";
+    case ReadRule::GeoLatSign:
+      return doc + "Reads '+' when set to exactly 'N', else '-'.";
+    case ReadRule::GeoLonSign:
+      return doc + "Reads '-' when set to exactly 'W', else '+'.";
   }
   return doc;
 }
 
 const char* KindName(Kind k) {
   switch (k) {
-    case Kind::Text: return "text";
-    case Kind::Flag: return "flag";
-    case Kind::Int16: return "int16";
+    case Kind::Text:
+      return "text";
+    case Kind::Flag:
+      return "flag";
+    case Kind::Int16:
+      return "int16";
   }
   return "?";
 }
@@ -234,7 +247,8 @@ PYBIND11_MODULE(qv_vcard, m) {
   py::exec(kErrorSource, m.attr("__dict__"));
   g_error = m.attr("Error");
 
-  py::class_<qvVCard> cls(m, "qvVCard", R"doc(One person's contact data and the vCard 3.0 card made from it.
+  py::class_<qvVCard> cls(m, "qvVCard",
+                          R"doc(One person's contact data and the vCard 3.0 card made from it.
 
 qvVCard(**properties) -- a new card with every text '' and every flag and
 integer 0, then the given properties assigned as by attribute assignment.
@@ -250,12 +264,10 @@ vCardFileName are read-only results; vCardClean() resets the card.)doc");
               const PropertyInfo* p = FindProperty(std::string_view(name));
               if (p == nullptr || name != p->name) {
                 MemberInfo member;
-                if (Succeeded(FindMember(std::string_view(name), member)) &&
-                    name == member.name) {
+                if (Succeeded(FindMember(std::string_view(name), member)) && name == member.name) {
                   throw py::attribute_error(name + " is read-only");
                 }
-                throw py::type_error("qvVCard() got an unexpected keyword argument '" + name +
-                                     "'");
+                throw py::type_error("qvVCard() got an unexpected keyword argument '" + name + "'");
               }
               Write(card, *p, value);
             }

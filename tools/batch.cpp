@@ -174,9 +174,9 @@ std::optional<int> ReadCsvHeader(CsvReader& reader, const std::string& input, Cs
       }
       std::size_t& seen = column_of[static_cast<std::size_t>(info->property)];
       if (seen != 0) {
-        return RefuseInput(std::string("column ") + info->name + " appears twice in the header of " +
-                           Shown(input) + " (columns " + std::to_string(seen) + " and " +
-                           std::to_string(i + 1) + ")");
+        return RefuseInput(std::string("column ") + info->name +
+                           " appears twice in the header of " + Shown(input) + " (columns " +
+                           std::to_string(seen) + " and " + std::to_string(i + 1) + ")");
       }
       seen = i + 1;
     }
@@ -194,8 +194,9 @@ void ConvertCsv(CsvReader& reader, const CsvColumns& cols, CardMaker& maker, Inp
     if (!rec.error().empty()) {
       maker.Fail("line " + std::to_string(rec.line()), rec.error());
     } else if (rec.fields().size() != cols.size()) {
-      maker.Fail("line " + std::to_string(rec.line()), Plural(rec.fields().size(), "field") + ", the header has " +
-                            std::to_string(cols.size()));
+      maker.Fail(
+          "line " + std::to_string(rec.line()),
+          Plural(rec.fields().size(), "field") + ", the header has " + std::to_string(cols.size()));
     } else {
       for (std::size_t i = 0; i < rec.fields().size(); ++i) {
         const std::string& value = rec.fields()[i];

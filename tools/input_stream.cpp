@@ -52,7 +52,8 @@ bool InputStream::ReadLine(std::string& line, std::size_t max, bool* truncated) 
     const char* start = buffer_.data() + pos_;
     const std::size_t avail = end_ - pos_;
     const void* lf = std::memchr(start, '\n', avail);
-    const std::size_t take = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) : avail;
+    const std::size_t take =
+        lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) : avail;
     const std::size_t room = max > line.size() ? max - line.size() : 0;
     if (take > room) *truncated = true;
     line.append(start, take < room ? take : room);

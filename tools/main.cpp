@@ -79,9 +79,10 @@ int main(int argc, char** argv) {
                   "Input format; default: jsonl for .jsonl and .ndjson files, csv otherwise")
       ->type_name("FORMAT")
       ->check(CLI::IsMember({"csv", "jsonl"}));
-  CLI::Option* out_dir = sub->add_option(
-      "--out-dir", batch.out_dir, "Write one file per card into this folder (created if missing)")
-      ->type_name("DIR");
+  CLI::Option* out_dir =
+      sub->add_option("--out-dir", batch.out_dir,
+                      "Write one file per card into this folder (created if missing)")
+          ->type_name("DIR");
   CLI::Option* output =
       sub->add_option("--output,-o", batch.output,
                       "Write all cards into this file (replaced when the run is done); default "

@@ -7,7 +7,8 @@
 namespace qvvcard {
 
 Progress::Progress(bool enabled, std::uint64_t total_bytes)
-    : enabled_(enabled && total_bytes > 0), total_(total_bytes),
+    : enabled_(enabled && total_bytes > 0),
+      total_(total_bytes),
       start_(std::chrono::steady_clock::now()) {
   if (enabled_) {
     const std::string line = "\r" + Line(0, 0, total_, 0) + "\x1b[K";
@@ -37,7 +38,8 @@ void Progress::Clear() {
 std::string Progress::Line(std::uint64_t records, std::uint64_t bytes_read, std::uint64_t total,
                            double seconds) {
   constexpr int kWidth = 24;
-  const double share = total == 0 ? 1.0 : static_cast<double>(bytes_read) / static_cast<double>(total);
+  const double share =
+      total == 0 ? 1.0 : static_cast<double>(bytes_read) / static_cast<double>(total);
   const int filled = static_cast<int>(share * kWidth + 0.5);
   std::string bar(static_cast<std::size_t>(filled < kWidth ? filled : kWidth), '#');
   bar.resize(kWidth, '.');
@@ -47,8 +49,8 @@ std::string Progress::Line(std::uint64_t records, std::uint64_t bytes_read, std:
   if (seconds > 0.2 && records > 0) {
     std::snprintf(rate, sizeof rate, ", %.0f/s", static_cast<double>(records) / seconds);
     if (bytes_read > 0 && bytes_read < total) {
-      const double remaining = seconds * static_cast<double>(total - bytes_read) /
-                               static_cast<double>(bytes_read);
+      const double remaining =
+          seconds * static_cast<double>(total - bytes_read) / static_cast<double>(bytes_read);
       const auto s = static_cast<unsigned long>(remaining + 0.5);
       std::snprintf(left, sizeof left, ", %lu:%02lu:%02lu left", s / 3600, s / 60 % 60, s % 60);
     }

@@ -117,9 +117,7 @@ int OpenDirectory(const std::string& path) {
   return fd;
 }
 
-int OpenAnonymous(int dirfd) {
-  return openat(dirfd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-}
+int OpenAnonymous(int dirfd) { return openat(dirfd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); }
 
 // Gives the anonymous file fd the name `name` in dirfd; fails with EEXIST
 // when the name is taken.
@@ -205,8 +203,8 @@ CardDirectory::~CardDirectory() {
 
 std::string CardDirectory::Save(std::string_view proposed, std::string_view content) {
   std::string temp;
-  const int fd = mode_ == TempMode::Anonymous ? OpenAnonymous(dirfd_)
-                                              : CreateNamedTemp(dirfd_, temp, path_);
+  const int fd =
+      mode_ == TempMode::Anonymous ? OpenAnonymous(dirfd_) : CreateNamedTemp(dirfd_, temp, path_);
   if (fd < 0) ThrowErrno("cannot create a file in " + path_);
   struct Closer {
     int fd;

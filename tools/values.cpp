@@ -161,8 +161,8 @@ std::string Refusal(qv_VCard::Status status) {
   return qv_VCard::Failed(status) ? "cannot be assigned: " + StatusText(status) : std::string();
 }
 
-std::string PutNumber(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
-                      ParseResult r, std::int16_t v, const FieldValue& shown) {
+std::string PutNumber(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info, ParseResult r,
+                      std::int16_t v, const FieldValue& shown) {
   switch (r) {
     case ParseResult::Ok:
       return Refusal(card.Put(info.property, v));

@@ -66,15 +66,15 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#  if defined(QV_VCARD_C_BUILD)
-#    define QV_VCARD_API __declspec(dllexport)
-#  else
-#    define QV_VCARD_API __declspec(dllimport)
-#  endif
-#elif defined(__GNUC__)
-#  define QV_VCARD_API __attribute__((visibility("default")))
+#if defined(QV_VCARD_C_BUILD)
+#define QV_VCARD_API __declspec(dllexport)
 #else
-#  define QV_VCARD_API
+#define QV_VCARD_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define QV_VCARD_API __attribute__((visibility("default")))
+#else
+#define QV_VCARD_API
 #endif
 
 #ifdef __cplusplus
@@ -146,13 +146,13 @@ typedef enum qv_member_kind {
 /* Creates an object with every text empty and every flag and integer 0.
  * On success *out receives the object, owned by the caller; on failure
  * *out is NULL. */
-QV_VCARD_API qv_status qv_vcard_create(qv_vcard **out);
+QV_VCARD_API qv_status qv_vcard_create(qv_vcard** out);
 
 /* Destroys an object. NULL is accepted and ignored. Always QV_S_OK. */
-QV_VCARD_API qv_status qv_vcard_destroy(qv_vcard *card);
+QV_VCARD_API qv_status qv_vcard_destroy(qv_vcard* card);
 
 /* Resets every field except TimeZone (the member vCardClean). */
-QV_VCARD_API qv_status qv_vcard_clean(qv_vcard *card);
+QV_VCARD_API qv_status qv_vcard_clean(qv_vcard* card);
 
 /* --- Names and identifiers ----------------------------------------------- */
 
@@ -162,15 +162,15 @@ QV_VCARD_API qv_status qv_vcard_clean(qv_vcard *card);
  * QV_E_UNKNOWNNAME when no member has the name (*out is then 0); member
  * names are ASCII, so any other byte, well-formed UTF-8 or not, makes the
  * name unknown. */
-QV_VCARD_API qv_status qv_vcard_dispid(const char *name, qv_dispid *out);
+QV_VCARD_API qv_status qv_vcard_dispid(const char* name, qv_dispid* out);
 
 /* The same for a UTF-16 name of `len` units (or QV_NTS). */
-QV_VCARD_API qv_status qv_vcard_dispid_utf16(const qv_utf16 *name, size_t len, qv_dispid *out);
+QV_VCARD_API qv_status qv_vcard_dispid_utf16(const qv_utf16* name, size_t len, qv_dispid* out);
 
 /* The exact name and the kind of the member with identifier `id`.
  * *name receives a static string. QV_E_MEMBERNOTFOUND for an unknown
  * identifier (*name is then NULL and *kind 0). */
-QV_VCARD_API qv_status qv_vcard_member(qv_dispid id, const char **name, qv_member_kind *kind);
+QV_VCARD_API qv_status qv_vcard_member(qv_dispid id, const char** name, qv_member_kind* kind);
 
 /* --- Texts ---------------------------------------------------------------- */
 
@@ -178,11 +178,11 @@ QV_VCARD_API qv_status qv_vcard_member(qv_dispid id, const char **name, qv_membe
  * QV_E_MEMBERNOTFOUND for vCard, vCardFileName, vCardClean and unknown
  * identifiers; QV_E_TYPEMISMATCH for a flag or integer property;
  * QV_E_NOUNICODETRANSLATION for ill-formed UTF-8. */
-QV_VCARD_API qv_status qv_vcard_put_utf8(qv_vcard *card, qv_dispid id, const char *text,
+QV_VCARD_API qv_status qv_vcard_put_utf8(qv_vcard* card, qv_dispid id, const char* text,
                                          size_t len);
 
 /* Assigns a text property from `len` UTF-16 units (or QV_NTS), unchanged. */
-QV_VCARD_API qv_status qv_vcard_put_utf16(qv_vcard *card, qv_dispid id, const qv_utf16 *text,
+QV_VCARD_API qv_status qv_vcard_put_utf16(qv_vcard* card, qv_dispid id, const qv_utf16* text,
                                           size_t len);
 
 /* Reads a text property, vCard or vCardFileName as UTF-8. On success *out
@@ -192,43 +192,41 @@ QV_VCARD_API qv_status qv_vcard_put_utf16(qv_vcard *card, qv_dispid id, const qv
  * QV_E_TYPEMISMATCH for a flag or integer property; the failure of the read
  * itself otherwise (QV_E_OVERFLOW for a card whose geographic position
  * overflows). */
-QV_VCARD_API qv_status qv_vcard_get_utf8(const qv_vcard *card, qv_dispid id, char **out,
-                                         size_t *out_len);
+QV_VCARD_API qv_status qv_vcard_get_utf8(const qv_vcard* card, qv_dispid id, char** out,
+                                         size_t* out_len);
 
 /* The same as UTF-16; *out_len counts code units. Release the buffer with
  * qv_vcard_free_utf16. */
-QV_VCARD_API qv_status qv_vcard_get_utf16(const qv_vcard *card, qv_dispid id, qv_utf16 **out,
-                                          size_t *out_len);
+QV_VCARD_API qv_status qv_vcard_get_utf16(const qv_vcard* card, qv_dispid id, qv_utf16** out,
+                                          size_t* out_len);
 
 /* The card text (the member vCard): lines separated by CR LF, the last one
  * "END:VCARD" without a line end. Each read carries a fresh revision stamp
  * and unique identifier. Same contract as qv_vcard_get_utf8/_utf16. */
-QV_VCARD_API qv_status qv_vcard_card_utf8(const qv_vcard *card, char **out, size_t *out_len);
-QV_VCARD_API qv_status qv_vcard_card_utf16(const qv_vcard *card, qv_utf16 **out,
-                                           size_t *out_len);
+QV_VCARD_API qv_status qv_vcard_card_utf8(const qv_vcard* card, char** out, size_t* out_len);
+QV_VCARD_API qv_status qv_vcard_card_utf16(const qv_vcard* card, qv_utf16** out, size_t* out_len);
 
 /* A file name for the card (the member vCardFileName), ending in ".vcf". */
-QV_VCARD_API qv_status qv_vcard_file_name_utf8(const qv_vcard *card, char **out,
-                                               size_t *out_len);
-QV_VCARD_API qv_status qv_vcard_file_name_utf16(const qv_vcard *card, qv_utf16 **out,
-                                                size_t *out_len);
+QV_VCARD_API qv_status qv_vcard_file_name_utf8(const qv_vcard* card, char** out, size_t* out_len);
+QV_VCARD_API qv_status qv_vcard_file_name_utf16(const qv_vcard* card, qv_utf16** out,
+                                                size_t* out_len);
 
 /* Release a text handed out by this library. NULL is accepted and ignored.
  * Always QV_S_OK. */
-QV_VCARD_API qv_status qv_vcard_free_utf8(char *text);
-QV_VCARD_API qv_status qv_vcard_free_utf16(qv_utf16 *text);
+QV_VCARD_API qv_status qv_vcard_free_utf8(char* text);
+QV_VCARD_API qv_status qv_vcard_free_utf16(qv_utf16* text);
 
 /* --- Flags and integers ---------------------------------------------------- */
 
 /* Assigns a flag or integer property, stored unchanged.
  * QV_E_MEMBERNOTFOUND for vCard, vCardFileName, vCardClean and unknown
  * identifiers; QV_E_TYPEMISMATCH for a text property. */
-QV_VCARD_API qv_status qv_vcard_put_int16(qv_vcard *card, qv_dispid id, int16_t value);
+QV_VCARD_API qv_status qv_vcard_put_int16(qv_vcard* card, qv_dispid id, int16_t value);
 
 /* Reads a flag or integer property. On failure *out is 0.
  * QV_E_MEMBERNOTFOUND for vCardClean and unknown identifiers;
  * QV_E_TYPEMISMATCH for text properties, vCard and vCardFileName. */
-QV_VCARD_API qv_status qv_vcard_get_int16(const qv_vcard *card, qv_dispid id, int16_t *out);
+QV_VCARD_API qv_status qv_vcard_get_int16(const qv_vcard* card, qv_dispid id, int16_t* out);
 
 #ifdef __cplusplus
 }

@@ -244,8 +244,7 @@ qv_status qv_vcard_get_utf8(const qv_vcard* card, qv_dispid id, char** out, size
   return GetText(card, id, out, out_len);
 }
 
-qv_status qv_vcard_get_utf16(const qv_vcard* card, qv_dispid id, qv_utf16** out,
-                             size_t* out_len) {
+qv_status qv_vcard_get_utf16(const qv_vcard* card, qv_dispid id, qv_utf16** out, size_t* out_len) {
   return GetText(card, id, out, out_len);
 }
 

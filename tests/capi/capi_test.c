@@ -8,19 +8,19 @@
 #include <string.h>
 
 struct corpus_set {
-  const char *name;
-  const char *text; /* NULL for a 16-bit value */
+  const char* name;
+  const char* text; /* NULL for a 16-bit value */
   size_t len;
   int value;
 };
 struct corpus_text {
-  const char *text;
+  const char* text;
   size_t len;
 };
 struct corpus_case {
-  const char *name;
-  const struct corpus_set *set;
-  const struct corpus_text *card;
+  const char* name;
+  const struct corpus_set* set;
+  const struct corpus_text* card;
   int has_card;
   qv_status status;
   struct corpus_text file_name;
@@ -34,7 +34,7 @@ static int failures;
 #define CHECK_AT(cond, what) check((cond), #cond, __FILE__, __LINE__, (what))
 #define CHECK_STATUS(expr, want) check_status((expr), (want), #expr, __LINE__, "")
 
-static void check(int ok, const char *expr, const char *file, int line, const char *what) {
+static void check(int ok, const char* expr, const char* file, int line, const char* what) {
   ++checks;
   if (!ok) {
     ++failures;
@@ -42,8 +42,8 @@ static void check(int ok, const char *expr, const char *file, int line, const ch
   }
 }
 
-static void check_status(qv_status got, qv_status want, const char *expr, int line,
-                         const char *what) {
+static void check_status(qv_status got, qv_status want, const char* expr, int line,
+                         const char* what) {
   ++checks;
   if (got != want) {
     ++failures;
@@ -52,8 +52,8 @@ static void check_status(qv_status got, qv_status want, const char *expr, int li
   }
 }
 
-static qv_vcard *new_card(void) {
-  qv_vcard *card = NULL;
+static qv_vcard* new_card(void) {
+  qv_vcard* card = NULL;
   if (qv_vcard_create(&card) != QV_S_OK || card == NULL) {
     fprintf(stderr, "qv_vcard_create failed\n");
     exit(2);
@@ -61,25 +61,25 @@ static qv_vcard *new_card(void) {
   return card;
 }
 
-static qv_dispid id_of(const char *name) {
+static qv_dispid id_of(const char* name) {
   qv_dispid id = 0;
   qv_vcard_dispid(name, &id);
   return id;
 }
 
 /* Reads a text member as UTF-8 and compares it with want (len bytes). */
-static int reads_utf8(const qv_vcard *card, qv_dispid id, const char *want, size_t len) {
-  char *text = NULL;
+static int reads_utf8(const qv_vcard* card, qv_dispid id, const char* want, size_t len) {
+  char* text = NULL;
   size_t n = 12345;
   const qv_status s = qv_vcard_get_utf8(card, id, &text, &n);
-  const int same = s == QV_S_OK && text != NULL && n == len && memcmp(text, want, len) == 0 &&
-                   text[n] == '\0';
+  const int same =
+      s == QV_S_OK && text != NULL && n == len && memcmp(text, want, len) == 0 && text[n] == '\0';
   qv_vcard_free_utf8(text);
   return same;
 }
 
-static int reads_utf16(const qv_vcard *card, qv_dispid id, const qv_utf16 *want, size_t len) {
-  qv_utf16 *text = NULL;
+static int reads_utf16(const qv_vcard* card, qv_dispid id, const qv_utf16* want, size_t len) {
+  qv_utf16* text = NULL;
   size_t n = 12345;
   const qv_status s = qv_vcard_get_utf16(card, id, &text, &n);
   const int same = s == QV_S_OK && text != NULL && n == len &&
@@ -90,31 +90,38 @@ static int reads_utf16(const qv_vcard *card, qv_dispid id, const qv_utf16 *want,
 
 /* ---- The member table, written out from the interface's own layout ---- */
 
-enum { TEXT_STORED = 'S', TEXT_SEPARATOR = ';', TEXT_FORMATTED = 'F', TEXT_LINE = 'L',
-       TEXT_LAT_SIGN = 'N', TEXT_LON_SIGN = 'W', FLAG = 'b', INT16 = 'i' };
+enum {
+  TEXT_STORED = 'S',
+  TEXT_SEPARATOR = ';',
+  TEXT_FORMATTED = 'F',
+  TEXT_LINE = 'L',
+  TEXT_LAT_SIGN = 'N',
+  TEXT_LON_SIGN = 'W',
+  FLAG = 'b',
+  INT16 = 'i'
+};
 
 struct member {
   char name[24];
   int rule;
-  const char *line; /* content-line prefix of TEXT_LINE */
+  const char* line; /* content-line prefix of TEXT_LINE */
 };
 static struct member members[160];
 static int member_count;
 
-static void add(const char *slot, const char *field, int rule, const char *line) {
-  struct member *m = &members[member_count++];
+static void add(const char* slot, const char* field, int rule, const char* line) {
+  struct member* m = &members[member_count++];
   snprintf(m->name, sizeof m->name, "%s%s", slot, field);
   m->rule = rule;
   m->line = line;
 }
 
 static void build_member_table(void) {
-  static const char *const adr_texts[] = {"PostOffice", "Extended", "Street",
-                                          "Locality", "Region", "PostalCode"};
-  static const char *const adr_flags[] = {"Dom", "Intl", "Postal", "Parcel", "Home", "Work"};
-  static const char *const tel_flags[] = {"Pref", "Work", "Home", "Voice", "Fax",
-                                          "Msg", "Cell", "Pager", "BBS", "Modem",
-                                          "Car", "Isdn", "Video"};
+  static const char* const adr_texts[] = {"PostOffice", "Extended", "Street",
+                                          "Locality",   "Region",   "PostalCode"};
+  static const char* const adr_flags[] = {"Dom", "Intl", "Postal", "Parcel", "Home", "Work"};
+  static const char* const tel_flags[] = {"Pref",  "Work", "Home",  "Voice", "Fax",  "Msg",  "Cell",
+                                          "Pager", "BBS",  "Modem", "Car",   "Isdn", "Video"};
   char slot[16];
   int s;
   size_t k;
@@ -176,11 +183,11 @@ static void test_identifiers(void) {
   int i;
   CHECK(member_count == 129);
   for (i = 0; i < member_count; ++i) {
-    const struct member *m = &members[i];
+    const struct member* m = &members[i];
     char folded[24];
     size_t k;
     qv_dispid id = 0;
-    const char *name = NULL;
+    const char* name = NULL;
     qv_member_kind kind = 0;
     const qv_member_kind want_kind = m->rule == FLAG    ? QV_MEMBER_FLAG
                                      : m->rule == INT16 ? QV_MEMBER_INT16
@@ -202,18 +209,18 @@ static void test_identifiers(void) {
   CHECK(id_of("vcardfilename") == QV_DISPID_VCARDFILENAME);
   CHECK(id_of("vCardClean") == QV_DISPID_VCARDCLEAN);
   {
-    const char *name = NULL;
+    const char* name = NULL;
     qv_member_kind kind = 0;
-    CHECK(qv_vcard_member(QV_DISPID_VCARD, &name, &kind) == QV_S_OK &&
-          strcmp(name, "vCard") == 0 && kind == QV_MEMBER_READONLY_TEXT);
+    CHECK(qv_vcard_member(QV_DISPID_VCARD, &name, &kind) == QV_S_OK && strcmp(name, "vCard") == 0 &&
+          kind == QV_MEMBER_READONLY_TEXT);
     CHECK(qv_vcard_member(QV_DISPID_VCARDCLEAN, &name, &kind) == QV_S_OK &&
           strcmp(name, "vCardClean") == 0 && kind == QV_MEMBER_METHOD);
     CHECK_STATUS(qv_vcard_member(0x6803018C, &name, &kind), QV_E_MEMBERNOTFOUND);
     CHECK(name == NULL && kind == 0);
   }
   {
-    static const char *const unknown[] = {"", "Name", "NameFamily ", " NameFamily",
-                                          "NameFamilyX", "Tel5_Number", "N\303\244me"};
+    static const char* const unknown[] = {
+        "", "Name", "NameFamily ", " NameFamily", "NameFamilyX", "Tel5_Number", "N\303\244me"};
     size_t k;
     for (k = 0; k < sizeof unknown / sizeof *unknown; ++k) {
       qv_dispid id = 42;
@@ -236,7 +243,7 @@ static void test_identifiers(void) {
  * holds a distinct value in each, so a member wired to the wrong field or
  * rule shows up in the read of that member. */
 static void test_every_property(void) {
-  qv_vcard *card = new_card();
+  qv_vcard* card = new_card();
   char value[96], want[160];
   int i;
   for (i = 0; i < member_count; ++i) {
@@ -256,7 +263,7 @@ static void test_every_property(void) {
     }
   }
   for (i = 0; i < member_count; ++i) {
-    const struct member *m = &members[i];
+    const struct member* m = &members[i];
     const qv_dispid id = 0x6803020D - i;
     int16_t v = 77;
     snprintf(value, sizeof value, "v%d \303\274 \360\237\230\200 %.23s", i, m->name);
@@ -266,11 +273,21 @@ static void test_every_property(void) {
         check_status(qv_vcard_get_int16(card, id, &v), QV_S_OK, "get", __LINE__, m->name);
         CHECK_AT(v == (int16_t)(i * 257 - 20000), m->name);
         continue;
-      case TEXT_SEPARATOR: snprintf(want, sizeof want, "%.96s;", value); break;
-      case TEXT_LINE: snprintf(want, sizeof want, "%.20s%.96s\r\n", m->line, value); break;
-      case TEXT_LAT_SIGN: strcpy(want, "-"); break;
-      case TEXT_LON_SIGN: strcpy(want, "+"); break;
-      default: strcpy(want, value); break;
+      case TEXT_SEPARATOR:
+        snprintf(want, sizeof want, "%.96s;", value);
+        break;
+      case TEXT_LINE:
+        snprintf(want, sizeof want, "%.20s%.96s\r\n", m->line, value);
+        break;
+      case TEXT_LAT_SIGN:
+        strcpy(want, "-");
+        break;
+      case TEXT_LON_SIGN:
+        strcpy(want, "+");
+        break;
+      default:
+        strcpy(want, value);
+        break;
     }
     CHECK_AT(reads_utf8(card, id, want, strlen(want)), m->name);
     check_status(qv_vcard_get_int16(card, id, &v), QV_E_TYPEMISMATCH, "get", __LINE__, m->name);
@@ -306,19 +323,19 @@ static void test_texts(void) {
   static const char smile8[] = "Zo\303\253 \360\237\230\200";
   static const qv_utf16 smile16[] = {'Z', 'o', 0xEB, ' ', 0xD83D, 0xDE00};
   static const qv_utf16 lone[] = {'a', 0xD800, 'b'};
-  static const char *const ill_formed[] = {
-      "\200",             /* a continuation byte alone */
-      "a\302",            /* truncated two-byte sequence */
-      "\342\202",         /* truncated three-byte sequence */
-      "\300\200",         /* overlong NUL */
-      "\340\200\257",     /* overlong "/" */
-      "\355\240\200",     /* an encoded surrogate */
-      "\364\220\200\200", /* beyond U+10FFFF */
-      "\377", "x\342\202\254y\370"};
-  qv_vcard *card = new_card();
+  static const char* const ill_formed[] = {"\200",             /* a continuation byte alone */
+                                           "a\302",            /* truncated two-byte sequence */
+                                           "\342\202",         /* truncated three-byte sequence */
+                                           "\300\200",         /* overlong NUL */
+                                           "\340\200\257",     /* overlong "/" */
+                                           "\355\240\200",     /* an encoded surrogate */
+                                           "\364\220\200\200", /* beyond U+10FFFF */
+                                           "\377",
+                                           "x\342\202\254y\370"};
+  qv_vcard* card = new_card();
   const qv_dispid note = id_of("NameSuffix");
   size_t k;
-  char *text = NULL;
+  char* text = NULL;
   size_t n = 99;
 
   CHECK_STATUS(qv_vcard_put_utf8(card, note, smile8, QV_NTS), QV_S_OK);
@@ -336,8 +353,8 @@ static void test_texts(void) {
   /* ill-formed UTF-8 is refused and the stored text kept */
   qv_vcard_put_utf8(card, note, "kept", QV_NTS);
   for (k = 0; k < sizeof ill_formed / sizeof *ill_formed; ++k) {
-    check_status(qv_vcard_put_utf8(card, note, ill_formed[k], QV_NTS),
-                 QV_E_NOUNICODETRANSLATION, "put", __LINE__, "ill-formed");
+    check_status(qv_vcard_put_utf8(card, note, ill_formed[k], QV_NTS), QV_E_NOUNICODETRANSLATION,
+                 "put", __LINE__, "ill-formed");
   }
   CHECK(reads_utf8(card, note, "kept", 4));
   /* the largest scalar values of each length are well-formed */
@@ -352,7 +369,7 @@ static void test_texts(void) {
   /* ... which then fails the card read too, while the UTF-16 read works */
   CHECK_STATUS(qv_vcard_card_utf8(card, &text, NULL), QV_E_NOUNICODETRANSLATION);
   {
-    qv_utf16 *card16 = NULL;
+    qv_utf16* card16 = NULL;
     CHECK_STATUS(qv_vcard_card_utf16(card, &card16, &n), QV_S_OK);
     CHECK(card16 != NULL && n > 0 && card16[n] == 0);
     qv_vcard_free_utf16(card16);
@@ -363,13 +380,13 @@ static void test_texts(void) {
 /* Members refuse what they do not offer, with the automation statuses, and
  * hand out nothing when they fail. */
 static void test_refusals(void) {
-  qv_vcard *card = new_card();
+  qv_vcard* card = new_card();
   const qv_dispid family = id_of("NameFamily");
   const qv_dispid dom = id_of("Adr1_Dom");
-  static const qv_dispid unknown[] = {0, -1, 0x6803018C, 0x6803020F, 0x6003021E,
-                                      (qv_dispid)0x80000000, 0x7FFFFFFF};
-  char *text = (char *)&text;
-  qv_utf16 *text16 = (qv_utf16 *)&text16;
+  static const qv_dispid unknown[] = {
+      0, -1, 0x6803018C, 0x6803020F, 0x6003021E, (qv_dispid)0x80000000, 0x7FFFFFFF};
+  char* text = (char*)&text;
+  qv_utf16* text16 = (qv_utf16*)&text16;
   size_t n = 5;
   int16_t v = 5;
   size_t k;
@@ -388,14 +405,14 @@ static void test_refusals(void) {
   CHECK_STATUS(qv_vcard_get_utf16(card, dom, &text16, &n), QV_E_TYPEMISMATCH);
   CHECK(text16 == NULL);
   for (k = 0; k < sizeof unknown / sizeof *unknown; ++k) {
-    check_status(qv_vcard_put_utf8(card, unknown[k], "x", 1), QV_E_MEMBERNOTFOUND, "put",
-                 __LINE__, "unknown id");
+    check_status(qv_vcard_put_utf8(card, unknown[k], "x", 1), QV_E_MEMBERNOTFOUND, "put", __LINE__,
+                 "unknown id");
     check_status(qv_vcard_put_int16(card, unknown[k], 1), QV_E_MEMBERNOTFOUND, "put", __LINE__,
                  "unknown id");
     check_status(qv_vcard_get_utf8(card, unknown[k], &text, NULL), QV_E_MEMBERNOTFOUND, "get",
                  __LINE__, "unknown id");
-    check_status(qv_vcard_get_int16(card, unknown[k], &v), QV_E_MEMBERNOTFOUND, "get",
-                 __LINE__, "unknown id");
+    check_status(qv_vcard_get_int16(card, unknown[k], &v), QV_E_MEMBERNOTFOUND, "get", __LINE__,
+                 "unknown id");
   }
   /* a refused member is checked before its text: no conversion status */
   CHECK_STATUS(qv_vcard_put_utf8(card, QV_DISPID_VCARD, "\377", 1), QV_E_MEMBERNOTFOUND);
@@ -413,7 +430,7 @@ static void test_refusals(void) {
   CHECK_STATUS(qv_vcard_put_utf16(card, family, NULL, 0), QV_E_POINTER);
   CHECK_STATUS(qv_vcard_put_int16(NULL, dom, 1), QV_E_POINTER);
   CHECK_STATUS(qv_vcard_get_utf8(card, family, NULL, &n), QV_E_POINTER);
-  text = (char *)&text;
+  text = (char*)&text;
   CHECK_STATUS(qv_vcard_get_utf8(NULL, family, &text, &n), QV_E_POINTER);
   CHECK(text == NULL && n == 0);
   CHECK_STATUS(qv_vcard_get_utf16(NULL, family, &text16, NULL), QV_E_POINTER);
@@ -437,8 +454,8 @@ static void test_refusals(void) {
 
 /* Reset keeps TimeZone only; objects do not share a record. */
 static void test_clean_and_independence(void) {
-  qv_vcard *a = new_card();
-  qv_vcard *b = new_card();
+  qv_vcard* a = new_card();
+  qv_vcard* b = new_card();
   int16_t v = 0;
   qv_vcard_put_utf8(a, id_of("NameGiven"), "Ann", 3);
   qv_vcard_put_utf8(a, id_of("TimeZone"), "+01:00", 6);
@@ -455,10 +472,10 @@ static void test_clean_and_independence(void) {
 
 /* Whether a card line matches its expectation, where "REV:*" stands for a
  * time stamp and "UID:*" for an upper-case GUID. */
-static int line_matches(const char *got, size_t len, const struct corpus_text *want) {
+static int line_matches(const char* got, size_t len, const struct corpus_text* want) {
   static const char stamp[] = "dddd-dd-ddTdd:dd:ddZ";
   static const char guid[] = "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx";
-  const char *shape = NULL;
+  const char* shape = NULL;
   size_t k;
   if (strcmp(want->text, "REV:*") == 0) shape = stamp;
   if (strcmp(want->text, "UID:*") == 0) shape = guid;
@@ -467,7 +484,7 @@ static int line_matches(const char *got, size_t len, const struct corpus_text *w
   for (k = 0; shape[k] != '\0'; ++k) {
     const char c = got[4 + k];
     const int digit = c >= '0' && c <= '9';
-    if (shape[k] == 'd' ? !digit
+    if (shape[k] == 'd'   ? !digit
         : shape[k] == 'x' ? !(digit || (c >= 'A' && c <= 'F'))
                           : c != shape[k]) {
       return 0;
@@ -479,10 +496,10 @@ static int line_matches(const char *got, size_t len, const struct corpus_text *w
 static void test_corpus(void) {
   int i;
   for (i = 0; i < CORPUS_CASE_COUNT; ++i) {
-    const struct corpus_case *c = &corpus_cases[i];
-    qv_vcard *card = new_card();
-    const struct corpus_set *set;
-    char *text = (char *)&text;
+    const struct corpus_case* c = &corpus_cases[i];
+    qv_vcard* card = new_card();
+    const struct corpus_set* set;
+    char* text = (char*)&text;
     size_t n = 0;
     qv_status s;
     for (set = c->set; set->name != NULL; ++set) {
@@ -497,14 +514,14 @@ static void test_corpus(void) {
       check_status(s, c->status, "card", __LINE__, c->name);
       CHECK_AT(text == NULL && n == 0, c->name);
     } else {
-      const struct corpus_text *want = c->card;
-      const char *line = text;
-      const char *end = text + n;
+      const struct corpus_text* want = c->card;
+      const char* line = text;
+      const char* end = text + n;
       int at_end = 0;
       check_status(s, QV_S_OK, "card", __LINE__, c->name);
       /* lines end in CR LF, the last one (END:VCARD) in nothing */
       for (; s == QV_S_OK && want->text != NULL; ++want) {
-        const char *eol = line;
+        const char* eol = line;
         while (eol + 1 < end && !(eol[0] == '\r' && eol[1] == '\n')) ++eol;
         if (eol + 1 >= end) eol = end;
         CHECK_AT(line_matches(line, (size_t)(eol - line), want), want->text);

@@ -55,12 +55,18 @@ TEST_P(CsvReaderTest, QuotedFieldsHoldSeparatorsQuotesAndLineBreaks) {
 TEST_P(CsvReaderTest, LineEndsBlankLinesAndByteOrderMark) {
   // LF, CR LF and a lone CR all end a record; blank lines are no records;
   // only a mark at the very start is dropped.
-  const auto rows = Read("\xEF\xBB\xBFh1,h2\n\r\n\na,b\rc,d\r\n\xEF\xBB\xBF" "e,f\n\n");
+  const auto rows = Read(
+      "\xEF\xBB\xBFh1,h2\n\r\n\na,b\rc,d\r\n\xEF\xBB\xBF"
+      "e,f\n\n");
   EXPECT_EQ(rows, (std::vector<Row>{
                       {{"h1", "h2"}, 1, ""},
                       {{"a", "b"}, 4, ""},
                       {{"c", "d"}, 5, ""},
-                      {{"\xEF\xBB\xBF" "e", "f"}, 6, ""},
+                      {{"\xEF\xBB\xBF"
+                        "e",
+                        "f"},
+                       6,
+                       ""},
                   }));
   EXPECT_TRUE(Read("").empty());
   EXPECT_TRUE(Read("\xEF\xBB\xBF").empty());

@@ -11,8 +11,8 @@ TEST(FileNames, WindowsDeviceNames) {
                            "LPT1", "lpt9.tar", "COM\u00B9", "LPT\u00B3"}) {
     EXPECT_TRUE(IsReservedOnWindows(stem)) << stem;
   }
-  for (const char* stem : {"CONSOLE", "ICON", "A CON", "COM", "COM0", "COM10", "LPT", "COMX", "NULL",
-                           ".CON", "COM\u00B4", ""}) {
+  for (const char* stem : {"CONSOLE", "ICON", "A CON", "COM", "COM0", "COM10", "LPT", "COMX",
+                           "NULL", ".CON", "COM\u00B4", ""}) {
     EXPECT_FALSE(IsReservedOnWindows(stem)) << stem;
   }
 }

@@ -69,15 +69,18 @@ TEST(JsonlReader, BadLinesAreFlaggedAndReadingGoesOn) {
       "{\"a\": 1\n"
       "{\"a\": \"\xFF\"}\n"
       "{\"a\": 1} {\"b\": 2}\n"
-      "{\"a\": \"" + std::string(60, 'x') + "\"}\n"
-      "{\"a\": 1, \"b\": 2, \"c\": 3}\n"
-      "{\"ok\": true}\n",
+      "{\"a\": \"" +
+          std::string(60, 'x') +
+          "\"}\n"
+          "{\"a\": 1, \"b\": 2, \"c\": 3}\n"
+          "{\"ok\": true}\n",
       limits);
   ASSERT_EQ(recs.size(), 8u);
   EXPECT_EQ(recs[0].error(), "a line must hold one JSON object");
   EXPECT_EQ(recs[1].error(), "a line must hold one JSON object");
   for (int i : {2, 3, 4}) {
-    EXPECT_TRUE(recs[i].error().starts_with("not valid JSON: parse error at column ")) << recs[i].error();
+    EXPECT_TRUE(recs[i].error().starts_with("not valid JSON: parse error at column "))
+        << recs[i].error();
   }
   EXPECT_EQ(recs[5].error(), "line longer than 40 bytes");
   EXPECT_EQ(recs[6].error(), "more than 2 members");

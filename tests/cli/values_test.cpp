@@ -17,16 +17,28 @@ TEST(Values, FlagsAndIntegers) {
   const auto ok = ParseResult::Ok;
   const auto nan = ParseResult::NotANumber;
   const auto range = ParseResult::OutOfRange;
-  for (const Case& c : std::initializer_list<Case>{
-           {"true", ok, nan, -1},  {"YES", ok, nan, -1},   {"False", ok, nan, 0},
-           {"no", ok, nan, 0},     {"-1", ok, ok, -1},     {"1", ok, ok, 1},
-           {" 12\t", ok, ok, 12},  {"+7", ok, ok, 7},      {"-32768", ok, ok, -32768},
-           {"32767", ok, ok, 32767}, {"32768", range, range, 0}, {"-32769", range, range, 0},
-           {"99999999999999999999", range, range, 0},
-           {"1.0", nan, nan, 0},   {"0x10", nan, nan, 0},  {"+-1", nan, nan, 0},
-           {"+", nan, nan, 0},     {"1 2", nan, nan, 0},   {"y", nan, nan, 0},
-           {"", ParseResult::Empty, ParseResult::Empty, 0},
-           {"  ", ParseResult::Empty, ParseResult::Empty, 0}}) {
+  for (const Case& c :
+       std::initializer_list<Case>{{"true", ok, nan, -1},
+                                   {"YES", ok, nan, -1},
+                                   {"False", ok, nan, 0},
+                                   {"no", ok, nan, 0},
+                                   {"-1", ok, ok, -1},
+                                   {"1", ok, ok, 1},
+                                   {" 12\t", ok, ok, 12},
+                                   {"+7", ok, ok, 7},
+                                   {"-32768", ok, ok, -32768},
+                                   {"32767", ok, ok, 32767},
+                                   {"32768", range, range, 0},
+                                   {"-32769", range, range, 0},
+                                   {"99999999999999999999", range, range, 0},
+                                   {"1.0", nan, nan, 0},
+                                   {"0x10", nan, nan, 0},
+                                   {"+-1", nan, nan, 0},
+                                   {"+", nan, nan, 0},
+                                   {"1 2", nan, nan, 0},
+                                   {"y", nan, nan, 0},
+                                   {"", ParseResult::Empty, ParseResult::Empty, 0},
+                                   {"  ", ParseResult::Empty, ParseResult::Empty, 0}}) {
     std::int16_t v = 0;
     EXPECT_EQ(ParseFlag(c.text, v), c.flag) << c.text;
     if (c.flag == ok) {
@@ -41,10 +53,10 @@ TEST(Values, FlagsAndIntegers) {
 }
 
 TEST(Values, EscapeClassesFollowTheMeaningOfEachLine) {
-  for (Property p : {Property::NameFamily, Property::NameSuffix, Property::FormatedName,
-                     Property::SortString, Property::Title, Property::Role, Property::Note,
-                     Property::OrgName, Property::OrgUnit, Property::Adr1_PostOffice,
-                     Property::Adr2_Street, Property::Adr3_Country}) {
+  for (Property p :
+       {Property::NameFamily, Property::NameSuffix, Property::FormatedName, Property::SortString,
+        Property::Title, Property::Role, Property::Note, Property::OrgName, Property::OrgUnit,
+        Property::Adr1_PostOffice, Property::Adr2_Street, Property::Adr3_Country}) {
     EXPECT_EQ(EscapeClass(p), Escape::All) << qv_VCard::Info(p).name;
   }
   for (Property p : {Property::Categorie, Property::Nickname}) {
