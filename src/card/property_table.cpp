@@ -129,8 +129,10 @@ const PropertyInfo* FindProperty(std::string_view name) noexcept { return FindBy
 const PropertyInfo* FindProperty(std::u16string_view name) noexcept { return FindByName(name); }
 
 const PropertyInfo* FindProperty(DispId dispid) noexcept {
-  const DispId offset = kFirstPropertyId - dispid;
-  if (offset < 0 || offset >= static_cast<DispId>(kPropertyCount)) return nullptr;
+  // In 64 bits: any 32-bit identifier, however far from the range, is a
+  // valid argument, and the difference must not overflow.
+  const std::int64_t offset = std::int64_t{kFirstPropertyId} - dispid;
+  if (offset < 0 || offset >= static_cast<std::int64_t>(kPropertyCount)) return nullptr;
   return &kInterface[static_cast<std::size_t>(offset)];
 }
 

@@ -1,6 +1,7 @@
 // The property table: identity of the interface that callers bind to.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <map>
 #include <set>
 #include <string>
@@ -125,6 +126,8 @@ TEST(MemberLookup, RefusesWhatIsNotAMember) {
   EXPECT_EQ(FindMember(DispId{0x6803018C}, m), kMemberNotFound);
   EXPECT_EQ(FindMember(DispId{0x6803020F}, m), kMemberNotFound);
   EXPECT_EQ(FindProperty(DispId{0x6803021E}), nullptr);
+  EXPECT_EQ(FindMember(std::numeric_limits<DispId>::min(), m), kMemberNotFound);
+  EXPECT_EQ(FindMember(std::numeric_limits<DispId>::max(), m), kMemberNotFound);
 }
 
 }  // namespace
