@@ -24,3 +24,6 @@ cmake -S . -B build-asan -G Ninja -DQV_VCARD_SANITIZE=ON -DQV_VCARD_COM=OFF -DQV
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== fuzzing (libFuzzer, ASan+UBSan)" >&2
+fuzz/run.sh  # QV_FUZZ_SECONDS per target, 60 by default
