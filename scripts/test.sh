@@ -19,6 +19,9 @@ cmake --build build -j "$jobs"
 echo "== tests" >&2
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+echo "== benchmark smoke run" >&2
+build/bench/qv_vcard_bench --benchmark_min_time=0.01 >/dev/null
+
 echo "== sanitizer build and tests" >&2
 cmake -S . -B build-asan -G Ninja -DQV_VCARD_SANITIZE=ON -DQV_VCARD_COM=OFF -DQV_VCARD_BENCH=OFF
 cmake --build build-asan -j "$jobs"

@@ -1,6 +1,22 @@
 #include "csv_reader.hpp"
 
+#include <algorithm>
+
 namespace qvvcard {
+
+namespace {
+
+// The bytes that end a run of ordinary field bytes.
+struct ByteSet {
+  bool has[256] = {};
+  constexpr explicit ByteSet(std::string_view bytes) {
+    for (char c : bytes) has[static_cast<unsigned char>(c)] = true;
+  }
+};
+constexpr ByteSet kUnquotedStops(",\r\n\"");
+constexpr ByteSet kQuotedStops("\"\r\n");
+
+}  // namespace
 
 CsvReader::CsvReader(InputStream& in, Limits limits) : in_(in), limits_(limits) {
   if (limits_.max_fields == 0) limits_.max_fields = 1;
@@ -15,6 +31,17 @@ void CsvReader::StartField(CsvRecord& rec) {
   }
   if (rec.count_ == rec.fields_.size()) rec.fields_.emplace_back();
   rec.fields_[rec.count_++].clear();
+}
+
+void CsvReader::AppendRun(CsvRecord& rec, const bool* stops) {
+  const std::string_view buffered = in_.Buffered();
+  std::size_t n = 0;
+  while (n < buffered.size() && !stops[static_cast<unsigned char>(buffered[n])]) ++n;
+  const std::size_t kept = std::min(n, limits_.max_record_bytes - bytes_);
+  if (kept < n) too_long_ = true;
+  rec.fields_[rec.count_ - 1].append(buffered.data(), kept);
+  bytes_ += kept;
+  in_.Skip(n);
 }
 
 void CsvReader::Flag(CsvRecord& rec, const std::string& what) {
@@ -74,6 +101,7 @@ bool CsvReader::Next(CsvRecord& rec) {
         } else {
           if (c == '"') Flag(rec, "a quote inside an unquoted value");
           Append(rec, static_cast<char>(c));
+          AppendRun(rec, kUnquotedStops.has);
         }
         break;
       case State::Quoted:
@@ -85,6 +113,7 @@ bool CsvReader::Next(CsvRecord& rec) {
         } else {
           if (c == '\n' || (c == '\r' && in_.Peek() != '\n')) ++line_;
           Append(rec, static_cast<char>(c));
+          AppendRun(rec, kQuotedStops.has);
         }
         break;
       case State::QuoteInQuoted:

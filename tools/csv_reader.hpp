@@ -58,6 +58,9 @@ class CsvReader {
       too_long_ = true;
     }
   }
+  // Appends the bytes that follow in the input's buffer up to the first one
+  // marked in stops (a table of 256), exactly as Append would one by one.
+  void AppendRun(CsvRecord& rec, const bool* stops);
   void Flag(CsvRecord& rec, const std::string& what);
   bool EndRecord(CsvRecord& rec);
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qvvcard {
@@ -33,6 +34,11 @@ class InputStream {
     return static_cast<unsigned char>(buffer_[pos_]);
   }
 
+  // The bytes already buffered after the current position (possibly none),
+  // for readers that take a run of bytes at once; Skip(n) consumes the
+  // first n of them.
+  std::string_view Buffered() const { return {buffer_.data() + pos_, end_ - pos_}; }
+  void Skip(std::size_t n) { pos_ += n; }
   // Reads up to and including the next line feed (or to the end of the
   // input) and puts the line, without the line feed, into line. At most max
   // bytes are kept; *truncated tells whether more were dropped. Returns false

@@ -156,6 +156,9 @@ GuidSource& SystemGuidSource() noexcept;
 namespace detail {
 struct Internals;
 }
+namespace writer {
+class CardText;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -223,34 +226,45 @@ class qvVCard {
       ;
   static constexpr std::size_t kValueFields = kPropertyCount - kTextFields;
 
-  // The read rule of a property, appending to out (which it does not clear).
-  void AppendRead(Property p, Text& out) const;
+  // The read rule of a property, appending to out (which it does not clear):
+  // a Text, or the card being written.
+  template <typename Out>
+  void AppendRead(Property p, Out& out) const;
 
   // Card builders: each appends one content line (or nothing) to card and
   // reports failures by status; memory failures propagate as std::bad_alloc.
-  Status BuildNameLine(Text& card) const;
-  Status BuildFormattedNameLine(Text& card) const;
-  Status BuildBirthdayLine(Text& card) const;
-  Status BuildOrganizationLine(Text& card) const;
-  Status BuildAddressLine(int slot, Text& card) const;
-  Status BuildTelephoneLine(int slot, Text& card) const;
-  Status BuildEmailLine(int slot, Text& card) const;
-  Status BuildGeoLine(Text& card) const;
-  Status BuildRevisionLine(Text& card) const;
-  Status BuildUidLine(Text& card) const;
-  Status BuildProductIdLine(Text& card) const;
+  using CardText = writer::CardText;
+  Status BuildNameLine(CardText& card) const;
+  Status BuildFormattedNameLine(CardText& card) const;
+  Status BuildBirthdayLine(CardText& card) const;
+  Status BuildOrganizationLine(CardText& card) const;
+  Status BuildAddressLine(int slot, CardText& card) const;
+  Status BuildTelephoneLine(int slot, CardText& card) const;
+  Status BuildEmailLine(int slot, CardText& card) const;
+  Status BuildGeoLine(CardText& card) const;
+  Status BuildRevisionLine(CardText& card) const;
+  Status BuildUidLine(CardText& card) const;
+  Status BuildProductIdLine(CardText& card) const;
   // The content line of one of the eight line-returning properties.
-  Status BuildTextLine(Property p, Text& card) const;
-  Status AssembleCard(Text& card) const;
+  template <typename Out>
+  Status BuildTextLine(Property p, Out& line) const;
+  Status AssembleCard(CardText& card) const;
   // Reads a text property by its public read rule into the scratch buffer.
   std::u16string_view ReadText(Property p) const;
+  // Reads a text property by its public read rule straight onto the end of a
+  // content line, as that line's value (line breaks written as "\n").
+  void AppendValueRead(Property p, CardText& line) const;
   std::int16_t ReadValue(Property p) const noexcept;
+  // Reads count (at most 16) flags that follow one another in the table from
+  // first: bit i is set when flag first + i counts as set.
+  unsigned ReadFlagBits(Property first, unsigned count) const noexcept;
 
   std::array<Text, kTextFields> texts_{};
   std::array<std::int16_t, kValueFields> values_{};
   Clock* clock_;
   GuidSource* guids_;
   mutable Text scratch_;  // read buffer of the builders; capacity kept between reads
+  mutable Text card_;     // storage the card is written in; kept between reads
 };
 
 #undef QV_VCARD_ARG_Text

@@ -2,8 +2,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "card/record.hpp"
-#include "writer/line_text.hpp"
+#include "card/reads.hpp"
 
 namespace qv_VCard {
 
@@ -16,16 +15,14 @@ qvVCard::qvVCard(Clock& clock, GuidSource& guids) : clock_(&clock), guids_(&guid
 }
 
 Status qvVCard::vCardClean() noexcept {
-  // Emptying a text needs no memory, so the reset cannot fail.
-  for (std::size_t i = 0; i < kPropertyCount; ++i) {
-    const auto p = static_cast<Property>(i);
-    if (p == Property::TimeZone) continue;  // TimeZone survives a reset
-    if (record::IsText(p)) {
-      texts_[record::FieldOf(p)].clear();
-    } else {
-      values_[record::FieldOf(p)] = 0;
-    }
+  // Every text emptied except TimeZone's, which survives a reset; every flag
+  // and integer 0. Emptying a text needs no memory, so the reset cannot fail.
+  static_assert(record::IsText(Property::TimeZone));
+  constexpr std::size_t kTimeZone = record::FieldOf(Property::TimeZone);
+  for (std::size_t i = 0; i < texts_.size(); ++i) {
+    if (i != kTimeZone) texts_[i].clear();
   }
+  values_.fill(0);
   return kOk;
 }
 
@@ -62,56 +59,8 @@ Status qvVCard::Get(Property p, std::int16_t& out) const noexcept {
     out = 0;
     return kTypeMismatch;
   }
-  out = values_[record::FieldOf(p)];
+  out = ReadValue(p);
   return kOk;
-}
-
-void qvVCard::AppendRead(Property p, Text& out) const {
-  const Text& stored = texts_[record::FieldOf(p)];
-  switch (record::Of(p).rule) {
-    case ReadRule::Stored:
-      out.append(stored);
-      return;
-    case ReadRule::Separator:
-      out.append(stored);
-      out.push_back(u';');
-      return;
-    case ReadRule::FormattedName:
-      if (!stored.empty()) {
-        out.append(stored);
-        return;
-      }
-      // Composed from the stored name parts; the prefix takes no part.
-      out.append(texts_[record::FieldOf(Property::NameFamily)]);
-      out.push_back(u' ');
-      out.append(texts_[record::FieldOf(Property::NameGiven)]);
-      out.push_back(u' ');
-      out.append(texts_[record::FieldOf(Property::NameAdditional)]);
-      out.push_back(u' ');
-      out.append(texts_[record::FieldOf(Property::NameSuffix)]);
-      return;
-    case ReadRule::ContentLine:
-      (void)BuildTextLine(p, out);  // cannot fail other than by bad_alloc
-      return;
-    case ReadRule::GeoLatSign:
-      out.push_back(stored == u"N" ? u'+' : u'-');
-      return;
-    case ReadRule::GeoLonSign:
-      out.push_back(stored == u"W" ? u'-' : u'+');
-      return;
-  }
-}
-
-std::u16string_view qvVCard::ReadText(Property p) const {
-  scratch_.clear();
-  AppendRead(p, scratch_);
-  return scratch_;
-}
-
-std::int16_t qvVCard::ReadValue(Property p) const noexcept {
-  std::int16_t v = 0;
-  (void)Get(p, v);  // a 16-bit read cannot fail
-  return v;
 }
 
 }  // namespace qv_VCard

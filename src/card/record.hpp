@@ -39,6 +39,13 @@ constexpr std::array<Facts, kPropertyCount> MakeFacts() {
 
 inline constexpr auto kFacts = MakeFacts();
 
+// Number of flag and integer fields.
+inline constexpr std::size_t kValueFieldCount = [] {
+  std::size_t n = 0;
+  for (const Facts& f : kFacts) n += f.kind == Kind::Text ? 0 : 1;
+  return n;
+}();
+
 constexpr const Facts& Of(Property p) { return kFacts[static_cast<std::size_t>(p)]; }
 constexpr std::uint8_t FieldOf(Property p) { return Of(p).field; }
 constexpr bool IsText(Property p) { return Of(p).kind == Kind::Text; }
@@ -49,10 +56,40 @@ constexpr Property InSlot(Property slot1_field, int slot, int slot_size) {
   return static_cast<Property>(static_cast<int>(slot1_field) + (slot - 1) * slot_size);
 }
 
+// Slot n's property whose slot 1 property is given, for a group whose slots
+// are alike (checked below): the compiler is told that its read rule and
+// kind are those of slot 1, so a builder's read folds to that one rule.
+inline Property InAlikeSlot(Property slot1_field, int slot, int slot_size) {
+  const Property p = InSlot(slot1_field, slot, slot_size);
+  if (Of(p).rule != Of(slot1_field).rule || Of(p).kind != Of(slot1_field).kind) {
+#if defined(__GNUC__)
+    __builtin_unreachable();
+#elif defined(_MSC_VER)
+    __assume(0);
+#endif
+  }
+  return p;
+}
+
+// True when every slot of a group has slot 1's kinds and read rules.
+constexpr bool SlotsAlike(Property first, int slots, int slot_size) {
+  for (int s = 2; s <= slots; ++s) {
+    for (int i = 0; i < slot_size; ++i) {
+      const Property a = static_cast<Property>(static_cast<int>(first) + i);
+      const Property b = InSlot(a, s, slot_size);
+      if (Of(a).rule != Of(b).rule || Of(a).kind != Of(b).kind) return false;
+    }
+  }
+  return true;
+}
+
 inline constexpr int kAddressSlotSize = 13;
 inline constexpr int kTelephoneSlotSize = 14;
 inline constexpr int kEmailSlotSize = 3;
 
+static_assert(SlotsAlike(Property::Adr1_PostOffice, 3, kAddressSlotSize));
+static_assert(SlotsAlike(Property::Tel1_Number, 4, kTelephoneSlotSize));
+static_assert(SlotsAlike(Property::Email1_Value, 3, kEmailSlotSize));
 static_assert(InSlot(Property::Adr1_PostOffice, 3, kAddressSlotSize) == Property::Adr3_PostOffice);
 static_assert(InSlot(Property::Adr1_Work, 2, kAddressSlotSize) == Property::Adr2_Work);
 static_assert(InSlot(Property::Tel1_Number, 4, kTelephoneSlotSize) == Property::Tel4_Number);

@@ -1,6 +1,6 @@
 // The card's file name: the formatted name without blanks at either end,
 // cleaned of characters file systems refuse, with ".vcf" appended.
-#include "card/record.hpp"
+#include "card/reads.hpp"
 #include "modules/modFileSystemChars.hpp"
 
 namespace qv_VCard {

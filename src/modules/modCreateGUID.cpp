@@ -1,15 +1,32 @@
 #include "modules/modCreateGUID.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace qv_VCard::modules {
 
 namespace {
 
-constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
+// The two hexadecimal digits of every byte value, upper case.
+constexpr auto kHexPairs = [] {
+  constexpr char16_t digits[] = u"0123456789ABCDEF";
+  std::array<char16_t, 512> t{};
+  for (int b = 0; b < 256; ++b) {
+    t[2 * b] = digits[b >> 4];
+    t[2 * b + 1] = digits[b & 0xF];
+  }
+  return t;
+}();
 
-char16_t* PutHex(char16_t* p, std::uint32_t v, int digits) {
-  for (int i = digits - 1; i >= 0; --i) *p++ = kHexDigits[(v >> (4 * i)) & 0xF];
+char16_t* PutByte(char16_t* p, unsigned byte) {
+  std::memcpy(p, &kHexPairs[2 * byte], 2 * sizeof(char16_t));
+  return p + 2;
+}
+
+// The bytes of v, most significant first.
+char16_t* PutHex(char16_t* p, std::uint32_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) p = PutByte(p, (v >> (8 * i)) & 0xFF);
   return p;
 }
 
@@ -20,16 +37,16 @@ int StringFromGUID2(const Guid& guid, char16_t* buffer, int capacity) noexcept {
   if (buffer == nullptr || capacity < kNeeded) return 0;
   char16_t* p = buffer;
   *p++ = u'{';
-  p = PutHex(p, guid.data1, 8);
+  p = PutHex(p, guid.data1, 4);
   *p++ = u'-';
-  p = PutHex(p, guid.data2, 4);
+  p = PutHex(p, guid.data2, 2);
   *p++ = u'-';
-  p = PutHex(p, guid.data3, 4);
+  p = PutHex(p, guid.data3, 2);
   *p++ = u'-';
-  p = PutHex(p, guid.data4[0], 2);
-  p = PutHex(p, guid.data4[1], 2);
+  p = PutByte(p, guid.data4[0]);
+  p = PutByte(p, guid.data4[1]);
   *p++ = u'-';
-  for (int i = 2; i < 8; ++i) p = PutHex(p, guid.data4[static_cast<std::size_t>(i)], 2);
+  for (std::size_t i = 2; i < 8; ++i) p = PutByte(p, guid.data4[i]);
   *p++ = u'}';
   *p = u'\0';
   return kNeeded;

@@ -1,5 +1,7 @@
 #include "modules/modFileSystemChars.hpp"
 
+#include <array>
+
 #include "modules/ansi_code_page.hpp"
 
 namespace qv_VCard::modules {
@@ -23,10 +25,33 @@ bool IsFileNameChar(char16_t unit) noexcept {
   }
 }
 
-void ReplaceFileSystemChars(std::u16string_view text, Text& out) {
-  for (char16_t unit : text) {
-    if (IsFileNameChar(unit)) out.push_back(unit);
+namespace {
+
+// The answer of IsFileNameChar for the ASCII units, which map to themselves
+// in every ANSI code page.
+constexpr auto kAsciiFileNameChars = [] {
+  std::array<bool, 128> allowed{};
+  for (int c = 32; c < 128; ++c) {
+    allowed[static_cast<std::size_t>(c)] = c != 92 && c != 47 && c != 58 && c != 42 && c != 63 &&
+                                           c != 34 && c != 60 && c != 62 && c != 124;
   }
+  return allowed;
+}();
+
+}  // namespace
+
+void ReplaceFileSystemChars(std::u16string_view text, Text& out) {
+  // Runs of units that stay are appended whole.
+  const char16_t* run = text.data();
+  const char16_t* const end = text.data() + text.size();
+  for (const char16_t* p = run; p != end; ++p) {
+    const char16_t unit = *p;
+    const bool keep = unit < 128 ? kAsciiFileNameChars[unit] : IsFileNameChar(unit);
+    if (keep) continue;
+    out.append(run, static_cast<std::size_t>(p - run));
+    run = p + 1;
+  }
+  out.append(run, static_cast<std::size_t>(end - run));
 }
 
 }  // namespace qv_VCard::modules

@@ -30,11 +30,22 @@ void CivilFromDays(long long z, int& y, int& m, int& d) {
   y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
 }
 
+// The stamp has whole seconds, so the coarse real-time clock (advanced at
+// every timer tick, read without touching the hardware counter) is precise
+// enough; it is the clock time() reads as well.
+#ifdef CLOCK_REALTIME_COARSE
+constexpr clockid_t kStampClock = CLOCK_REALTIME_COARSE;
+#else
+constexpr clockid_t kStampClock = CLOCK_REALTIME;
+#endif
+
 class PosixClock final : public Clock {
  public:
   Status Now(CalendarTime& out) noexcept override {
     timespec ts{};
-    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return kFail;
+    if (clock_gettime(kStampClock, &ts) != 0 && clock_gettime(CLOCK_REALTIME, &ts) != 0) {
+      return kFail;
+    }
     const long long secs = ts.tv_sec;
     long long days = secs / 86400;
     long long rem = secs % 86400;

@@ -1,56 +1,68 @@
 // ADR lines of the three address slots.
-#include "card/record.hpp"
-#include "writer/line_text.hpp"
+#include <bit>
+#include <iterator>
+
+#include "card/reads.hpp"
 
 namespace qv_VCard {
 
-using writer::AppendValue;
 using writer::IsSet;
 
 namespace {
 
-struct TypeParameter {
-  Property flag;  // slot 1's flag
-  std::u16string_view text;
-};
+using writer::MakeTypeParameter;
 
 // Type flags in the order their parameters are written.
-constexpr TypeParameter kAddressTypes[] = {
-    {Property::Adr1_Dom, u";TYPE=DOM"},       {Property::Adr1_Intl, u";TYPE=INTL"},
-    {Property::Adr1_Postal, u";TYPE=POSTAL"}, {Property::Adr1_Parcel, u";TYPE=PARCEL"},
-    {Property::Adr1_Home, u";TYPE=HOME"},     {Property::Adr1_Work, u";TYPE=WORK"},
+constexpr writer::TypeParameter kAddressTypes[] = {
+    MakeTypeParameter(Property::Adr1_Dom, u";TYPE=DOM"),
+    MakeTypeParameter(Property::Adr1_Intl, u";TYPE=INTL"),
+    MakeTypeParameter(Property::Adr1_Postal, u";TYPE=POSTAL"),
+    MakeTypeParameter(Property::Adr1_Parcel, u";TYPE=PARCEL"),
+    MakeTypeParameter(Property::Adr1_Home, u";TYPE=HOME"),
+    MakeTypeParameter(Property::Adr1_Work, u";TYPE=WORK"),
 };
 
-// Components in the order they make up the value; the first six reads end
-// in ";".
-constexpr Property kAddressComponents[] = {
-    Property::Adr1_PostOffice, Property::Adr1_Extended, Property::Adr1_Street,
-    Property::Adr1_Locality,   Property::Adr1_Region,   Property::Adr1_PostalCode,
-    Property::Adr1_Country,
-};
+// The flags follow one another in the table in the order of their
+// parameters, and the words ReadFlagBits reads for the last slot stay inside
+// the stored values.
+constexpr bool FlagsInParameterOrder() {
+  for (std::size_t i = 0; i < std::size(kAddressTypes); ++i) {
+    if (kAddressTypes[i].flag !=
+        static_cast<Property>(static_cast<int>(Property::Adr1_Dom) + static_cast<int>(i)))
+      return false;
+  }
+  return true;
+}
+static_assert(FlagsInParameterOrder());
+static_assert(record::FieldOf(record::InSlot(Property::Adr1_Dom, 3, record::kAddressSlotSize)) +
+                  (std::size(kAddressTypes) + 3) / 4 * 4 <=
+              record::kValueFieldCount);
 
 }  // namespace
 
-Status qvVCard::BuildAddressLine(int slot, Text& card) const {
+Status qvVCard::BuildAddressLine(int slot, CardText& card) const {
   if (slot < 1 || slot > 3) return kInvalidArg;
   const auto in_slot = [slot](Property p) {
-    return record::InSlot(p, slot, record::kAddressSlotSize);
+    return record::InAlikeSlot(p, slot, record::kAddressSlotSize);
   };
-  const std::size_t start = card.size();
+  // The flags alone decide: no type, no line. They are read first, then
+  // the parameters of those set are written in table order.
+  unsigned set = ReadFlagBits(in_slot(Property::Adr1_Dom), std::size(kAddressTypes));
+  if (set == 0) return kOk;
   card.append(u"ADR");
-  bool any = false;
-  for (const TypeParameter& t : kAddressTypes) {
-    if (IsSet(ReadValue(in_slot(t.flag)))) {
-      card.append(t.text);
-      any = true;
-    }
-  }
-  if (!any) {  // the flags alone decide: no type, no line
-    card.resize(start);
-    return kOk;
+  for (; set != 0; set &= set - 1) {
+    writer::AppendTypeParameter(card, kAddressTypes[std::countr_zero(set)]);
   }
   card.push_back(u':');
-  for (Property c : kAddressComponents) AppendValue(card, ReadText(in_slot(c)));
+  // The components in the order they make up the value; the first six
+  // reads end in ";".
+  AppendValueRead(in_slot(Property::Adr1_PostOffice), card);
+  AppendValueRead(in_slot(Property::Adr1_Extended), card);
+  AppendValueRead(in_slot(Property::Adr1_Street), card);
+  AppendValueRead(in_slot(Property::Adr1_Locality), card);
+  AppendValueRead(in_slot(Property::Adr1_Region), card);
+  AppendValueRead(in_slot(Property::Adr1_PostalCode), card);
+  AppendValueRead(in_slot(Property::Adr1_Country), card);
   card.append(writer::kLineEnd);
   return kOk;
 }

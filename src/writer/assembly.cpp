@@ -1,6 +1,5 @@
 // The card document: header, the twenty-six body positions, footer.
-#include "card/record.hpp"
-#include "writer/line_text.hpp"
+#include "card/reads.hpp"
 
 namespace qv_VCard {
 
@@ -11,8 +10,7 @@ constexpr std::u16string_view kFooter = u"END:VCARD";
 
 // Each source appends its line (or nothing) in position order; the first
 // failing source ends the read and the caller discards what was written.
-Status qvVCard::AssembleCard(Text& card) const {
-  card.clear();
+Status qvVCard::AssembleCard(CardText& card) const {
   card.append(kHeader);
   Status s = kOk;
 #define QV_SOURCE(call) \
@@ -47,11 +45,20 @@ Status qvVCard::AssembleCard(Text& card) const {
   return kOk;
 }
 
+// The card is written in the object's own storage, whose room survives from
+// read to read, and copied out whole once it is complete: a failing read
+// leaves out empty, and a caller who passes the same text again reads
+// without any allocation.
 Status qvVCard::get_vCard(Text& out) const noexcept {
   try {
-    const Status s = AssembleCard(out);
-    if (Failed(s)) out.clear();
-    return s;
+    CardText card(card_);
+    const Status s = AssembleCard(card);
+    if (Failed(s)) {
+      out.clear();
+      return s;
+    }
+    out.assign(card.data(), card.size());
+    return kOk;
   } catch (...) {
     out.clear();
     return kOutOfMemory;

@@ -1,11 +1,10 @@
 // The GEO line: degrees, minutes and seconds of each axis as one signed
 // decimal number.
-#include <charconv>
 #include <cmath>
 #include <limits>
 
-#include "card/record.hpp"
-#include "writer/line_text.hpp"
+#include "card/reads.hpp"
+#include "writer/decimal_text.hpp"
 
 namespace qv_VCard {
 
@@ -41,30 +40,27 @@ Status ComputeAxis(std::int16_t deg, std::int16_t min, std::int16_t sec, Axis& a
 // Below this a magnitude can only be the rounding residue of an exact zero.
 constexpr float kZeroResidue = 0.0001f;
 
-// One axis as a sign and an unsigned fixed-point number of at most seven
-// significant digits. The sign is the hemisphere sign, flipped for a
-// negative value, so the result is always a valid number.
-void AppendAxis(Text& card, char16_t hemisphere_sign, const Axis& axis) {
+// Completes one axis whose hemisphere sign has just been read onto the
+// card: an unsigned fixed-point number of at most seven significant digits
+// follows, and the sign is flipped for a negative value, so the result is
+// always a valid number.
+void FinishAxis(writer::CardText& card, const Axis& axis) {
   const float magnitude = std::fabs(axis.value);
   if (!axis.present || magnitude < kZeroResidue) {
-    card.push_back(hemisphere_sign);
     card.push_back(u'0');
     return;
   }
-  char16_t sign = hemisphere_sign;
-  if (axis.value < 0.0f) sign = (sign == u'+') ? u'-' : u'+';
-  card.push_back(sign);
-  // Magnitudes from 0.0001 to below 40000 never take an exponent in the
-  // general form.
-  char digits[32];
-  const auto r = std::to_chars(digits, digits + sizeof digits, static_cast<double>(magnitude),
-                               std::chars_format::general, 7);
-  for (const char* p = digits; p != r.ptr; ++p) card.push_back(static_cast<char16_t>(*p));
+  if (axis.value < 0.0f) {
+    char16_t& sign = card.data()[card.size() - 1];
+    sign = (sign == u'+') ? u'-' : u'+';
+  }
+  // The 16-bit sums keep magnitudes below 40000.
+  card.advance(writer::WriteSignificant7(magnitude, card.Reserve(writer::kSignificant7Max)));
 }
 
 }  // namespace
 
-Status qvVCard::BuildGeoLine(Text& card) const {
+Status qvVCard::BuildGeoLine(CardText& card) const {
   Axis lat;
   Axis lon;
   Status s = ComputeAxis(ReadValue(Property::GeoLatDeg), ReadValue(Property::GeoLatMin),
@@ -75,10 +71,13 @@ Status qvVCard::BuildGeoLine(Text& card) const {
   if (Failed(s)) return s;
   if (!lat.present && !lon.present) return kOk;
 
+  // Each axis begins with the read of its hemisphere sign, one character.
   card.append(u"GEO:");
-  AppendAxis(card, ReadText(Property::GeoLat).front(), lat);
+  AppendRead(Property::GeoLat, card);
+  FinishAxis(card, lat);
   card.push_back(u';');
-  AppendAxis(card, ReadText(Property::GeoLon).front(), lon);
+  AppendRead(Property::GeoLon, card);
+  FinishAxis(card, lon);
   card.append(writer::kLineEnd);
   return kOk;
 }

@@ -1,9 +1,9 @@
 // REV, UID and PRODID: the lines that do not come from the record.
-#include <charconv>
+#include <array>
+#include <cstring>
 
-#include "card/record.hpp"
+#include "card/reads.hpp"
 #include "modules/modCreateGUID.hpp"
-#include "writer/line_text.hpp"
 
 namespace qv_VCard {
 
@@ -12,37 +12,79 @@ namespace {
 constexpr std::u16string_view kProductId =
     u"PRODID:qv_vCard.dll, Version 1.0.0 (qv_VCard project, https://qv-vcard.invalid)  \r\n";
 
-void AppendTwoDigits(Text& card, int v) {
-  card.push_back(static_cast<char16_t>(u'0' + (v / 10) % 10));
-  card.push_back(static_cast<char16_t>(u'0' + v % 10));
+// "00" to "99", two units per number.
+constexpr auto kTwoDigits = [] {
+  std::array<char16_t, 200> t{};
+  for (int v = 0; v < 100; ++v) {
+    t[2 * v] = static_cast<char16_t>(u'0' + v / 10);
+    t[2 * v + 1] = static_cast<char16_t>(u'0' + v % 10);
+  }
+  return t;
+}();
+
+// Writes v as two digits: the tens and the units of v, each modulo 10.
+char16_t* PutTwoDigits(char16_t* p, int v) {
+  if (v >= 0 && v < 100) {
+    std::memcpy(p, &kTwoDigits[2 * v], 2 * sizeof(char16_t));
+  } else {
+    p[0] = static_cast<char16_t>(u'0' + (v / 10) % 10);
+    p[1] = static_cast<char16_t>(u'0' + v % 10);
+  }
+  return p + 2;
+}
+
+// Writes a year as its decimal digits, without leading zeros.
+char16_t* PutYear(char16_t* p, int year) {
+  if (year >= 1000 && year <= 9999) {
+    p = PutTwoDigits(p, year / 100);
+    return PutTwoDigits(p, year % 100);
+  }
+  unsigned v = static_cast<unsigned>(year);
+  if (year < 0) {
+    *p++ = u'-';
+    v = 0U - v;
+  }
+  char16_t digits[10];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char16_t>(u'0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  while (n > 0) *p++ = digits[--n];
+  return p;
 }
 
 }  // namespace
 
-Status qvVCard::BuildRevisionLine(Text& card) const {
+Status qvVCard::BuildRevisionLine(CardText& card) const {
   CalendarTime t;
   const Status s = clock_->Now(t);
   if (Failed(s)) return s;
-  char year[16];
-  const auto r = std::to_chars(year, year + sizeof year, t.year);
-  card.append(u"REV:");
-  for (const char* p = year; p != r.ptr; ++p) card.push_back(static_cast<char16_t>(*p));
-  card.push_back(u'-');
-  AppendTwoDigits(card, t.month);
-  card.push_back(u'-');
-  AppendTwoDigits(card, t.day);
-  card.push_back(u'T');
-  AppendTwoDigits(card, t.hour);
-  card.push_back(u':');
-  AppendTwoDigits(card, t.minute);
-  card.push_back(u':');
-  AppendTwoDigits(card, t.second);
-  card.push_back(u'Z');
-  card.append(writer::kLineEnd);
+  // "REV:" year "-" MM "-" DD "T" hh ":" mm ":" ss "Z" CR LF; a year has at
+  // most 11 characters.
+  char16_t* const start = card.Reserve(4 + 11 + 15 + 2);
+  char16_t* p = start;
+  std::memcpy(p, u"REV:", 4 * sizeof(char16_t));
+  p += 4;
+  p = PutYear(p, t.year);
+  *p++ = u'-';
+  p = PutTwoDigits(p, t.month);
+  *p++ = u'-';
+  p = PutTwoDigits(p, t.day);
+  *p++ = u'T';
+  p = PutTwoDigits(p, t.hour);
+  *p++ = u':';
+  p = PutTwoDigits(p, t.minute);
+  *p++ = u':';
+  p = PutTwoDigits(p, t.second);
+  *p++ = u'Z';
+  *p++ = u'\r';
+  *p++ = u'\n';
+  card.advance(static_cast<std::size_t>(p - start));
   return kOk;
 }
 
-Status qvVCard::BuildUidLine(Text& card) const {
+Status qvVCard::BuildUidLine(CardText& card) const {
   char16_t text[modules::kGuidTextLength];
   const Status s = modules::CreateGUID(*guids_, text);
   if (Failed(s)) return s;
@@ -52,7 +94,7 @@ Status qvVCard::BuildUidLine(Text& card) const {
   return kOk;
 }
 
-Status qvVCard::BuildProductIdLine(Text& card) const {
+Status qvVCard::BuildProductIdLine(CardText& card) const {
   card.append(kProductId);
   return kOk;
 }

@@ -1,0 +1,137 @@
+// The text of a card while it is written: appends go straight into a buffer
+// whose storage the card object keeps from read to read, so that writing a
+// card costs little more than copying its characters.
+#ifndef QV_VCARD_WRITER_CARD_TEXT_HPP
+#define QV_VCARD_WRITER_CARD_TEXT_HPP
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "qv_vcard/qvVCard.hpp"
+
+namespace qv_VCard::writer {
+
+// Nonzero when one of the four 16-bit units of w is below 14, the range
+// that holds CR and LF: (w - 0x000E...) & ~w & 0x8000... is not zero
+// exactly then.
+constexpr std::uint64_t LowUnits(std::uint64_t w) noexcept {
+  return (w - 0x000E000E000E000EULL) & ~w & 0x8000800080008000ULL;
+}
+
+// Copies n code units and tells whether one of them is below 14, so that a
+// value without line breaks, the usual case, need not be looked at again.
+// Values are moved eight units at a time, the last block overlapping the
+// one before it, instead of through a library call.
+inline bool CopyUnitsFindingLow(char16_t* dst, const char16_t* src, std::size_t n) noexcept {
+  if (n < 4) {
+    bool low = false;
+    for (std::size_t i = 0; i < n; ++i) {
+      dst[i] = src[i];
+      low |= src[i] < 14;
+    }
+    return low;
+  }
+  std::uint64_t a, b;
+  if (n < 8) {
+    std::memcpy(&a, src, 8);
+    std::memcpy(&b, src + n - 4, 8);
+    std::memcpy(dst, &a, 8);
+    std::memcpy(dst + n - 4, &b, 8);
+    return (LowUnits(a) | LowUnits(b)) != 0;
+  }
+  std::uint64_t low = 0;
+  for (std::size_t i = 0; i + 8 < n; i += 8) {
+    std::memcpy(&a, src + i, 8);
+    std::memcpy(&b, src + i + 4, 8);
+    std::memcpy(dst + i, &a, 8);
+    std::memcpy(dst + i + 4, &b, 8);
+    low |= LowUnits(a) | LowUnits(b);
+  }
+  std::memcpy(&a, src + n - 8, 8);
+  std::memcpy(&b, src + n - 4, 8);
+  std::memcpy(dst + n - 8, &a, 8);
+  std::memcpy(dst + n - 4, &b, 8);
+  return (low | LowUnits(a) | LowUnits(b)) != 0;
+}
+
+// Appends to the end of a storage text that is kept at its full length: the
+// characters beyond size() are room, not content. Offers the append,
+// push_back, resize, data and size of a text, so that code written for texts
+// writes cards too.
+class CardText {
+ public:
+  // Starts empty; storage keeps whatever room it already has.
+  explicit CardText(Text& storage) noexcept
+      : storage_(storage),
+        begin_(storage.data()),
+        end_(storage.data()),
+        limit_(storage.data() + storage.size()) {}
+  CardText(const CardText&) = delete;
+  CardText& operator=(const CardText&) = delete;
+
+  std::size_t size() const noexcept { return static_cast<std::size_t>(end_ - begin_); }
+  bool empty() const noexcept { return end_ == begin_; }
+  char16_t* data() noexcept { return begin_; }
+  const char16_t* data() const noexcept { return begin_; }
+  std::u16string_view view() const noexcept { return {begin_, size()}; }
+
+  // Fixed texts: names, parameters, line ends.
+  void append(std::u16string_view s) {
+    Room(s.size());
+    std::memcpy(end_, s.data(), s.size() * sizeof(char16_t));
+    end_ += s.size();
+  }
+  template <std::size_t N>
+  void append(const char16_t (&s)[N]) {
+    append(std::u16string_view(s, N - 1));
+  }
+  // Values, mostly a few dozen units long. Notes in the line-break hint
+  // whether the value holds a unit below 14.
+  void append(const Text& s) {
+    Room(s.size());
+    low_units_ |= CopyUnitsFindingLow(end_, s.data(), s.size());
+    end_ += s.size();
+  }
+  void append(const char16_t* s, std::size_t n) { append(std::u16string_view(s, n)); }
+  void push_back(char16_t c) {
+    Room(1);
+    *end_++ = c;
+  }
+  // Shortens, or lengthens with units the caller then overwrites.
+  void resize(std::size_t n) {
+    if (n > size()) Room(n - size());
+    end_ = begin_ + n;
+  }
+  void clear() noexcept { end_ = begin_; }
+
+  // Room for n more units at the end: returns where they go; advance(k)
+  // then takes the first k of them into the text.
+  char16_t* Reserve(std::size_t n) {
+    Room(n);
+    return end_;
+  }
+  void advance(std::size_t k) noexcept { end_ += k; }
+
+  // The line-break hint: false only when no value appended since the last
+  // ClearBreakHint holds a unit below 14, and so no CR or LF.
+  void ClearBreakHint() noexcept { low_units_ = false; }
+  bool BreakHint() const noexcept { return low_units_; }
+
+ private:
+  void Room(std::size_t n) {
+    if (n > static_cast<std::size_t>(limit_ - end_)) Grow(n);
+  }
+  // Enlarges the storage (std::bad_alloc when it cannot), keeping the text.
+  void Grow(std::size_t n);
+
+  Text& storage_;
+  char16_t* begin_;
+  char16_t* end_;
+  char16_t* limit_;
+  bool low_units_ = false;
+};
+
+}  // namespace qv_VCard::writer
+
+#endif

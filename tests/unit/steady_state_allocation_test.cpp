@@ -1,0 +1,133 @@
+// Reads after the first allocate nothing: the card object keeps the room
+// its last card needed, and a caller who passes the same text again gets the
+// card without any allocation. This program counts the allocations of the
+// global allocator.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "support/test_support.hpp"
+
+namespace {
+
+long g_allocations = 0;
+
+void* Allocate(std::size_t n) {
+  ++g_allocations;
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t n) { return Allocate(n); }
+void* operator new[](std::size_t n) { return Allocate(n); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using namespace qv_VCard;
+
+// Allocations made by f.
+template <typename F>
+long AllocationsOf(F&& f) {
+  const long before = g_allocations;
+  f();
+  return g_allocations - before;
+}
+
+void FillTypical(qvVCard& c) {
+  ASSERT_EQ(c.put_NameFamily(u"Lindqvist"), kOk);
+  ASSERT_EQ(c.put_NameGiven(u"Maria"), kOk);
+  ASSERT_EQ(c.put_OrgName(u"Northwind Instruments"), kOk);
+  ASSERT_EQ(c.put_Title(u"Senior Engineer"), kOk);
+  ASSERT_EQ(c.put_Adr1_Street(u"Storgatan 12"), kOk);
+  ASSERT_EQ(c.put_Adr1_Locality(u"Uppsala"), kOk);
+  ASSERT_EQ(c.put_Adr1_Work(kTrue), kOk);
+  ASSERT_EQ(c.put_Adr2_Street(u"Linn\u00E9gatan 4"), kOk);
+  ASSERT_EQ(c.put_Adr2_Home(kTrue), kOk);
+  ASSERT_EQ(c.put_Tel1_Number(u"+46 18 555 01 00"), kOk);
+  ASSERT_EQ(c.put_Tel1_Work(kTrue), kOk);
+  ASSERT_EQ(c.put_Tel2_Number(u"+46 70 555 02 00"), kOk);
+  ASSERT_EQ(c.put_Tel2_Cell(kTrue), kOk);
+  ASSERT_EQ(c.put_Email1_Value(u"maria@northwind.example"), kOk);
+  ASSERT_EQ(c.put_Note(u"Met at the fair;\r\nprefers e-mail."), kOk);  // escaped on the card
+  ASSERT_EQ(c.put_Url(u"https://northwind.example/people/ml"), kOk);
+  ASSERT_EQ(c.put_GeoLatDeg(59), kOk);
+  ASSERT_EQ(c.put_GeoLonDeg(17), kOk);
+  ASSERT_EQ(c.put_GeoLonMin(38), kOk);
+}
+
+void FillEverything(qvVCard& c) {
+  for (const PropertyInfo& p : Properties()) {
+    if (p.kind == Kind::Text) {
+      ASSERT_EQ(c.Put(p.property, Text(40, static_cast<char16_t>(u'a' + p.field % 26))), kOk);
+    } else {
+      ASSERT_EQ(c.Put(p.property, std::int16_t{7}), kOk);
+    }
+  }
+}
+
+// Every sample card, with the system's clock and identifiers as well as
+// the injected ones.
+TEST(SteadyState, CardReadsIntoTheSameTextAllocateNothing) {
+  for (int sample = 0; sample < 3; ++sample) {
+    for (bool system_sources : {false, true}) {
+      qv_test::FixedClock clock;
+      qv_test::CountingGuids guids;
+      qvVCard c = system_sources ? qvVCard() : qvVCard(clock, guids);
+      if (sample == 1) FillTypical(c);
+      if (sample == 2) FillEverything(c);
+      Text card;
+      ASSERT_EQ(c.get_vCard(card), kOk);  // warm-up
+      const Text first = card;
+      EXPECT_EQ(AllocationsOf([&] {
+                  for (int i = 0; i < 100; ++i) ASSERT_EQ(c.get_vCard(card), kOk);
+                }),
+                0)
+          << "sample " << sample << (system_sources ? ", system sources" : "");
+      EXPECT_EQ(card.size(), first.size());
+      if (!system_sources) {
+        EXPECT_NE(card, first);  // a new identifier each read
+      }
+    }
+  }
+}
+
+TEST(SteadyState, AFreshTextIsTheOnlyAllocationOfARead) {
+  qv_test::TestCard tc;
+  FillTypical(tc.card);
+  Text warm;
+  ASSERT_EQ(tc.card.get_vCard(warm), kOk);
+  EXPECT_EQ(AllocationsOf([&] {
+              Text fresh;
+              ASSERT_EQ(tc.card.get_vCard(fresh), kOk);
+            }),
+            1);
+}
+
+TEST(SteadyState, RoomGrowsOnceForALongerCardAndTheFileNameReusesItsText) {
+  qv_test::TestCard tc;
+  FillTypical(tc.card);
+  Text card;
+  ASSERT_EQ(tc.card.get_vCard(card), kOk);
+  ASSERT_EQ(tc.card.put_Note(Text(5000, u'n')), kOk);
+  EXPECT_GT(AllocationsOf([&] { ASSERT_EQ(tc.card.get_vCard(card), kOk); }), 0);
+  EXPECT_EQ(AllocationsOf([&] {
+              for (int i = 0; i < 10; ++i) ASSERT_EQ(tc.card.get_vCard(card), kOk);
+            }),
+            0);
+  Text name;
+  ASSERT_EQ(tc.card.get_vCardFileName(name), kOk);
+  EXPECT_EQ(AllocationsOf([&] {
+              for (int i = 0; i < 10; ++i) ASSERT_EQ(tc.card.get_vCardFileName(name), kOk);
+            }),
+            0);
+  EXPECT_EQ(name, u"Lindqvist Maria.vcf");
+}
+
+}  // namespace
