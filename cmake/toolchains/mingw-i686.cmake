@@ -1,14 +1,3 @@
-# Cross-compiling for i686 Windows with Debian's mingw-w64 (win32 thread model).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiling for i686 Windows with Debian's mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(QV_MINGW_TRIPLE i686-w64-mingw32)
-find_program(CMAKE_C_COMPILER NAMES ${QV_MINGW_TRIPLE}-gcc-win32 ${QV_MINGW_TRIPLE}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${QV_MINGW_TRIPLE}-g++-win32 ${QV_MINGW_TRIPLE}-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${QV_MINGW_TRIPLE}-windres REQUIRED)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${QV_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
