@@ -13,17 +13,9 @@ constexpr std::uint64_t kPow10[] = {
     1000000ULL, 10000000ULL, 100000000ULL, 1000000000ULL, 10000000000ULL, 100000000000ULL,
 };
 
-// "00" to "99".
-constexpr auto kPairs = [] {
-  std::array<char16_t, 200> t{};
-  for (int v = 0; v < 100; ++v) {
-    t[2 * v] = static_cast<char16_t>(u'0' + v / 10);
-    t[2 * v + 1] = static_cast<char16_t>(u'0' + v % 10);
-  }
-  return t;
-}();
-
-void PutPair(char16_t* p, std::uint32_t v) { std::memcpy(p, &kPairs[2 * v], 2 * sizeof(char16_t)); }
+void PutPair(char16_t* p, std::uint32_t v) {
+  std::memcpy(p, &kTwoDigits[2 * v], 2 * sizeof(char16_t));
+}
 
 }  // namespace
 

@@ -2,9 +2,20 @@
 #ifndef QV_VCARD_WRITER_DECIMAL_TEXT_HPP
 #define QV_VCARD_WRITER_DECIMAL_TEXT_HPP
 
+#include <array>
 #include <cstddef>
 
 namespace qv_VCard::writer {
+
+// "00" to "99", two units per number.
+inline constexpr std::array<char16_t, 200> kTwoDigits = [] {
+  std::array<char16_t, 200> t{};
+  for (int v = 0; v < 100; ++v) {
+    t[2 * v] = static_cast<char16_t>(u'0' + v / 10);
+    t[2 * v + 1] = static_cast<char16_t>(u'0' + v % 10);
+  }
+  return t;
+}();
 
 // The longest text WriteSignificant7 writes: "0.000" and seven digits.
 inline constexpr std::size_t kSignificant7Max = 12;

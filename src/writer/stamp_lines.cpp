@@ -4,6 +4,7 @@
 
 #include "card/reads.hpp"
 #include "modules/modCreateGUID.hpp"
+#include "writer/decimal_text.hpp"
 
 namespace qv_VCard {
 
@@ -12,20 +13,10 @@ namespace {
 constexpr std::u16string_view kProductId =
     u"PRODID:qv_vCard.dll, Version 1.0.0 (qv_VCard project, https://qv-vcard.invalid)  \r\n";
 
-// "00" to "99", two units per number.
-constexpr auto kTwoDigits = [] {
-  std::array<char16_t, 200> t{};
-  for (int v = 0; v < 100; ++v) {
-    t[2 * v] = static_cast<char16_t>(u'0' + v / 10);
-    t[2 * v + 1] = static_cast<char16_t>(u'0' + v % 10);
-  }
-  return t;
-}();
-
 // Writes v as two digits: the tens and the units of v, each modulo 10.
 char16_t* PutTwoDigits(char16_t* p, int v) {
   if (v >= 0 && v < 100) {
-    std::memcpy(p, &kTwoDigits[2 * v], 2 * sizeof(char16_t));
+    std::memcpy(p, &writer::kTwoDigits[2 * v], 2 * sizeof(char16_t));
   } else {
     p[0] = static_cast<char16_t>(u'0' + (v / 10) % 10);
     p[1] = static_cast<char16_t>(u'0' + v % 10);

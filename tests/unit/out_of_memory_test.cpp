@@ -2,9 +2,7 @@
 // allocation after it is armed, for every k a member reaches.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
-
+#include "support/replaced_allocator.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -12,23 +10,15 @@ namespace {
 long g_countdown = 0;  // 0: disarmed; otherwise the allocation that fails
 long g_failures = 0;
 
-void* Allocate(std::size_t n) {
-  if (g_countdown > 0 && --g_countdown == 0) {
-    ++g_failures;
-    throw std::bad_alloc();
-  }
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-
 }  // namespace
 
-void* operator new(std::size_t n) { return Allocate(n); }
-void* operator new[](std::size_t n) { return Allocate(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+bool qv_test::BeforeAllocation() {
+  if (g_countdown > 0 && --g_countdown == 0) {
+    ++g_failures;
+    return false;
+  }
+  return true;
+}
 
 namespace {
 

@@ -4,29 +4,19 @@
 // global allocator.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
-
+#include "support/replaced_allocator.hpp"
 #include "support/test_support.hpp"
 
 namespace {
 
 long g_allocations = 0;
 
-void* Allocate(std::size_t n) {
-  ++g_allocations;
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-
 }  // namespace
 
-void* operator new(std::size_t n) { return Allocate(n); }
-void* operator new[](std::size_t n) { return Allocate(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+bool qv_test::BeforeAllocation() {
+  ++g_allocations;
+  return true;
+}
 
 namespace {
 
