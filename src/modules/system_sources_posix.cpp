@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "qv_vcard/qvVCard.hpp"
 
@@ -39,6 +41,16 @@ constexpr clockid_t kStampClock = CLOCK_REALTIME_COARSE;
 constexpr clockid_t kStampClock = CLOCK_REALTIME;
 #endif
 
+// The calendar reading of the last second a thread asked about: cards read
+// within the same second convert it only once.
+struct LastSecond {
+  long long secs = -1;
+  bool valid = false;
+  CalendarTime time;
+};
+
+thread_local LastSecond t_last_second;
+
 class PosixClock final : public Clock {
  public:
   Status Now(CalendarTime& out) noexcept override {
@@ -47,16 +59,23 @@ class PosixClock final : public Clock {
       return kFail;
     }
     const long long secs = ts.tv_sec;
-    long long days = secs / 86400;
-    long long rem = secs % 86400;
-    if (rem < 0) {
-      rem += 86400;
-      --days;
+    LastSecond& last = t_last_second;
+    if (!last.valid || last.secs != secs) {
+      long long days = secs / 86400;
+      long long rem = secs % 86400;
+      if (rem < 0) {
+        rem += 86400;
+        --days;
+      }
+      CalendarTime& t = last.time;
+      CivilFromDays(days, t.year, t.month, t.day);
+      t.hour = static_cast<int>(rem / 3600);
+      t.minute = static_cast<int>(rem / 60 % 60);
+      t.second = static_cast<int>(rem % 60);
+      last.secs = secs;
+      last.valid = true;
     }
-    CivilFromDays(days, out.year, out.month, out.day);
-    out.hour = static_cast<int>(rem / 3600);
-    out.minute = static_cast<int>(rem / 60 % 60);
-    out.second = static_cast<int>(rem % 60);
+    out = last.time;
     return kOk;
   }
 };
@@ -65,9 +84,11 @@ std::atomic<unsigned> g_fork_generation{0};
 
 void OnForkChild() { g_fork_generation.fetch_add(1, std::memory_order_relaxed); }
 
+// Each system call costs microseconds here, so randomness is fetched in
+// blocks of 32 KiB (2,048 GUIDs), allocated when a thread first needs one.
 struct RandomBlock {
-  static constexpr std::size_t kSize = 4096;
-  unsigned char bytes[kSize];
+  static constexpr std::size_t kSize = 32768;
+  std::unique_ptr<unsigned char[]> bytes;
   std::size_t used = kSize;  // nothing left
   unsigned generation = 0;
 };
@@ -87,6 +108,20 @@ bool FillFromKernel(unsigned char* p, std::size_t n) {
   return true;
 }
 
+// Sixteen bytes from the thread's block, refilled when used up; false when
+// no block could be allocated or filled.
+bool TakeFromBlock(RandomBlock& b, unsigned char (&r)[16]) {
+  if (RandomBlock::kSize - b.used < sizeof r) {
+    if (!b.bytes) b.bytes.reset(new (std::nothrow) unsigned char[RandomBlock::kSize]);
+    if (!b.bytes || !FillFromKernel(b.bytes.get(), RandomBlock::kSize)) return false;
+    b.used = 0;
+  }
+  std::memcpy(r, b.bytes.get() + b.used, sizeof r);
+  std::memset(b.bytes.get() + b.used, 0, sizeof r);  // hand out each byte once
+  b.used += sizeof r;
+  return true;
+}
+
 class PosixGuidSource final : public GuidSource {
  public:
   PosixGuidSource() { pthread_atfork(nullptr, nullptr, &OnForkChild); }
@@ -95,17 +130,14 @@ class PosixGuidSource final : public GuidSource {
     RandomBlock& b = t_random;
     const unsigned generation = g_fork_generation.load(std::memory_order_relaxed);
     if (b.generation != generation) {
+      if (b.bytes) std::memset(b.bytes.get(), 0, RandomBlock::kSize);
       b.used = RandomBlock::kSize;
       b.generation = generation;
     }
-    if (RandomBlock::kSize - b.used < 16) {
-      if (!FillFromKernel(b.bytes, RandomBlock::kSize)) return kFail;
-      b.used = 0;
-    }
+    // Without a block (no memory for one), the bytes come straight from
+    // the kernel.
     unsigned char r[16];
-    std::memcpy(r, b.bytes + b.used, 16);
-    std::memset(b.bytes + b.used, 0, 16);  // hand out each byte once
-    b.used += 16;
+    if (!TakeFromBlock(b, r) && !FillFromKernel(r, sizeof r)) return kFail;
     r[6] = static_cast<unsigned char>((r[6] & 0x0F) | 0x40);  // version 4
     r[8] = static_cast<unsigned char>((r[8] & 0x3F) | 0x80);  // RFC 4122 variant
     out.data1 = (std::uint32_t{r[0]} << 24) | (std::uint32_t{r[1]} << 16) |

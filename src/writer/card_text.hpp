@@ -8,6 +8,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "qv_vcard/qvVCard.hpp"
 
 namespace qv_VCard::writer {
@@ -21,9 +25,11 @@ constexpr std::uint64_t LowUnits(std::uint64_t w) noexcept {
 
 // Copies n code units and tells whether one of them is below 14, so that a
 // value without line breaks, the usual case, need not be looked at again.
-// Values are moved eight units at a time, the last block overlapping the
-// one before it, instead of through a library call.
-inline bool CopyUnitsFindingLow(char16_t* dst, const char16_t* src, std::size_t n) noexcept {
+// Values are moved in blocks, the last block overlapping the one before it,
+// instead of through a library call: sixteen bytes at a time where the
+// processor has SSE2 (every x86-64 does), eight bytes otherwise.
+inline bool CopyUnitsFindingLow(char16_t* dst, const char16_t* src,
+                                               std::size_t n) noexcept {
   if (n < 4) {
     bool low = false;
     for (std::size_t i = 0; i < n; ++i) {
@@ -40,6 +46,22 @@ inline bool CopyUnitsFindingLow(char16_t* dst, const char16_t* src, std::size_t 
     std::memcpy(dst + n - 4, &b, 8);
     return (LowUnits(a) | LowUnits(b)) != 0;
   }
+#if defined(__SSE2__)
+  // A unit is below 14 exactly when subtracting 13 with unsigned saturation
+  // leaves 0.
+  const __m128i thirteen = _mm_set1_epi16(13);
+  const __m128i zero = _mm_setzero_si128();
+  __m128i low = zero;
+  for (std::size_t i = 0; i + 8 < n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+    low = _mm_or_si128(low, _mm_cmpeq_epi16(_mm_subs_epu16(v, thirteen), zero));
+  }
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + n - 8));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 8), v);
+  low = _mm_or_si128(low, _mm_cmpeq_epi16(_mm_subs_epu16(v, thirteen), zero));
+  return _mm_movemask_epi8(low) != 0;
+#else
   std::uint64_t low = 0;
   for (std::size_t i = 0; i + 8 < n; i += 8) {
     std::memcpy(&a, src + i, 8);
@@ -53,6 +75,7 @@ inline bool CopyUnitsFindingLow(char16_t* dst, const char16_t* src, std::size_t 
   std::memcpy(dst + n - 8, &a, 8);
   std::memcpy(dst + n - 4, &b, 8);
   return (low | LowUnits(a) | LowUnits(b)) != 0;
+#endif
 }
 
 // Appends to the end of a storage text that is kept at its full length: the

@@ -86,11 +86,15 @@ TEST(ValueCopy, CopiesExactlyTheUnitsAndTellsOfLowOnes) {
     for (std::size_t low_at = 0; low_at <= n; ++low_at) {  // low_at == n: none
       Text src(n, u'x');
       for (std::size_t i = 0; i < n; ++i) src[i] = static_cast<char16_t>(u'A' + i % 26);
-      if (low_at < n) src[low_at] = u'\t';
-      std::u16string dst(n + 16, u'#');
-      const bool low = writer::CopyUnitsFindingLow(dst.data() + 8, src.data(), n);
-      EXPECT_EQ(low, low_at < n) << n << " " << low_at;
-      EXPECT_EQ(dst, Text(8, u'#') + src + Text(8, u'#')) << n << " " << low_at;
+      // Each unit near CR and LF, or with a high byte or sign bit that a
+      // wide test could misread, in every position.
+      for (const char16_t unit : kNearBreaks) {
+        if (low_at < n) src[low_at] = unit;
+        std::u16string dst(n + 16, u'#');
+        const bool low = writer::CopyUnitsFindingLow(dst.data() + 8, src.data(), n);
+        ASSERT_EQ(low, low_at < n && unit < 14) << n << " " << low_at << " " << int{unit};
+        ASSERT_EQ(dst, Text(8, u'#') + src + Text(8, u'#')) << n << " " << low_at;
+      }
     }
   }
 }

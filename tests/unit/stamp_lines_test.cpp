@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <set>
@@ -71,12 +72,33 @@ TEST(GuidText, FormOfTheTextAndTheReturnedCount) {
   EXPECT_EQ(modules::StringFromGUID2(g, buffer, 38), 0);
 }
 
+TEST(GuidText, EveryByteValueInEveryPosition) {
+  // Byte value v + position, so each of the sixteen positions sees all 256.
+  for (int v = 0; v < 256; ++v) {
+    std::uint8_t b[16];
+    for (int i = 0; i < 16; ++i) b[i] = static_cast<std::uint8_t>(v + 17 * i);
+    const Guid g{
+        std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3],
+        static_cast<std::uint16_t>(b[4] << 8 | b[5]),
+        static_cast<std::uint16_t>(b[6] << 8 | b[7]),
+        {b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]}};
+    char expected[40];
+    std::snprintf(expected, sizeof expected,
+                  "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[0],
+                  b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+                  b[14], b[15]);
+    char16_t buffer[39];
+    ASSERT_EQ(modules::StringFromGUID2(g, buffer, 39), 39);
+    ASSERT_EQ(qv_test::Narrow(Text(buffer)), expected);
+  }
+}
+
 // The real sources, as a caller without injected ones gets them.
 TEST(SystemSources, UidsAreVersion4UpperCaseAndDistinct) {
   qvVCard c;
   std::set<std::string> seen;
   Text card;
-  for (int i = 0; i < 2000; ++i) {  // more than one block of buffered randomness
+  for (int i = 0; i < 4500; ++i) {  // more than two blocks of buffered randomness
     ASSERT_EQ(c.get_vCard(card), kOk);
     const std::string uid = qv_test::Narrow(LineStartingWith(card, u"UID:"));
     ASSERT_TRUE(IsVersion4UidLine(uid)) << uid;
@@ -107,6 +129,30 @@ TEST(SystemSources, ParentAndForkedChildNeverShareIdentifiers) {
   close(fds[0]);
   close(fds[1]);
   EXPECT_NE(std::memcmp(&parent, &child, sizeof parent), 0);
+}
+
+// Readings within one second share one conversion; the next second must
+// still be read as itself, not as the one before.
+TEST(SystemSources, ClockFollowsTheSecondsAsTheyPass) {
+  CalendarTime first;
+  ASSERT_EQ(SystemClock().Now(first), kOk);
+  const std::time_t deadline = std::time(nullptr) + 3;
+  CalendarTime t = first;
+  while (t.second == first.second && std::time(nullptr) < deadline) {
+    ASSERT_EQ(SystemClock().Now(t), kOk);
+  }
+  ASSERT_NE(t.second, first.second);
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  tm.tm_year = t.year - 1900;
+  tm.tm_mon = t.month - 1;
+  tm.tm_mday = t.day;
+  tm.tm_hour = t.hour;
+  tm.tm_min = t.minute;
+  tm.tm_sec = t.second;
+  const std::time_t read = timegm(&tm);
+  EXPECT_LE(read, now);
+  EXPECT_GE(read, now - 1);
 }
 
 TEST(SystemSources, ClockIsUtc) {
