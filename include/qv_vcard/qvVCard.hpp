@@ -254,6 +254,9 @@ class qvVCard {
   // Reads a text property by its public read rule straight onto the end of a
   // content line, as that line's value (line breaks written as "\n").
   void AppendValueRead(Property p, CardText& line) const;
+  // Whether the read of a text property by its rule is empty, without
+  // reading it.
+  bool ReadIsEmpty(Property p) const noexcept;
   std::int16_t ReadValue(Property p) const noexcept;
   // Reads count (at most 16) flags that follow one another in the table from
   // first: bit i is set when flag first + i counts as set.

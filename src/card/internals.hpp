@@ -35,6 +35,7 @@ struct Internals {
   static Status TextLine(const qvVCard& c, Property p, CardText& out) {
     return c.BuildTextLine(p, out);
   }
+  static bool ReadIsEmpty(const qvVCard& c, Property p) { return c.ReadIsEmpty(p); }
 };
 
 }  // namespace qv_VCard::detail

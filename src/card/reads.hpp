@@ -109,6 +109,23 @@ QV_VCARD_READ_INLINE void qvVCard::AppendValueRead(Property p, CardText& line) c
   if (line.BreakHint()) writer::EscapeLineBreaks(line, from);
 }
 
+// Only a stored text can read as empty: a separator read ends in ";", a
+// composed name holds its blanks, and a hemisphere read is one sign.
+QV_VCARD_READ_INLINE bool qvVCard::ReadIsEmpty(Property p) const noexcept {
+  switch (record::Of(p).rule) {
+    case ReadRule::Stored:
+    case ReadRule::ContentLine:
+      return texts_[record::FieldOf(p)].empty();
+    case ReadRule::FormattedName:
+      return false;  // composed when empty
+    case ReadRule::Separator:
+    case ReadRule::GeoLatSign:
+    case ReadRule::GeoLonSign:
+      return false;
+  }
+  return false;
+}
+
 // Flags and integers read as stored.
 QV_VCARD_READ_INLINE std::int16_t qvVCard::ReadValue(Property p) const noexcept {
   return values_[record::FieldOf(p)];

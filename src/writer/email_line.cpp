@@ -8,21 +8,16 @@ Status qvVCard::BuildEmailLine(int slot, CardText& card) const {
   const auto in_slot = [slot](Property p) {
     return record::InAlikeSlot(p, slot, record::kEmailSlotSize);
   };
-  // Reads in the order type, preference, address, each onto the line; the
-  // line is kept exactly when the address is not empty.
-  const std::size_t start = card.size();
+  // The line is written exactly when the address reads as not empty; then
+  // its reads go onto it in the order type, preference, address.
+  if (ReadIsEmpty(in_slot(Property::Email1_Value))) return kOk;
   card.append(u"EMAIL;TYPE=");
-  std::size_t value = card.size();
+  const std::size_t value = card.size();
   AppendValueRead(in_slot(Property::Email1_Type), card);
   if (card.size() == value) card.append(u"INTERNET");
   if (writer::IsSet(ReadValue(in_slot(Property::Email1_Pref)))) card.append(u";TYPE=PREF");
   card.push_back(u':');
-  value = card.size();
   AppendValueRead(in_slot(Property::Email1_Value), card);
-  if (card.size() == value) {
-    card.resize(start);
-    return kOk;
-  }
   card.append(writer::kLineEnd);
   return kOk;
 }

@@ -25,34 +25,22 @@ Status qvVCard::BuildFormattedNameLine(CardText& card) const {
 }
 
 Status qvVCard::BuildBirthdayLine(CardText& card) const {
-  // The birthdate is read onto the line; an empty read takes the line back.
-  const std::size_t start = card.size();
+  // A birthdate that reads as empty gives no line.
+  if (ReadIsEmpty(Property::Birthdate)) return kOk;
   card.append(u"BDAY:");
-  const std::size_t value = card.size();
   AppendValueRead(Property::Birthdate, card);
-  if (card.size() == value) {
-    card.resize(start);
-    return kOk;
-  }
   card.append(kLineEnd);
   return kOk;
 }
 
 Status qvVCard::BuildOrganizationLine(CardText& card) const {
-  // Name, then unit, each read onto the line; when both reads are empty the
-  // line is taken back.
-  const std::size_t start = card.size();
+  // Name, then unit, each read onto the line; there is no line when both
+  // read as empty.
+  if (ReadIsEmpty(Property::OrgName) && ReadIsEmpty(Property::OrgUnit)) return kOk;
   card.append(u"ORG:");
-  std::size_t value = card.size();
   AppendValueRead(Property::OrgName, card);
-  const bool has_name = card.size() != value;
   card.push_back(u';');
-  value = card.size();
   AppendValueRead(Property::OrgUnit, card);
-  if (!has_name && card.size() == value) {
-    card.resize(start);
-    return kOk;
-  }
   card.append(kLineEnd);
   return kOk;
 }

@@ -1,6 +1,7 @@
 // The record: values after creation, reset, assignments and read rules.
 #include <gtest/gtest.h>
 
+#include "card/internals.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -231,6 +232,33 @@ TEST(GeoSignRead, ExactComparisonOfTheHemisphere) {
     ASSERT_EQ(c.put_GeoLon(stored), kOk);
     EXPECT_EQ(ReadText(c, Property::GeoLon), sign) << qv_test::Narrow(stored);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The builders skip a line when its deciding read is empty without making
+// that read; the shortcut must agree with the read itself, empty or not.
+TEST(ReadIsEmpty, AgreesWithTheReadForEveryTextProperty) {
+  qvVCard c;
+  const auto check = [&c](const char* when) {
+    for (const PropertyInfo& p : Properties()) {
+      if (p.kind != Kind::Text) continue;
+      EXPECT_EQ(detail::Internals::ReadIsEmpty(c, p.property), ReadText(c, p.property).empty())
+          << p.name << " " << when;
+    }
+  };
+  check("on a new card");
+  for (const PropertyInfo& p : Properties()) {
+    if (p.kind != Kind::Text) continue;
+    ASSERT_EQ(c.Put(p.property, Text(u"\r")), kOk);
+  }
+  check("with every text a lone CR");
+  ASSERT_EQ(c.vCardClean(), kOk);
+  ASSERT_EQ(c.put_FormatedName(u""), kOk);
+  ASSERT_EQ(c.put_NameFamily(u""), kOk);
+  check("after clean");
 }
 
 }  // namespace
