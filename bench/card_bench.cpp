@@ -118,6 +118,7 @@ void Line(benchmark::State& state, Build build) {
   qv_bench::FillFull(c);
   Text storage;
   qv_VCard::writer::CardText line(storage);
+  line.EnsureRoom(Internals::CardRoom(c));
   Check(state, build(c, line));
   for (auto _ : state) {
     line.clear();

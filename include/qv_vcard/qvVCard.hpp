@@ -249,6 +249,8 @@ class qvVCard {
   template <typename Out>
   Status BuildTextLine(Property p, Out& line) const;
   Status AssembleCard(CardText& card) const;
+  // An upper bound of the units a card of this record can hold.
+  std::size_t CardRoom() const noexcept;
   // Reads a text property by its public read rule into the scratch buffer.
   std::u16string_view ReadText(Property p) const;
   // Reads a text property by its public read rule straight onto the end of a

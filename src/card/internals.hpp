@@ -36,6 +36,8 @@ struct Internals {
     return c.BuildTextLine(p, out);
   }
   static bool ReadIsEmpty(const qvVCard& c, Property p) { return c.ReadIsEmpty(p); }
+  // The room a builder's output must be given before it is called.
+  static std::size_t CardRoom(const qvVCard& c) { return c.CardRoom(); }
 };
 
 }  // namespace qv_VCard::detail

@@ -35,7 +35,7 @@ constexpr bool FlagsInParameterOrder() {
 }
 static_assert(FlagsInParameterOrder());
 static_assert(record::FieldOf(record::InSlot(Property::Adr1_Dom, 3, record::kAddressSlotSize)) +
-                  (std::size(kAddressTypes) + 3) / 4 * 4 <=
+                  (std::size(kAddressTypes) + 7) / 8 * 8 <=
               record::kValueFieldCount);
 
 }  // namespace

@@ -6,7 +6,32 @@ namespace qv_VCard {
 namespace {
 constexpr std::u16string_view kHeader = u"BEGIN:VCARD\r\nVERSION:3.0\r\nPROFILE:VCARD\r\n";
 constexpr std::u16string_view kFooter = u"END:VCARD";
+
+// Everything a card can hold besides its values, with room to spare. The
+// longest case comes to 1,677 units: header 41; N 8; FN 8 (with the three
+// blanks of a composed name); eight text lines of at most 14; BDAY 7; three
+// ADR lines of 108 and four TEL lines of 214 (every type parameter is
+// copied as a block of 16 units); three EMAIL lines of 32; GEO 49 (each
+// number is given 20 units of room); ORG 7; REV 32; UID 42; PRODID 86;
+// footer 9.
+constexpr std::size_t kFixedRoom = 2048;
 }  // namespace
+
+// The values are the record's texts read onto the card, each at most once,
+// except the name parts, which a composed formatted name reads again. A line
+// break written as "\n" at most doubles a value.
+std::size_t qvVCard::CardRoom() const noexcept {
+  std::size_t texts = 0;
+#if defined(__GNUC__)
+#pragma GCC unroll 10
+#endif
+  for (const Text& t : texts_) texts += t.size();
+  const std::size_t name_parts = texts_[record::FieldOf(Property::NameFamily)].size() +
+                                 texts_[record::FieldOf(Property::NameGiven)].size() +
+                                 texts_[record::FieldOf(Property::NameAdditional)].size() +
+                                 texts_[record::FieldOf(Property::NameSuffix)].size();
+  return kFixedRoom + 2 * (texts + name_parts);
+}
 
 // Each source appends its line (or nothing) in position order; the first
 // failing source ends the read and the caller discards what was written.
@@ -51,7 +76,9 @@ Status qvVCard::AssembleCard(CardText& card) const {
 // without any allocation.
 Status qvVCard::get_vCard(Text& out) const noexcept {
   try {
+    // The card is sized once; the builders then append without checking.
     CardText card(card_);
+    card.EnsureRoom(CardRoom());
     const Status s = AssembleCard(card);
     if (Failed(s)) {
       out.clear();

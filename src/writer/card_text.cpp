@@ -1,6 +1,8 @@
 #include "writer/card_text.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 namespace qv_VCard::writer {
 
@@ -14,5 +16,13 @@ void CardText::Grow(std::size_t n) {
   end_ = begin_ + used;
   limit_ = begin_ + storage_.size();
 }
+
+#if defined(QV_VCARD_CHECK_ROOM)
+void CardText::RoomExceeded(std::size_t n) const noexcept {
+  std::fprintf(stderr, "qv_vcard: card text written past its room (%zu more units, %zu left)\n", n,
+               static_cast<std::size_t>(limit_ - end_));
+  std::abort();
+}
+#endif
 
 }  // namespace qv_VCard::writer

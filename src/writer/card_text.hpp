@@ -28,8 +28,7 @@ constexpr std::uint64_t LowUnits(std::uint64_t w) noexcept {
 // Values are moved in blocks, the last block overlapping the one before it,
 // instead of through a library call: sixteen bytes at a time where the
 // processor has SSE2 (every x86-64 does), eight bytes otherwise.
-inline bool CopyUnitsFindingLow(char16_t* dst, const char16_t* src,
-                                               std::size_t n) noexcept {
+inline bool CopyUnitsFindingLow(char16_t* dst, const char16_t* src, std::size_t n) noexcept {
   if (n < 4) {
     bool low = false;
     for (std::size_t i = 0; i < n; ++i) {
@@ -82,6 +81,11 @@ inline bool CopyUnitsFindingLow(char16_t* dst, const char16_t* src,
 // characters beyond size() are room, not content. Offers the append,
 // push_back, resize, data and size of a text, so that code written for texts
 // writes cards too.
+//
+// The room is made once, up front, by EnsureRoom: the card asks for an upper
+// bound of everything it will write, so the appends themselves do not check.
+// Builds with QV_VCARD_CHECK_ROOM (the sanitizer and fuzzing builds) check
+// every append against the room made and stop the program on a shortfall.
 class CardText {
  public:
   // Starts empty; storage keeps whatever room it already has.
@@ -92,6 +96,12 @@ class CardText {
         limit_(storage.data() + storage.size()) {}
   CardText(const CardText&) = delete;
   CardText& operator=(const CardText&) = delete;
+
+  // Makes room for n more units, keeping the text (std::bad_alloc when it
+  // cannot).
+  void EnsureRoom(std::size_t n) {
+    if (n > static_cast<std::size_t>(limit_ - end_)) Grow(n);
+  }
 
   std::size_t size() const noexcept { return static_cast<std::size_t>(end_ - begin_); }
   bool empty() const noexcept { return end_ == begin_; }
@@ -121,15 +131,16 @@ class CardText {
     Room(1);
     *end_++ = c;
   }
-  // Shortens, or lengthens with units the caller then overwrites.
+  // Shortens, or lengthens (within the room) with units the caller then
+  // overwrites.
   void resize(std::size_t n) {
     if (n > size()) Room(n - size());
     end_ = begin_ + n;
   }
   void clear() noexcept { end_ = begin_; }
 
-  // Room for n more units at the end: returns where they go; advance(k)
-  // then takes the first k of them into the text.
+  // Where n more units go (within the room); advance(k) then takes the
+  // first k of them into the text.
   char16_t* Reserve(std::size_t n) {
     Room(n);
     return end_;
@@ -142,9 +153,14 @@ class CardText {
   bool BreakHint() const noexcept { return low_units_; }
 
  private:
-  void Room(std::size_t n) {
-    if (n > static_cast<std::size_t>(limit_ - end_)) Grow(n);
+#if defined(QV_VCARD_CHECK_ROOM)
+  void Room(std::size_t n) const noexcept {
+    if (n > static_cast<std::size_t>(limit_ - end_)) RoomExceeded(n);
   }
+  [[noreturn]] void RoomExceeded(std::size_t n) const noexcept;
+#else
+  void Room(std::size_t) const noexcept {}
+#endif
   // Enlarges the storage (std::bad_alloc when it cannot), keeping the text.
   void Grow(std::size_t n);
 

@@ -53,8 +53,9 @@ std::size_t WriteSignificant7(float magnitude, char16_t* out) noexcept {
     --k;
   }
 
-  // The seven digits: one, then three pairs.
-  char16_t digits[8];
+  // The seven digits: one, then three pairs; then zeros, so that the digits
+  // can be moved eight at a time.
+  char16_t digits[16] = {};
   const auto q32 = static_cast<std::uint32_t>(q);
   digits[0] = static_cast<char16_t>(u'0' + q32 / 1000000);
   const std::uint32_t rest6 = q32 % 1000000;
@@ -63,21 +64,21 @@ std::size_t WriteSignificant7(float magnitude, char16_t* out) noexcept {
   PutPair(digits + 5, rest6 % 100);
   int last = 6;  // the last digit kept: trailing zeros of the fraction go
   while (last >= 7 - k && last > 0 && digits[last] == u'0') --last;
+  char16_t* p = out;
   if (k > 6) {
-    // Below 1: "0." and the zeros before the first digit.
-    char16_t* p = out;
-    *p++ = u'0';
-    *p++ = u'.';
-    for (int i = 0; i < k - 7; ++i) *p++ = u'0';
-    for (int i = 0; i <= last; ++i) *p++ = digits[i];
-    return static_cast<std::size_t>(p - out);
+    // Below 1: "0." and the k - 7 (at most 3) zeros before the first digit.
+    std::memcpy(p, u"0.0000", 6 * sizeof(char16_t));
+    p += 2 + (k - 7);
+    std::memcpy(p, digits, 8 * sizeof(char16_t));
+    return static_cast<std::size_t>(p + last + 1 - out);
   }
   const int whole = 7 - k;  // digits before the point
-  char16_t* p = out;
-  for (int i = 0; i < whole; ++i) *p++ = digits[i];
+  std::memcpy(p, digits, 8 * sizeof(char16_t));
+  p += whole;
   if (last >= whole) {
     *p++ = u'.';
-    for (int i = whole; i <= last; ++i) *p++ = digits[i];
+    std::memcpy(p, digits + whole, 8 * sizeof(char16_t));
+    p += last + 1 - whole;
   }
   return static_cast<std::size_t>(p - out);
 }

@@ -17,14 +17,18 @@ inline constexpr std::array<char16_t, 200> kTwoDigits = [] {
   return t;
 }();
 
-// The longest text WriteSignificant7 writes: "0.000" and seven digits.
+// The longest text WriteSignificant7 gives: "0.000" and seven digits.
 inline constexpr std::size_t kSignificant7Max = 12;
+// The room it needs: its digits are moved in whole blocks, which may write
+// beyond the text it gives.
+inline constexpr std::size_t kSignificant7Room = 20;
 
 // Writes a positive magnitude from 0.0001 up to (not including) 1000000 in
 // fixed-point form, correctly rounded to at most seven significant digits
 // (a tie goes to the even digit), without trailing zeros after the decimal
 // point and without the point when no fraction remains: 48.20833, 0.5, 90,
-// 0.0002777778. Returns the number of characters written.
+// 0.0002777778. Writes into out, which has kSignificant7Room units, and
+// returns the length of the text given.
 std::size_t WriteSignificant7(float magnitude, char16_t* out) noexcept;
 
 }  // namespace qv_VCard::writer

@@ -55,7 +55,7 @@ void FinishAxis(writer::CardText& card, const Axis& axis) {
     sign = (sign == u'+') ? u'-' : u'+';
   }
   // The 16-bit sums keep magnitudes below 40000.
-  card.advance(writer::WriteSignificant7(magnitude, card.Reserve(writer::kSignificant7Max)));
+  card.advance(writer::WriteSignificant7(magnitude, card.Reserve(writer::kSignificant7Room)));
 }
 
 }  // namespace

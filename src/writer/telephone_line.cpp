@@ -43,7 +43,7 @@ constexpr bool FlagsInParameterOrder() {
 }
 static_assert(FlagsInParameterOrder());
 static_assert(record::FieldOf(record::InSlot(Property::Tel1_Pref, 4, record::kTelephoneSlotSize)) +
-                  (std::size(kTelephoneTypes) + 3) / 4 * 4 <=
+                  (std::size(kTelephoneTypes) + 7) / 8 * 8 <=
               record::kValueFieldCount);
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "card/internals.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -171,6 +172,40 @@ TEST(CardFailure, GuidFailureFailsTheReadInsteadOfWritingAZeroIdentifier) {
   tc.guids.status = kOk;
   EXPECT_EQ(tc.card.get_vCard(out), kOk);
   EXPECT_EQ(out.find(u"00000000-0000-0000-0000-000000000000"), Text::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The card is sized once before it is written, so the size asked for must
+// hold the longest card a record can give: every type flag set, the longest
+// GEO numbers and REV year, a composed formatted name, and values made of
+// lone line breaks, which double when written.
+TEST(CardRoom, HoldsTheLongestCards) {
+  const auto fill = [](qvVCard& c, const Text& text) {
+    for (const PropertyInfo& p : Properties()) {
+      const Status s = p.kind == Kind::Text ? c.Put(p.property, text) : c.Put(p.property, kTrue);
+      ASSERT_EQ(s, kOk) << p.name;
+    }
+    ASSERT_EQ(c.put_FormatedName(u""), kOk);
+    ASSERT_EQ(c.put_Email1_Type(u""), kOk);  // written as INTERNET
+    for (const Property p :
+         {Property::GeoLatDeg, Property::GeoLatMin, Property::GeoLonDeg, Property::GeoLonMin}) {
+      ASSERT_EQ(c.Put(p, std::int16_t{0}), kOk);
+    }
+    ASSERT_EQ(c.put_GeoLatSec(1), kOk);  // 0.0002777778
+    ASSERT_EQ(c.put_GeoLonSec(-1), kOk);
+  };
+  for (const Text& text : {Text(), Text(1, u'x'), Text(40, u'\r'), Text(300, u'\n')}) {
+    TestCard tc;
+    tc.clock.time.year = -2147483647 - 1;
+    fill(tc.card, text);
+    const Text card = tc.Card();
+    EXPECT_NE(card.find(u"0.0002777778;-0.0002777778\r\n"), Text::npos);
+    EXPECT_NE(card.find(u"REV:-2147483648-"), Text::npos);
+    EXPECT_LE(card.size(), detail::Internals::CardRoom(tc.card)) << text.size();
+  }
 }
 
 }  // namespace

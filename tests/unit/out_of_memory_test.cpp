@@ -2,6 +2,8 @@
 // allocation after it is armed, for every k a member reaches.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "support/replaced_allocator.hpp"
 #include "support/test_support.hpp"
 
@@ -138,6 +140,29 @@ TEST(OutOfMemory, CreationFailureThrows) {
   qv_test::CountingGuids guids;
   FailAt fail(1);
   EXPECT_THROW((void)new qvVCard(clock, guids), std::bad_alloc);
+}
+
+}  // namespace
+
+namespace {
+
+// The system GUID source keeps its random bytes in a block per thread; a
+// thread that cannot get one still gets identifiers, straight from the
+// kernel.
+TEST(OutOfMemory, GuidsWithoutARandomBlock) {
+  Status status = kFail;
+  Guid guid{};
+  bool failed = false;
+  std::thread t([&] {
+    FailAt fail(1);  // the block is this thread's first allocation
+    status = SystemGuidSource().Create(guid);
+    failed = fail.failed();
+  });
+  t.join();
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(status, kOk);
+  EXPECT_EQ(guid.data3 >> 12, 4);    // version 4
+  EXPECT_EQ(guid.data4[0] >> 6, 2);  // RFC 4122 variant
 }
 
 }  // namespace
