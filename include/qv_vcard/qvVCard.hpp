@@ -255,7 +255,8 @@ class qvVCard {
   std::u16string_view ReadText(Property p) const;
   // Reads a text property by its public read rule straight onto the end of a
   // content line, as that line's value (line breaks written as "\n").
-  void AppendValueRead(Property p, CardText& line) const;
+  template <typename Line>
+  void AppendValueRead(Property p, Line& line) const;
   // Whether the read of a text property by its rule is empty, without
   // reading it.
   bool ReadIsEmpty(Property p) const noexcept;

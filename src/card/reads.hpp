@@ -9,6 +9,8 @@
 #include <emmintrin.h>
 #endif
 
+#include <type_traits>
+
 #include "card/record.hpp"
 #include "writer/card_text.hpp"
 #include "writer/line_text.hpp"
@@ -57,9 +59,15 @@ QV_VCARD_READ_INLINE Status qvVCard::BuildTextLine(Property p, Out& line) const 
   // the field, as the getter does.
   const Text& stored = texts_[record::FieldOf(p)];
   if (stored.empty()) return kOk;
-  line.append(record::LinePrefixOf(p));
-  writer::AppendValue(line, stored);
-  line.append(writer::kLineEnd);
+  if constexpr (std::is_same_v<Out, writer::CardText>) {
+    writer::LineWriter w(line);
+    BuildTextLine(p, w);
+    w.Commit();
+  } else {
+    line.append(record::LinePrefixOf(p));
+    writer::AppendValue(line, stored);
+    line.append(writer::kLineEnd);
+  }
   return kOk;
 }
 
@@ -106,7 +114,8 @@ inline std::u16string_view qvVCard::ReadText(Property p) const {
   return scratch_;
 }
 
-QV_VCARD_READ_INLINE void qvVCard::AppendValueRead(Property p, CardText& line) const {
+template <typename Line>
+QV_VCARD_READ_INLINE void qvVCard::AppendValueRead(Property p, Line& line) const {
   const std::size_t from = line.size();
   line.ClearBreakHint();
   AppendRead(p, line);

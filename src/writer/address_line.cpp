@@ -49,21 +49,23 @@ Status qvVCard::BuildAddressLine(int slot, CardText& card) const {
   // the parameters of those set are written in table order.
   unsigned set = ReadFlagBits(in_slot(Property::Adr1_Dom), std::size(kAddressTypes));
   if (set == 0) return kOk;
-  card.append(u"ADR");
+  writer::LineWriter line(card);
+  line.append(u"ADR");
   for (; set != 0; set &= set - 1) {
-    writer::AppendTypeParameter(card, kAddressTypes[std::countr_zero(set)]);
+    writer::AppendTypeParameter(line, kAddressTypes[std::countr_zero(set)]);
   }
-  card.push_back(u':');
+  line.push_back(u':');
   // The components in the order they make up the value; the first six
   // reads end in ";".
-  AppendValueRead(in_slot(Property::Adr1_PostOffice), card);
-  AppendValueRead(in_slot(Property::Adr1_Extended), card);
-  AppendValueRead(in_slot(Property::Adr1_Street), card);
-  AppendValueRead(in_slot(Property::Adr1_Locality), card);
-  AppendValueRead(in_slot(Property::Adr1_Region), card);
-  AppendValueRead(in_slot(Property::Adr1_PostalCode), card);
-  AppendValueRead(in_slot(Property::Adr1_Country), card);
-  card.append(writer::kLineEnd);
+  AppendValueRead(in_slot(Property::Adr1_PostOffice), line);
+  AppendValueRead(in_slot(Property::Adr1_Extended), line);
+  AppendValueRead(in_slot(Property::Adr1_Street), line);
+  AppendValueRead(in_slot(Property::Adr1_Locality), line);
+  AppendValueRead(in_slot(Property::Adr1_Region), line);
+  AppendValueRead(in_slot(Property::Adr1_PostalCode), line);
+  AppendValueRead(in_slot(Property::Adr1_Country), line);
+  line.append(writer::kLineEnd);
+  line.Commit();
   return kOk;
 }
 

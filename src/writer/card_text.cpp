@@ -1,5 +1,7 @@
 #include "writer/card_text.hpp"
 
+#include "writer/line_text.hpp"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,26 @@ void CardText::Grow(std::size_t n) {
   begin_ = storage_.data();
   end_ = begin_ + used;
   limit_ = begin_ + storage_.size();
+}
+
+namespace {
+
+// The value being escaped, as the text EscapeLineBreaks works on; it may
+// lengthen into the room that follows it.
+struct ValueSpan {
+  char16_t* begin;
+  std::size_t length;
+  char16_t* data() const noexcept { return begin; }
+  std::size_t size() const noexcept { return length; }
+  void resize(std::size_t n) noexcept { length = n; }
+};
+
+}  // namespace
+
+char16_t* EscapeLineBreaksIn(char16_t* value, char16_t* end) noexcept {
+  ValueSpan span{value, static_cast<std::size_t>(end - value)};
+  EscapeLineBreaks(span, 0);
+  return span.begin + span.length;
 }
 
 #if defined(QV_VCARD_CHECK_ROOM)

@@ -14,6 +14,15 @@
 
 #include "qv_vcard/qvVCard.hpp"
 
+// The pieces of line writing are small; the compiler is told to inline them
+// even where its estimate says otherwise, so that a line's cursor can stay
+// in registers.
+#if defined(__GNUC__)
+#define QV_VCARD_WRITE_INLINE inline __attribute__((always_inline))
+#else
+#define QV_VCARD_WRITE_INLINE inline
+#endif
+
 namespace qv_VCard::writer {
 
 // Nonzero when one of the four 16-bit units of w is below 14, the range
@@ -28,7 +37,8 @@ constexpr std::uint64_t LowUnits(std::uint64_t w) noexcept {
 // Values are moved in blocks, the last block overlapping the one before it,
 // instead of through a library call: sixteen bytes at a time where the
 // processor has SSE2 (every x86-64 does), eight bytes otherwise.
-inline bool CopyUnitsFindingLow(char16_t* dst, const char16_t* src, std::size_t n) noexcept {
+QV_VCARD_WRITE_INLINE bool CopyUnitsFindingLow(char16_t* dst, const char16_t* src,
+                                               std::size_t n) noexcept {
   if (n < 4) {
     bool low = false;
     for (std::size_t i = 0; i < n; ++i) {
@@ -153,6 +163,8 @@ class CardText {
   bool BreakHint() const noexcept { return low_units_; }
 
  private:
+  friend class LineWriter;
+
 #if defined(QV_VCARD_CHECK_ROOM)
   void Room(std::size_t n) const noexcept {
     if (n > static_cast<std::size_t>(limit_ - end_)) RoomExceeded(n);
@@ -168,6 +180,80 @@ class CardText {
   char16_t* begin_;
   char16_t* end_;
   char16_t* limit_;
+  bool low_units_ = false;
+};
+
+// Rewrites [value, end) so that every line break in it (CR LF, a lone CR or
+// a lone LF) becomes the two characters "\n"; returns the new end. The room
+// after end must hold the growth (at most doubling).
+char16_t* EscapeLineBreaksIn(char16_t* value, char16_t* end) noexcept;
+
+// One content line written at the end of a card, through a cursor of its
+// own: a local object whose address is never taken, so that the compiler
+// keeps the cursor in a register while the line is written, rather than
+// updating the card after every piece. Commit hands the line to the card;
+// a line never committed leaves no trace. Writes go into the room the card
+// made up front, checked as the card's own appends are.
+class LineWriter {
+ public:
+  explicit LineWriter(CardText& card) noexcept : card_(card), begin_(card.end_), p_(card.end_) {}
+  LineWriter(const LineWriter&) = delete;
+  LineWriter& operator=(const LineWriter&) = delete;
+
+  std::size_t size() const noexcept { return static_cast<std::size_t>(p_ - begin_); }
+
+  QV_VCARD_WRITE_INLINE void append(std::u16string_view s) {
+    Room(s.size());
+    std::memcpy(p_, s.data(), s.size() * sizeof(char16_t));
+    p_ += s.size();
+  }
+  template <std::size_t N>
+  QV_VCARD_WRITE_INLINE void append(const char16_t (&s)[N]) {
+    append(std::u16string_view(s, N - 1));
+  }
+  // A value: notes in the line-break hint whether it holds a unit below 14.
+  QV_VCARD_WRITE_INLINE void append(const Text& s) {
+    Room(s.size());
+    low_units_ |= CopyUnitsFindingLow(p_, s.data(), s.size());
+    p_ += s.size();
+  }
+  QV_VCARD_WRITE_INLINE void push_back(char16_t c) {
+    Room(1);
+    *p_++ = c;
+  }
+  QV_VCARD_WRITE_INLINE char16_t* Reserve(std::size_t n) {
+    Room(n);
+    return p_;
+  }
+  void advance(std::size_t k) noexcept { p_ += k; }
+  // The last unit written.
+  char16_t& back() noexcept { return p_[-1]; }
+
+  void ClearBreakHint() noexcept { low_units_ = false; }
+  bool BreakHint() const noexcept { return low_units_; }
+  // Writes the line breaks of what follows the first from units as "\n".
+  void EscapeLineBreaksFrom(std::size_t from) noexcept {
+    p_ = EscapeLineBreaksIn(begin_ + from, p_);
+  }
+
+  // The line becomes part of the card.
+  void Commit() noexcept {
+    card_.Room(size());
+    card_.end_ = p_;
+  }
+
+ private:
+#if defined(QV_VCARD_CHECK_ROOM)
+  void Room(std::size_t n) const noexcept {
+    if (n > static_cast<std::size_t>(card_.limit_ - p_)) card_.RoomExceeded(n);
+  }
+#else
+  void Room(std::size_t) const noexcept {}
+#endif
+
+  CardText& card_;
+  char16_t* const begin_;
+  char16_t* p_;
   bool low_units_ = false;
 };
 

@@ -11,14 +11,16 @@ Status qvVCard::BuildEmailLine(int slot, CardText& card) const {
   // The line is written exactly when the address reads as not empty; then
   // its reads go onto it in the order type, preference, address.
   if (ReadIsEmpty(in_slot(Property::Email1_Value))) return kOk;
-  card.append(u"EMAIL;TYPE=");
-  const std::size_t value = card.size();
-  AppendValueRead(in_slot(Property::Email1_Type), card);
-  if (card.size() == value) card.append(u"INTERNET");
-  if (writer::IsSet(ReadValue(in_slot(Property::Email1_Pref)))) card.append(u";TYPE=PREF");
-  card.push_back(u':');
-  AppendValueRead(in_slot(Property::Email1_Value), card);
-  card.append(writer::kLineEnd);
+  writer::LineWriter line(card);
+  line.append(u"EMAIL;TYPE=");
+  const std::size_t value = line.size();
+  AppendValueRead(in_slot(Property::Email1_Type), line);
+  if (line.size() == value) line.append(u"INTERNET");
+  if (writer::IsSet(ReadValue(in_slot(Property::Email1_Pref)))) line.append(u";TYPE=PREF");
+  line.push_back(u':');
+  AppendValueRead(in_slot(Property::Email1_Value), line);
+  line.append(writer::kLineEnd);
+  line.Commit();
   return kOk;
 }
 

@@ -44,14 +44,14 @@ constexpr float kZeroResidue = 0.0001f;
 // card: an unsigned fixed-point number of at most seven significant digits
 // follows, and the sign is flipped for a negative value, so the result is
 // always a valid number.
-void FinishAxis(writer::CardText& card, const Axis& axis) {
+QV_VCARD_WRITE_INLINE void FinishAxis(writer::LineWriter& card, const Axis& axis) {
   const float magnitude = std::fabs(axis.value);
   if (!axis.present || magnitude < kZeroResidue) {
     card.push_back(u'0');
     return;
   }
   if (axis.value < 0.0f) {
-    char16_t& sign = card.data()[card.size() - 1];
+    char16_t& sign = card.back();
     sign = (sign == u'+') ? u'-' : u'+';
   }
   // The 16-bit sums keep magnitudes below 40000.
@@ -72,13 +72,15 @@ Status qvVCard::BuildGeoLine(CardText& card) const {
   if (!lat.present && !lon.present) return kOk;
 
   // Each axis begins with the read of its hemisphere sign, one character.
-  card.append(u"GEO:");
-  AppendRead(Property::GeoLat, card);
-  FinishAxis(card, lat);
-  card.push_back(u';');
-  AppendRead(Property::GeoLon, card);
-  FinishAxis(card, lon);
-  card.append(writer::kLineEnd);
+  writer::LineWriter line(card);
+  line.append(u"GEO:");
+  AppendRead(Property::GeoLat, line);
+  FinishAxis(line, lat);
+  line.push_back(u';');
+  AppendRead(Property::GeoLon, line);
+  FinishAxis(line, lon);
+  line.append(writer::kLineEnd);
+  line.Commit();
   return kOk;
 }
 

@@ -4,32 +4,39 @@
 namespace qv_VCard {
 
 using writer::kLineEnd;
+using writer::LineWriter;
 
 Status qvVCard::BuildNameLine(CardText& card) const {
   // The first four reads already end in ";".
-  card.append(u"N:");
-  AppendValueRead(Property::NameFamily, card);
-  AppendValueRead(Property::NameGiven, card);
-  AppendValueRead(Property::NameAdditional, card);
-  AppendValueRead(Property::NamePrefix, card);
-  AppendValueRead(Property::NameSuffix, card);
-  card.append(kLineEnd);
+  LineWriter line(card);
+  line.append(u"N:");
+  AppendValueRead(Property::NameFamily, line);
+  AppendValueRead(Property::NameGiven, line);
+  AppendValueRead(Property::NameAdditional, line);
+  AppendValueRead(Property::NamePrefix, line);
+  AppendValueRead(Property::NameSuffix, line);
+  line.append(kLineEnd);
+  line.Commit();
   return kOk;
 }
 
 Status qvVCard::BuildFormattedNameLine(CardText& card) const {
-  card.append(u"FN:");
-  AppendValueRead(Property::FormatedName, card);
-  card.append(kLineEnd);
+  LineWriter line(card);
+  line.append(u"FN:");
+  AppendValueRead(Property::FormatedName, line);
+  line.append(kLineEnd);
+  line.Commit();
   return kOk;
 }
 
 Status qvVCard::BuildBirthdayLine(CardText& card) const {
   // A birthdate that reads as empty gives no line.
   if (ReadIsEmpty(Property::Birthdate)) return kOk;
-  card.append(u"BDAY:");
-  AppendValueRead(Property::Birthdate, card);
-  card.append(kLineEnd);
+  LineWriter line(card);
+  line.append(u"BDAY:");
+  AppendValueRead(Property::Birthdate, line);
+  line.append(kLineEnd);
+  line.Commit();
   return kOk;
 }
 
@@ -37,11 +44,13 @@ Status qvVCard::BuildOrganizationLine(CardText& card) const {
   // Name, then unit, each read onto the line; there is no line when both
   // read as empty.
   if (ReadIsEmpty(Property::OrgName) && ReadIsEmpty(Property::OrgUnit)) return kOk;
-  card.append(u"ORG:");
-  AppendValueRead(Property::OrgName, card);
-  card.push_back(u';');
-  AppendValueRead(Property::OrgUnit, card);
-  card.append(kLineEnd);
+  LineWriter line(card);
+  line.append(u"ORG:");
+  AppendValueRead(Property::OrgName, line);
+  line.push_back(u';');
+  AppendValueRead(Property::OrgUnit, line);
+  line.append(kLineEnd);
+  line.Commit();
   return kOk;
 }
 

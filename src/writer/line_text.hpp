@@ -98,6 +98,17 @@ inline void AppendValue(CardText& line, const Text& value) {
   line.append(value);
   if (line.BreakHint()) EscapeLineBreaks(line, from);
 }
+// A line written through its own cursor escapes out of line, so that the
+// cursor never leaves its register.
+QV_VCARD_WRITE_INLINE void EscapeLineBreaks(LineWriter& line, std::size_t from) {
+  line.EscapeLineBreaksFrom(from);
+}
+QV_VCARD_WRITE_INLINE void AppendValue(LineWriter& line, const Text& value) {
+  const std::size_t from = line.size();
+  line.ClearBreakHint();
+  line.append(value);
+  if (line.BreakHint()) line.EscapeLineBreaksFrom(from);
+}
 
 // A type parameter such as ";TYPE=WORK", kept in a block of fixed size so
 // that it is copied whole, without looking at its length first.
@@ -113,7 +124,8 @@ constexpr TypeParameter MakeTypeParameter(Property flag, std::u16string_view tex
   return t;
 }
 
-inline void AppendTypeParameter(CardText& line, const TypeParameter& t) {
+template <typename Line>
+QV_VCARD_WRITE_INLINE void AppendTypeParameter(Line& line, const TypeParameter& t) {
   std::memcpy(line.Reserve(16), t.text, sizeof t.text);
   line.advance(t.size);
 }

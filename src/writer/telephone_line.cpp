@@ -57,13 +57,15 @@ Status qvVCard::BuildTelephoneLine(int slot, CardText& card) const {
   // first, then the parameters of those set are written in table order.
   unsigned set = ReadFlagBits(in_slot(Property::Tel1_Pref), std::size(kTelephoneTypes));
   if (set == 0) return kOk;
-  card.append(u"TEL");
+  writer::LineWriter line(card);
+  line.append(u"TEL");
   for (; set != 0; set &= set - 1) {
-    writer::AppendTypeParameter(card, kTelephoneTypes[std::countr_zero(set)]);
+    writer::AppendTypeParameter(line, kTelephoneTypes[std::countr_zero(set)]);
   }
-  card.push_back(u':');
-  AppendValueRead(in_slot(Property::Tel1_Number), card);
-  card.append(writer::kLineEnd);
+  line.push_back(u':');
+  AppendValueRead(in_slot(Property::Tel1_Number), line);
+  line.append(writer::kLineEnd);
+  line.Commit();
   return kOk;
 }
 
