@@ -70,7 +70,9 @@ class CardMaker {
   }
 
   void Set(const PropertyInfo& info, std::string_view raw) {
-    if (Once(info)) Check(info, AssignText(card_, info, raw, options_.rfc_escape, scratch_));
+    if (Once(info) && !TryAssignText(card_, info, raw, options_.rfc_escape, scratch_, refusal_)) {
+      Fail(info.name, refusal_);
+    }
   }
   void Set(const PropertyInfo& info, const FieldValue& value) {
     if (Once(info)) Check(info, Assign(card_, info, value, options_.rfc_escape, scratch_));
@@ -137,7 +139,7 @@ class CardMaker {
   qv_VCard::qvVCard card_;
   std::bitset<qv_VCard::kPropertyCount> assigned_;
   std::u16string scratch_, text16_;
-  std::string card8_, name8_;
+  std::string card8_, name8_, refusal_;
   std::uint64_t record_ = 0;
   bool bad_ = false;
 };
@@ -146,10 +148,10 @@ class CardMaker {
 // without a name, which must stay empty.
 using CsvColumns = std::vector<const PropertyInfo*>;
 
-std::string TrimmedName(const std::string& s) {
+std::string TrimmedName(std::string_view s) {
   const std::size_t first = s.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+  if (first == std::string_view::npos) return {};
+  return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
 }
 
 // Reads and checks the header; returns an exit status when the input must be
@@ -163,8 +165,8 @@ std::optional<int> ReadCsvHeader(CsvReader& reader, const std::string& input, Cs
     return RefuseInput("the header of " + Shown(input) + " is malformed: " + header.error());
   }
   std::vector<std::size_t> column_of(qv_VCard::kPropertyCount, 0);
-  for (std::size_t i = 0; i < header.fields().size(); ++i) {
-    const std::string name = TrimmedName(header.fields()[i]);
+  for (std::size_t i = 0; i < header.views().size(); ++i) {
+    const std::string name = TrimmedName(header.views()[i]);
     const PropertyInfo* info = nullptr;
     if (!name.empty()) {
       info = qv_VCard::FindProperty(name);
@@ -193,13 +195,14 @@ void ConvertCsv(CsvReader& reader, const CsvColumns& cols, CardMaker& maker, Inp
     maker.Begin(++n);
     if (!rec.error().empty()) {
       maker.Fail("line " + std::to_string(rec.line()), rec.error());
-    } else if (rec.fields().size() != cols.size()) {
+    } else if (rec.views().size() != cols.size()) {
       maker.Fail(
           "line " + std::to_string(rec.line()),
-          Plural(rec.fields().size(), "field") + ", the header has " + std::to_string(cols.size()));
+          Plural(rec.views().size(), "field") + ", the header has " + std::to_string(cols.size()));
     } else {
-      for (std::size_t i = 0; i < rec.fields().size(); ++i) {
-        const std::string& value = rec.fields()[i];
+      const std::span<const std::string_view> values = rec.views();
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::string_view value = values[i];
         if (const PropertyInfo* info = cols[i]) {
           maker.Set(*info, value);
         } else if (!value.empty()) {

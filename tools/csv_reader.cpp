@@ -1,12 +1,18 @@
 #include "csv_reader.hpp"
 
 #include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qvvcard {
 
 namespace {
 
-// The bytes that end a run of ordinary field bytes.
+// The bytes that end a run of ordinary field bytes: a quote and the line
+// ends always, a comma outside quotes.
 struct ByteSet {
   bool has[256] = {};
   constexpr explicit ByteSet(std::string_view bytes) {
@@ -16,32 +22,120 @@ struct ByteSet {
 constexpr ByteSet kUnquotedStops(",\r\n\"");
 constexpr ByteSet kQuotedStops("\"\r\n");
 
+// The offset of the first stop byte in p[0, n), or n when there is none.
+template <bool kQuoted>
+[[gnu::always_inline]] inline std::size_t FindStop(const char* p, std::size_t n) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i comma = _mm_set1_epi8(',');
+  for (; i + 16 <= n; i += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(b, quote),
+                               _mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, lf)));
+    if (!kQuoted) hit = _mm_or_si128(hit, _mm_cmpeq_epi8(b, comma));
+    const int bits = _mm_movemask_epi8(hit);
+    if (bits != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(bits)));
+  }
+#endif
+  const bool* stops = kQuoted ? kQuotedStops.has : kUnquotedStops.has;
+  while (i < n && !stops[static_cast<unsigned char>(p[i])]) ++i;
+  return i;
+}
+
+// Room kept beyond the record's bytes, so that a short run can be copied
+// as one block of this size.
+constexpr std::size_t kBlock = 16;
+
 }  // namespace
+
+std::span<const std::string> CsvRecord::fields() const {
+  if (!strings_made_) {
+    if (strings_.size() < views_.size()) strings_.resize(views_.size());
+    for (std::size_t i = 0; i < views_.size(); ++i) strings_[i].assign(views_[i]);
+    strings_made_ = true;
+  }
+  return {strings_.data(), views_.size()};
+}
 
 CsvReader::CsvReader(InputStream& in, Limits limits) : in_(in), limits_(limits) {
   if (limits_.max_fields == 0) limits_.max_fields = 1;
 }
 
-void CsvReader::StartField(CsvRecord& rec) {
+inline void CsvReader::StartField(CsvRecord& rec) {
   if (rec.count_ == limits_.max_fields) {
     // Further fields share the last one's slot and are reported.
     too_many_ = true;
-    rec.fields_[rec.count_ - 1].clear();
+    rec.size_ = rec.starts_[rec.count_ - 1];
     return;
   }
-  if (rec.count_ == rec.fields_.size()) rec.fields_.emplace_back();
-  rec.fields_[rec.count_++].clear();
+  if (rec.count_ == rec.starts_.size()) rec.starts_.resize(rec.count_ * 2 + 16);
+  rec.starts_[rec.count_++] = rec.size_;
 }
 
-void CsvReader::AppendRun(CsvRecord& rec, const bool* stops) {
-  const std::string_view buffered = in_.Buffered();
-  std::size_t n = 0;
-  while (n < buffered.size() && !stops[static_cast<unsigned char>(buffered[n])]) ++n;
-  const std::size_t kept = std::min(n, limits_.max_record_bytes - bytes_);
-  if (kept < n) too_long_ = true;
-  rec.fields_[rec.count_ - 1].append(buffered.data(), kept);
+void CsvReader::Grow(CsvRecord& rec, std::size_t n) {
+  rec.text_.resize(std::max(rec.text_.size() * 2, rec.size_ + n + kBlock));
+}
+
+template <bool kChecked>
+inline void CsvReader::Append(CsvRecord& rec, const char* bytes, std::size_t n,
+                              std::size_t readable) {
+  std::size_t kept = n;
+  if (kChecked) {
+    if (limits_.max_record_bytes - bytes_ < n) {
+      kept = limits_.max_record_bytes - bytes_;
+      too_long_ = true;
+    }
+    if (rec.text_.size() - rec.size_ < kept + kBlock) Grow(rec, kept);
+  }
+  char* const to = rec.text_.data() + rec.size_;
+#if defined(__SSE2__)
+  if (kept <= kBlock && readable >= kBlock) {
+    // The bytes after the run are copied too, and overwritten later.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+  } else {
+    std::memcpy(to, bytes, kept);
+  }
+#else
+  (void)readable;
+  std::memcpy(to, bytes, kept);
+#endif
+  rec.size_ += kept;
   bytes_ += kept;
-  in_.Skip(n);
+}
+
+template <bool kChecked>
+const char* CsvReader::ReadUnquoted(CsvRecord& rec, const char* p, const char* const end,
+                                    State& state, char& line_end) {
+  for (;;) {
+    if (state == State::FieldStart) {
+      if (p == end) return p;
+      if (*p == '"') {
+        state = State::Quoted;
+        return p + 1;
+      }
+      state = State::Unquoted;
+    }
+    const auto left = static_cast<std::size_t>(end - p);
+    const std::size_t n = FindStop<false>(p, left);
+    Append<kChecked>(rec, p, n, left);
+    p += n;
+    if (p == end) return p;
+    const char c = *p++;
+    if (c == ',') {
+      StartField(rec);
+      state = State::FieldStart;
+    } else if (c == '"') {
+      Flag(rec, "a quote inside an unquoted value");
+      Append<kChecked>(rec, &c, 1, 1);
+    } else {
+      line_end = c;
+      return p;
+    }
+  }
 }
 
 void CsvReader::Flag(CsvRecord& rec, const std::string& what) {
@@ -54,6 +148,15 @@ bool CsvReader::EndRecord(CsvRecord& rec) {
   } else if (too_long_) {
     rec.error_ = "record longer than " + std::to_string(limits_.max_record_bytes) + " bytes";
   }
+  // The text is complete: it no longer moves.
+  const std::size_t count = rec.count_;
+  if (count == rec.starts_.size()) rec.starts_.push_back(0);
+  rec.starts_[count] = rec.size_;
+  rec.views_.resize(count);
+  const char* const text = rec.text_.data();
+  for (std::size_t i = 0; i < count; ++i) {
+    rec.views_[i] = std::string_view(text + rec.starts_[i], rec.starts_[i + 1] - rec.starts_[i]);
+  }
   return true;
 }
 
@@ -62,7 +165,10 @@ bool CsvReader::Next(CsvRecord& rec) {
     started_ = true;
     in_.SkipByteOrderMark();
   }
+  rec.size_ = 0;
   rec.count_ = 0;
+  rec.views_.clear();
+  rec.strings_made_ = false;
   rec.error_.clear();
   bytes_ = 0;
   too_long_ = too_many_ = false;
@@ -78,62 +184,76 @@ bool CsvReader::Next(CsvRecord& rec) {
   }
   rec.line_ = line_;
 
-  enum class State { FieldStart, Unquoted, Quoted, QuoteInQuoted } state = State::FieldStart;
+  // Works on the bytes the input has buffered, a run of ordinary bytes at a
+  // time; a record may span any number of refills.
+  State state = State::FieldStart;
   StartField(rec);
   for (;;) {
-    const int c = in_.Get();
+    if (in_.Buffered().empty() && in_.Peek() == -1) {
+      if (state == State::Quoted) {
+        Flag(rec, "a quoted value not closed before the end of the input");
+      }
+      return EndRecord(rec);
+    }
+    const std::string_view buffered = in_.Buffered();
+    const char* const p = buffered.data();
     switch (state) {
       case State::FieldStart:
-        if (c == '"') {
-          state = State::Quoted;
+      case State::Unquoted: {
+        // Every byte appended comes from the buffer: when the limit and the
+        // room allow the whole buffer, nothing needs checking on the way.
+        const std::size_t left = buffered.size();
+        if (rec.text_.size() - rec.size_ < left + kBlock) Grow(rec, left);
+        char line_end = 0;
+        const char* const stop = limits_.max_record_bytes - bytes_ >= left
+                                     ? ReadUnquoted<false>(rec, p, p + left, state, line_end)
+                                     : ReadUnquoted<true>(rec, p, p + left, state, line_end);
+        in_.Skip(static_cast<std::size_t>(stop - p));
+        if (line_end != 0) {
+          if (line_end == '\r' && in_.Peek() == '\n') in_.Get();
+          ++line_;
+          return EndRecord(rec);
+        }
+        break;
+      }
+      case State::Quoted: {
+        const std::size_t n = FindStop<true>(p, buffered.size());
+        Append<true>(rec, p, n, buffered.size());
+        if (n == buffered.size()) {
+          in_.Skip(n);
           break;
         }
-        state = State::Unquoted;
-        [[fallthrough]];
-      case State::Unquoted:
-        if (c == ',') {
-          StartField(rec);
-          state = State::FieldStart;
-        } else if (c == '\n' || c == '\r' || c == -1) {
-          if (c == '\r' && in_.Peek() == '\n') in_.Get();
-          if (c != -1) ++line_;
-          return EndRecord(rec);
-        } else {
-          if (c == '"') Flag(rec, "a quote inside an unquoted value");
-          Append(rec, static_cast<char>(c));
-          AppendRun(rec, kUnquotedStops.has);
-        }
-        break;
-      case State::Quoted:
+        const char c = p[n];
+        in_.Skip(n + 1);
         if (c == '"') {
           state = State::QuoteInQuoted;
-        } else if (c == -1) {
-          Flag(rec, "a quoted value not closed before the end of the input");
-          return EndRecord(rec);
-        } else {
-          if (c == '\n' || (c == '\r' && in_.Peek() != '\n')) ++line_;
-          Append(rec, static_cast<char>(c));
-          AppendRun(rec, kQuotedStops.has);
+        } else {  // a line end inside the value; CR LF counts once
+          if (c == '\n' || in_.Peek() != '\n') ++line_;
+          Append<true>(rec, &c, 1, 1);
         }
         break;
-      case State::QuoteInQuoted:
+      }
+      case State::QuoteInQuoted: {
+        const char c = *p;
+        in_.Skip(1);
         if (c == '"') {
-          Append(rec, '"');
+          Append<true>(rec, &c, 1, 1);
           state = State::Quoted;
         } else if (c == ',') {
           StartField(rec);
           state = State::FieldStart;
-        } else if (c == '\n' || c == '\r' || c == -1) {
+        } else if (c == '\n' || c == '\r') {
           if (c == '\r' && in_.Peek() == '\n') in_.Get();
-          if (c != -1) ++line_;
+          ++line_;
           return EndRecord(rec);
         } else {
           // Taken literally up to the next comma, and reported.
           Flag(rec, "text after the closing quote");
-          Append(rec, static_cast<char>(c));
+          Append<true>(rec, &c, 1, 1);
           state = State::Unquoted;
         }
         break;
+      }
     }
   }
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "input_stream.hpp"
@@ -22,7 +23,16 @@ namespace qvvcard {
 
 class CsvRecord {
  public:
-  std::span<const std::string> fields() const { return {fields_.data(), count_}; }
+  CsvRecord() = default;
+  // The views point into the record itself.
+  CsvRecord(const CsvRecord&) = delete;
+  CsvRecord& operator=(const CsvRecord&) = delete;
+
+  // The fields, as views of the record's own storage: valid until the
+  // record is read into again.
+  std::span<const std::string_view> views() const { return views_; }
+  // The same fields as strings, made on the first call after each read.
+  std::span<const std::string> fields() const;
   // The input line on which the record starts, from 1.
   std::uint64_t line() const { return line_; }
   // Empty for a well-formed record; otherwise what is wrong with it.
@@ -30,8 +40,16 @@ class CsvRecord {
 
  private:
   friend class CsvReader;
-  std::vector<std::string> fields_;  // reused: the first count_ are this record's
+  // All buffers are reused from record to record. The fields' bytes lie one
+  // after the other in the first size_ bytes of text_ (whose size is only
+  // its room); field i starts at starts_[i].
+  std::string text_;
+  std::size_t size_ = 0;
+  std::vector<std::size_t> starts_;
   std::size_t count_ = 0;
+  std::vector<std::string_view> views_;  // set when the record is complete
+  mutable std::vector<std::string> strings_;
+  mutable bool strings_made_ = false;
   std::uint64_t line_ = 0;
   std::string error_;
 };
@@ -49,18 +67,22 @@ class CsvReader {
   bool Next(CsvRecord& rec);
 
  private:
+  enum class State : std::uint8_t { FieldStart, Unquoted, Quoted, QuoteInQuoted };
+
   void StartField(CsvRecord& rec);
-  void Append(CsvRecord& rec, char c) {
-    if (bytes_ < limits_.max_record_bytes) {
-      rec.fields_[rec.count_ - 1].push_back(c);
-      ++bytes_;
-    } else {
-      too_long_ = true;
-    }
-  }
-  // Appends the bytes that follow in the input's buffer up to the first one
-  // marked in stops (a table of 256), exactly as Append would one by one.
-  void AppendRun(CsvRecord& rec, const bool* stops);
+  // Adds n bytes to the field being read, as far as the size limit allows;
+  // readable (at least n) is how many bytes may be read from bytes. With
+  // kChecked false the caller has made sure that the limit and the room of
+  // the record hold them.
+  template <bool kChecked>
+  void Append(CsvRecord& rec, const char* bytes, std::size_t n, std::size_t readable);
+  void Grow(CsvRecord& rec, std::size_t n);
+  // Reads unquoted fields from p on, up to a line end (returned in
+  // line_end), the opening quote of a field or the end of the buffer at end;
+  // returns where it stopped.
+  template <bool kChecked>
+  const char* ReadUnquoted(CsvRecord& rec, const char* p, const char* end, State& state,
+                           char& line_end);
   void Flag(CsvRecord& rec, const std::string& what);
   bool EndRecord(CsvRecord& rec);
 

@@ -8,11 +8,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "file_names.hpp"
 
@@ -246,6 +249,71 @@ void CardDirectory::Finish() {
 }
 
 // ---------------------------------------------------------------------------
+// Asks the disk, from a thread of its own, to take a file's bytes as they pile
+// up, so that the flush before the file gets its name finds little left to
+// do, and the work of starting the writes does not hold up the run. Only a
+// hint: the file is made durable by fsync all the same, and failures here
+// are ignored.
+
+class WriteBehind {
+ public:
+  // Starts the thread; throws std::system_error when it cannot.
+  explicit WriteBehind(int fd) : fd_(fd) {
+    SignalsHeld held;  // the thread leaves the stopping signals to the program
+    thread_ = std::thread([this] { Run(); });
+  }
+  // Stops the thread, without waiting for the writes it started.
+  ~WriteBehind() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+  WriteBehind(const WriteBehind&) = delete;
+  WriteBehind& operator=(const WriteBehind&) = delete;
+
+  // Tells how many bytes of the file have been written so far.
+  void Written(std::uint64_t total) {
+    if (total - passed_ < kStep) return;
+    passed_ = total;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      wanted_ = total;
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  static constexpr std::uint64_t kStep = std::uint64_t{8} << 20;
+
+  void Run() {
+    std::uint64_t done = 0;
+    for (;;) {
+      std::uint64_t wanted = 0;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [&] { return stop_ || wanted_ > done; });
+        if (stop_) return;
+        wanted = wanted_;
+      }
+      sync_file_range(fd_, static_cast<off_t>(done), static_cast<off_t>(wanted - done),
+                      SYNC_FILE_RANGE_WRITE);
+      done = wanted;
+    }
+  }
+
+  const int fd_;
+  std::uint64_t passed_ = 0;  // the caller's side: the last total passed on
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::uint64_t wanted_ = 0;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+// ---------------------------------------------------------------------------
 
 OutputFile::OutputFile(const std::string& path) : path_(path) {
   buffer_.reserve(std::size_t{1} << 16);
@@ -269,9 +337,15 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
     close(dirfd_);
     ThrowErrno("cannot create a file in " + dir, err);
   }
+  try {
+    behind_ = std::make_unique<WriteBehind>(fd_);
+  } catch (const std::system_error&) {
+    // No thread to spare: Commit() does all the flushing.
+  }
 }
 
 OutputFile::~OutputFile() {
+  behind_.reset();
   if (to_stdout_) return;
   if (fd_ >= 0) close(fd_);
   if (!temp_name_.empty()) {
@@ -284,15 +358,21 @@ OutputFile::~OutputFile() {
 void OutputFile::Write(std::string_view data) {
   if (buffer_.size() + data.size() > buffer_.capacity()) Flush();
   if (data.size() >= buffer_.capacity()) {
-    WriteAll(fd_, data, path_);
+    Send(data, path_);
   } else {
     buffer_.append(data);
   }
 }
 
 void OutputFile::Flush() {
-  WriteAll(fd_, buffer_, to_stdout_ ? std::string("standard output") : path_);
+  Send(buffer_, to_stdout_ ? std::string("standard output") : path_);
   buffer_.clear();
+}
+
+void OutputFile::Send(std::string_view data, const std::string& what) {
+  WriteAll(fd_, data, what);
+  written_ += data.size();
+  if (behind_) behind_->Written(written_);
 }
 
 void OutputFile::WriteCard(std::string_view card) {
@@ -306,6 +386,7 @@ void OutputFile::WriteCard(std::string_view card) {
 void OutputFile::Commit() {
   Flush();
   if (to_stdout_) return;
+  behind_.reset();
   if (fsync(fd_) != 0) ThrowErrno("cannot write " + path_);
   if (mode_ == TempMode::Anonymous) {
     // An anonymous file cannot replace another directly: name it first.

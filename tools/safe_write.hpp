@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,8 @@ class CardDirectory {
   std::array<Hint, 1024> hints_;
 };
 
+class WriteBehind;
+
 // All cards in one file, or on standard output.
 class OutputFile {
  public:
@@ -75,6 +78,8 @@ class OutputFile {
  private:
   void Write(std::string_view data);
   void Flush();
+  // Writes data to the file, past the buffer; what names it in errors.
+  void Send(std::string_view data, const std::string& what);
 
   std::string path_;
   std::string name_;  // path's last component
@@ -84,6 +89,8 @@ class OutputFile {
   std::string temp_name_;  // TempMode::Named
   std::string buffer_;
   bool to_stdout_ = false;
+  std::uint64_t written_ = 0;  // bytes written to fd_ so far
+  std::unique_ptr<WriteBehind> behind_;
 };
 
 }  // namespace qvvcard

@@ -2,61 +2,185 @@
 
 #include <utf8.h>
 
-#include <algorithm>
-#include <iterator>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qvvcard {
 
 namespace {
 
-bool IsAscii(std::string_view in) {
-  return std::all_of(in.begin(), in.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+bool IsAsciiByte(char c) { return static_cast<unsigned char>(c) < 0x80; }
+
+// Copies in[i, n) to out one unit per byte up to the first byte above 0x7F,
+// and returns where it stopped.
+std::size_t WidenAsciiFrom(const char* in, std::size_t i, std::size_t n, char16_t* out) {
+  for (; i < n && IsAsciiByte(in[i]); ++i) out[i] = static_cast<char16_t>(in[i]);
+  return i;
+}
+
+// Copies the ASCII bytes at the start of in[0, n) to out, one unit per byte,
+// and returns how many there were: the copy stops before the first byte
+// above 0x7F. out has room for n units.
+std::size_t WidenAscii(const char* in, std::size_t n, char16_t* out) {
+#if defined(__SSE2__)
+  // Blocks of 16 and 8 bytes; the last, shorter stretch as a block that
+  // overlaps the one before it (its bytes are known to be ASCII already and
+  // are written again unchanged).
+  const __m128i zero = _mm_setzero_si128();
+  const auto widen8 = [&](std::size_t at) {
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + at));
+    if (_mm_movemask_epi8(bytes) != 0) return false;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_unpacklo_epi8(bytes, zero));
+    return true;
+  };
+  if (n >= 8) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+      if (_mm_movemask_epi8(bytes) != 0) return WidenAsciiFrom(in, i, n, out);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(bytes, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(bytes, zero));
+    }
+    if (i + 8 <= n) {
+      if (!widen8(i)) return WidenAsciiFrom(in, i, n, out);
+      i += 8;
+    }
+    if (i < n && !widen8(n - 8)) return WidenAsciiFrom(in, i, n, out);
+    return n;
+  }
+  if (n >= 4) {
+    std::uint32_t head = 0;
+    std::uint32_t tail = 0;
+    std::memcpy(&head, in, 4);
+    std::memcpy(&tail, in + n - 4, 4);
+    if (((head | tail) & 0x80808080u) != 0) return WidenAsciiFrom(in, 0, n, out);
+    const auto widen4 = [&](std::uint32_t bytes, std::size_t at) {
+      const __m128i units = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(bytes)), zero);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + at), units);
+    };
+    widen4(head, 0);
+    widen4(tail, n - 4);
+    return n;
+  }
+#endif
+  return WidenAsciiFrom(in, 0, n, out);
+}
+
+// Copies the ASCII units at the start of in[0, n) to out, one byte per
+// unit, and returns how many there were. out has room for n bytes.
+std::size_t NarrowAscii(const char16_t* in, std::size_t n, char* out) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  const auto all_ascii = [&](__m128i units) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, high), zero)) == 0xFFFF;
+  };
+  for (; i + 16 <= n; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8));
+    if (!all_ascii(_mm_or_si128(a, b))) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+  }
+  if (i + 8 <= n) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    if (all_ascii(a)) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, a));
+      i += 8;
+    }
+  }
+#endif
+  for (; i < n && in[i] < 0x80; ++i) out[i] = static_cast<char>(in[i]);
+  return i;
 }
 
 }  // namespace
 
 bool Utf8ToText(std::string_view in, std::u16string& out, std::size_t* bad_offset) {
-  out.clear();
-  // Most fields are plain ASCII: valid as they are, one unit per byte.
-  if (IsAscii(in)) {
-    out.resize(in.size());
-    std::transform(in.begin(), in.end(), out.begin(),
-                   [](char c) { return static_cast<char16_t>(c); });
-    return true;
+  // Never more units than bytes: every sequence of k bytes gives at most
+  // k / 2 units, a single byte one.
+  out.resize(in.size());
+  const char* const begin = in.data();
+  const std::size_t n = in.size();
+  char16_t* const to = out.data();
+  std::size_t i = 0;
+  std::size_t o = 0;
+  while (i < n) {
+    // Most text is plain ASCII: valid as it is, one unit per byte.
+    const std::size_t ascii = WidenAscii(begin + i, n - i, to + o);
+    i += ascii;
+    o += ascii;
+    if (i == n) break;
+    // Two-byte sequences, the letters of most European scripts, are decoded
+    // here: a lead byte from 0xC2 to 0xDF and one continuation byte.
+    for (; i + 1 < n; i += 2) {
+      const auto lead = static_cast<unsigned char>(begin[i]);
+      const auto next = static_cast<unsigned char>(begin[i + 1]);
+      if (lead < 0xC2 || lead > 0xDF || (next & 0xC0) != 0x80) break;
+      to[o++] = static_cast<char16_t>(((lead & 0x1Fu) << 6) | (next & 0x3Fu));
+    }
+    if (i == n || IsAsciiByte(begin[i])) continue;
+    // From any other sequence on, the stretch of bytes above ASCII up to the
+    // next ASCII byte goes through the library. Every sequence lies wholly
+    // inside one stretch, so a bad one is found at the same offset as in the
+    // whole text.
+    std::size_t j = i;
+    while (j < n && !IsAsciiByte(begin[j])) ++j;
+    const char* const bad = utf8::find_invalid(begin + i, begin + j);
+    if (bad != begin + j) {
+      if (bad_offset != nullptr) *bad_offset = static_cast<std::size_t>(bad - begin);
+      out.clear();
+      return false;
+    }
+    o = static_cast<std::size_t>(utf8::unchecked::utf8to16(begin + i, begin + j, to + o) - to);
+    i = j;
   }
-  const auto bad = utf8::find_invalid(in.begin(), in.end());
-  if (bad != in.end()) {
-    if (bad_offset != nullptr) *bad_offset = static_cast<std::size_t>(bad - in.begin());
-    return false;
-  }
-  out.reserve(in.size());
-  utf8::unchecked::utf8to16(in.begin(), in.end(), std::back_inserter(out));
+  out.resize(o);
   return true;
 }
 
 bool TextToUtf8(std::u16string_view in, std::string& out) {
-  out.clear();
-  out.reserve(in.size() + in.size() / 2);
-  // Runs of ASCII are copied unit by unit; each stretch between them goes
-  // through the library, which checks its surrogates (a pair never spans two
-  // stretches, since both of its units are above ASCII).
-  const auto is_ascii = [](char16_t u) { return u < 0x80; };
-  auto at = in.begin();
-  while (at != in.end()) {
-    const auto ascii_end = std::find_if_not(at, in.end(), is_ascii);
-    const std::size_t done = out.size();
-    out.resize(done + static_cast<std::size_t>(ascii_end - at));
-    std::transform(at, ascii_end, out.begin() + static_cast<std::ptrdiff_t>(done),
-                   [](char16_t u) { return static_cast<char>(u); });
-    at = std::find_if(ascii_end, in.end(), is_ascii);
-    try {
-      utf8::utf16to8(ascii_end, at, std::back_inserter(out));
-    } catch (const utf8::invalid_utf16&) {
-      out.clear();
-      return false;
+  // At most three bytes a unit (a surrogate pair gives four for two).
+  out.resize(in.size() * 3);
+  const char16_t* const begin = in.data();
+  const std::size_t n = in.size();
+  char* const to = out.data();
+  std::size_t i = 0;
+  std::size_t o = 0;
+  while (i < n) {
+    const std::size_t ascii = NarrowAscii(begin + i, n - i, to + o);
+    i += ascii;
+    o += ascii;
+    for (; i < n && begin[i] >= 0x80; ++i) {
+      std::uint32_t cp = begin[i];
+      if (cp < 0x800) {
+        to[o++] = static_cast<char>(0xC0 | (cp >> 6));
+        to[o++] = static_cast<char>(0x80 | (cp & 0x3F));
+        continue;
+      }
+      if (cp >= 0xD800 && cp <= 0xDFFF) {
+        // Only a high surrogate followed by a low one makes a code point.
+        const bool paired =
+            cp <= 0xDBFF && i + 1 < n && begin[i + 1] >= 0xDC00 && begin[i + 1] <= 0xDFFF;
+        if (!paired) {
+          out.clear();
+          return false;
+        }
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (begin[++i] - 0xDC00u);
+        to[o++] = static_cast<char>(0xF0 | (cp >> 18));
+        to[o++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      } else {
+        to[o++] = static_cast<char>(0xE0 | (cp >> 12));
+      }
+      to[o++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      to[o++] = static_cast<char>(0x80 | (cp & 0x3F));
     }
   }
+  out.resize(o);
   return true;
 }
 

@@ -1,6 +1,5 @@
 #include "values.hpp"
 
-#include <charconv>
 #include <cstdio>
 
 #include "text_convert.hpp"
@@ -78,22 +77,47 @@ ParseResult RangeCheck(std::int64_t v, std::int16_t& out) {
 
 }  // namespace
 
+namespace {
+
+// A trimmed, non-empty text: one sign, then decimal digits and nothing else.
+ParseResult ParseDecimal(std::string_view s, std::int16_t& out) noexcept {
+  const bool negative = s.front() == '-';
+  if (negative || s.front() == '+') s.remove_prefix(1);
+  if (s.empty()) return ParseResult::NotANumber;
+  // Past this bound the value is out of range whatever follows; counting
+  // stops there, so that no number of digits can overflow it.
+  constexpr std::int32_t kBeyond = 1 << 16;
+  std::int32_t v = 0;
+  for (const char c : s) {
+    if (c < '0' || c > '9') return ParseResult::NotANumber;
+    if (v < kBeyond) v = v * 10 + (c - '0');
+  }
+  return RangeCheck(negative ? -v : v, out);
+}
+
+// A lone digit, as flags and small numbers mostly come.
+bool IsOneDigit(std::string_view s) { return s.size() == 1 && s[0] >= '0' && s[0] <= '9'; }
+
+}  // namespace
+
 ParseResult ParseInt16(std::string_view s, std::int16_t& out) noexcept {
+  if (IsOneDigit(s)) {
+    out = static_cast<std::int16_t>(s.front() - '0');
+    return ParseResult::Ok;
+  }
   s = TrimBlanks(s);
   if (s.empty()) return ParseResult::Empty;
-  // from_chars takes a "-" but no "+".
-  if (s.front() == '+' && s.size() > 1 && s[1] != '-') s.remove_prefix(1);
-  std::int64_t v = 0;
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec == std::errc::result_out_of_range && end == s.data() + s.size()) {
-    return ParseResult::OutOfRange;
-  }
-  if (ec != std::errc() || end != s.data() + s.size()) return ParseResult::NotANumber;
-  return RangeCheck(v, out);
+  return ParseDecimal(s, out);
 }
 
 ParseResult ParseFlag(std::string_view s, std::int16_t& out) noexcept {
+  if (IsOneDigit(s)) return ParseInt16(s, out);
   const std::string_view word = TrimBlanks(s);
+  if (word.empty()) return ParseResult::Empty;
+  const char first = word.front();
+  if ((first >= '0' && first <= '9') || first == '-' || first == '+') {
+    return ParseDecimal(word, out);
+  }
   if (EqualsIgnoringCase(word, "true") || EqualsIgnoringCase(word, "yes")) {
     out = qv_VCard::kTrue;
     return ParseResult::Ok;
@@ -102,7 +126,7 @@ ParseResult ParseFlag(std::string_view s, std::int16_t& out) noexcept {
     out = qv_VCard::kFalse;
     return ParseResult::Ok;
   }
-  return ParseInt16(word, out);
+  return ParseResult::NotANumber;
 }
 
 std::string Quoted(std::string_view raw) {
@@ -176,20 +200,50 @@ std::string PutNumber(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& inf
   return {};
 }
 
+// The reasons for refusing a value, kept out of the way of assignments
+// that succeed.
+[[gnu::cold, gnu::noinline]] bool RefuseUtf8(std::size_t bad, std::string& refusal) {
+  refusal = "invalid UTF-8 at byte " + std::to_string(bad + 1);
+  return false;
+}
+[[gnu::cold, gnu::noinline]] bool RefuseStatus(qv_VCard::Status s, std::string& refusal) {
+  refusal = Refusal(s);
+  return false;
+}
+// r is NotANumber or OutOfRange: the card is not touched.
+[[gnu::cold, gnu::noinline]] bool RefuseNumber(qv_VCard::qvVCard& card,
+                                               const qv_VCard::PropertyInfo& info, ParseResult r,
+                                               std::string_view raw, std::string& refusal) {
+  refusal = PutNumber(card, info, r, 0, FieldValue::OfText(raw));
+  return false;
+}
+
 }  // namespace
+
+bool TryAssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
+                   std::string_view raw, bool rfc_escape, std::u16string& scratch,
+                   std::string& refusal) {
+  qv_VCard::Status s = qv_VCard::kOk;
+  if (info.kind == Kind::Text) {
+    std::size_t bad = 0;
+    if (!Utf8ToText(raw, scratch, &bad)) return RefuseUtf8(bad, refusal);
+    if (rfc_escape) RfcEscape(EscapeClass(info.property), scratch);
+    s = card.Put(info.property, scratch);
+  } else {
+    std::int16_t v = 0;
+    const ParseResult r = info.kind == Kind::Flag ? ParseFlag(raw, v) : ParseInt16(raw, v);
+    if (r == ParseResult::Empty) return true;
+    if (r != ParseResult::Ok) return RefuseNumber(card, info, r, raw, refusal);
+    s = card.Put(info.property, v);
+  }
+  return !qv_VCard::Failed(s) || RefuseStatus(s, refusal);
+}
 
 std::string AssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
                        std::string_view raw, bool rfc_escape, std::u16string& scratch) {
-  if (info.kind == Kind::Text) {
-    std::size_t bad = 0;
-    if (!Utf8ToText(raw, scratch, &bad)) return "invalid UTF-8 at byte " + std::to_string(bad + 1);
-    if (rfc_escape) RfcEscape(EscapeClass(info.property), scratch);
-    return Refusal(card.Put(info.property, scratch));
-  }
-  std::int16_t v = 0;
-  const ParseResult r = info.kind == Kind::Flag ? ParseFlag(raw, v) : ParseInt16(raw, v);
-  if (r == ParseResult::Ok || r == ParseResult::Empty) return PutNumber(card, info, r, v, {});
-  return PutNumber(card, info, r, v, FieldValue::OfText(raw));
+  std::string refusal;
+  TryAssignText(card, info, raw, rfc_escape, scratch, refusal);
+  return refusal;
 }
 
 std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,

@@ -48,6 +48,11 @@ ParseResult ParseFlag(std::string_view s, std::int16_t& out) noexcept;
 // or an integer property it is parsed, for a text property taken as UTF-8.
 std::string AssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
                        std::string_view raw, bool rfc_escape, std::u16string& scratch);
+// The same, for callers that assign many values: true when the value was
+// taken (or was empty), otherwise false with the reason in refusal.
+bool TryAssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
+                   std::string_view raw, bool rfc_escape, std::u16string& scratch,
+                   std::string& refusal);
 
 // Assigns value to the property of card. An empty value (an empty text for
 // flags and integers, or a JSON null) assigns nothing. Returns "" on success,

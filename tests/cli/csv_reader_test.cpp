@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ class CsvReaderTest : public ::testing::TestWithParam<std::size_t> {
     std::vector<Row> rows;
     while (reader.Next(rec)) {
       rows.push_back({{rec.fields().begin(), rec.fields().end()}, rec.line(), rec.error()});
+      // Both ways of looking at the fields agree.
+      EXPECT_TRUE(std::equal(rec.views().begin(), rec.views().end(), rec.fields().begin(),
+                             rec.fields().end()));
     }
     return rows;
   }
@@ -100,6 +104,51 @@ TEST_P(CsvReaderTest, LimitsBoundMemoryAndAreReported) {
   EXPECT_EQ(rows[2].error, "more than 3 fields");
   EXPECT_EQ(rows[2].fields.size(), 3u);
   EXPECT_EQ(rows[3], (Row{{"a\nb", "c"}, 4, ""}));
+}
+
+// Fields of every length, plain and quoted, so that runs of ordinary bytes
+// end at every place in and after a block of the scan, and records cross the
+// end of the buffer wherever they can.
+TEST_P(CsvReaderTest, FieldsOfEveryLengthReadBackExactly) {
+  const auto cycle = [](std::size_t n) {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) s.push_back("abcdefghijklmnopqrstuvwxyz0123456789"[i % 36]);
+    return s;
+  };
+  std::string data;
+  std::vector<Row> expected;
+  std::uint64_t line = 1;
+  for (std::size_t n = 0; n <= 40; ++n) {
+    const std::string plain = cycle(n);
+    std::string quoted = cycle(n);
+    quoted.insert(n / 2, "\",\"");
+    if (n % 7 == 3) quoted += "\nmore";
+    std::string encoded = "\"";
+    for (char c : quoted) encoded += c == '"' ? std::string("\"\"") : std::string(1, c);
+    encoded += '"';
+    const std::string last = "\xC3\xA9" + cycle(40 - n);
+    data += plain + "," + encoded + "," + last + (n % 3 == 0 ? "\r\n" : "\n");
+    expected.push_back({{plain, quoted, last}, line, ""});
+    line += n % 7 == 3 ? 2 : 1;
+  }
+  EXPECT_EQ(Read(data), expected);
+}
+
+TEST_P(CsvReaderTest, SizeLimitHoldsToTheByte) {
+  CsvReader::Limits limits;
+  limits.max_record_bytes = 20;
+  const auto rows = Read(
+      "0123456789,0123456789\n"
+      "0123456789,01234567890\n"
+      "\"0123456789\",\"012345678\"\"\"\n"
+      "x\n",
+      limits);
+  EXPECT_EQ(rows, (std::vector<Row>{
+                      {{"0123456789", "0123456789"}, 1, ""},
+                      {{"0123456789", "0123456789"}, 2, "record longer than 20 bytes"},
+                      {{"0123456789", "012345678\""}, 3, ""},
+                      {{"x"}, 4, ""},
+                  }));
 }
 
 INSTANTIATE_TEST_SUITE_P(BufferSizes, CsvReaderTest, ::testing::Values(4, 5, 6, 7, 64 * 1024));

@@ -49,6 +49,47 @@ def test_csv_and_jsonl_examples_give_the_same_cards(tmp_path, examples):
     assert got["contacts.csv"] == got["contacts.jsonl"]
 
 
+def test_many_varied_csv_records_give_the_cards_of_their_json_lines(tmp_path):
+    # Enough records to cross the reader's buffer many times and to write well
+    # past the point where the output starts going to the disk during the run;
+    # values of many lengths, quoted, on two lines, beyond ASCII, numbers and
+    # flags in their different spellings.
+    columns = ["NameFamily", "NameGiven", "Note", "Adr1_Street", "Adr1_Locality", "Tel1_Number",
+               "Tel1_Cell", "Email1_Value", "GeoLatDeg", "GeoLatMin", "GeoLonDeg", "Url"]
+    words = ["\u00c4rla", "O'Neil", "Zo\u00eb", "\u0141ukasz", "\u674e", "\U0001F600 smile", "a, b",
+             'say "hi"', "two\r\nlines", "x" * 70, ""]
+    flags = ["yes", "no", "1", "0", " TRUE ", ""]
+    records = []
+    for n in range(24000):
+        def word(k):
+            return words[(n * 7 + k * 3) % len(words)]
+        records.append({
+            "NameFamily": f"{word(0)}{n}", "NameGiven": word(1), "Note": word(2) * (n % 5),
+            "Adr1_Street": f"{n % 97} {word(3)}", "Adr1_Locality": word(4),
+            "Tel1_Number": f"+1 555 {n:05d}", "Tel1_Cell": flags[n % len(flags)],
+            "Email1_Value": f"p{n}@example.org", "GeoLatDeg": str(n % 90 - 45),
+            "GeoLatMin": str(n % 60), "GeoLonDeg": f"+{n % 180}",
+            "Url": "https://example.org/" + "p" * (n % 40)})
+
+    def cell(value):
+        if any(c in value for c in ',"\r\n'):
+            return '"' + value.replace('"', '""') + '"'
+        return value
+    rows = [",".join(columns)] + [",".join(cell(r[c]) for c in columns) for r in records]
+    (tmp_path / "in.csv").write_bytes(("\r\n".join(rows) + "\r\n").encode())
+    (tmp_path / "in.jsonl").write_text(
+        "".join(json.dumps(r, ensure_ascii=False) + "\n" for r in records), encoding="utf-8")
+    got = {}
+    for name in ("in.csv", "in.jsonl"):
+        target = tmp_path / (name + ".vcf")
+        r = run("batch", str(tmp_path / name), "--output", str(target), "--quiet")
+        assert r.returncode == 0 and r.stderr == b"", r.stderr
+        assert target.stat().st_size > 8 << 20
+        got[name] = [without_stamps(c) for c in split_cards(target.read_bytes())]
+    assert len(got["in.csv"]) == len(records)
+    assert got["in.csv"] == got["in.jsonl"]
+
+
 def test_names_already_taken_are_left_alone(tmp_path):
     out = tmp_path / "cards"
     out.mkdir()

@@ -52,6 +52,48 @@ TEST(Values, FlagsAndIntegers) {
   }
 }
 
+// Numbers as the tool reads them: any count of leading zeros, a sign of
+// either kind, and digits beyond any machine word out of range rather than
+// wrapped; anything after the digits makes it no number at all.
+TEST(Values, LongAndSignedNumbers) {
+  struct Case {
+    const char* text;
+    ParseResult result;
+    std::int16_t value;
+  };
+  const auto ok = ParseResult::Ok;
+  const auto nan = ParseResult::NotANumber;
+  const auto range = ParseResult::OutOfRange;
+  for (const Case& c : std::initializer_list<Case>{{"007", ok, 7},
+                                                   {"-0", ok, 0},
+                                                   {"+0", ok, 0},
+                                                   {"000000000000000000000000000012", ok, 12},
+                                                   {"-000000000000000000000032768", ok, -32768},
+                                                   {"65535", range, 0},
+                                                   {"65536", range, 0},
+                                                   {"-99999999999999999999999999", range, 0},
+                                                   {"18446744073709551617", range, 0},
+                                                   {"99999999999999999999x", nan, 0},
+                                                   {"12a", nan, 0},
+                                                   {"1-", nan, 0},
+                                                   {"- 1", nan, 0},
+                                                   {"-", nan, 0},
+                                                   {"++1", nan, 0},
+                                                   {"-+1", nan, 0},
+                                                   {"\xD9\xA1", nan, 0}}) {
+    std::int16_t v = 99;
+    EXPECT_EQ(ParseInt16(c.text, v), c.result) << c.text;
+    if (c.result == ok) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
+    v = 99;
+    EXPECT_EQ(ParseFlag(c.text, v), c.result) << c.text;
+    if (c.result == ok) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
+  }
+}
+
 TEST(Values, EscapeClassesFollowTheMeaningOfEachLine) {
   for (Property p :
        {Property::NameFamily, Property::NameSuffix, Property::FormatedName, Property::SortString,
