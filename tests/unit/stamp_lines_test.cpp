@@ -131,6 +131,18 @@ TEST(SystemSources, ParentAndForkedChildNeverShareIdentifiers) {
   EXPECT_NE(std::memcmp(&parent, &child, sizeof parent), 0);
 }
 
+// A calendar reading as seconds since 1970, read as UTC.
+std::time_t SecondsOf(const CalendarTime& t) {
+  std::tm tm{};
+  tm.tm_year = t.year - 1900;
+  tm.tm_mon = t.month - 1;
+  tm.tm_mday = t.day;
+  tm.tm_hour = t.hour;
+  tm.tm_min = t.minute;
+  tm.tm_sec = t.second;
+  return timegm(&tm);
+}
+
 // Readings within one second share one conversion; the next second must
 // still be read as itself, not as the one before.
 TEST(SystemSources, ClockFollowsTheSecondsAsTheyPass) {
@@ -143,14 +155,7 @@ TEST(SystemSources, ClockFollowsTheSecondsAsTheyPass) {
   }
   ASSERT_NE(t.second, first.second);
   const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  tm.tm_year = t.year - 1900;
-  tm.tm_mon = t.month - 1;
-  tm.tm_mday = t.day;
-  tm.tm_hour = t.hour;
-  tm.tm_min = t.minute;
-  tm.tm_sec = t.second;
-  const std::time_t read = timegm(&tm);
+  const std::time_t read = SecondsOf(t);
   EXPECT_LE(read, now);
   EXPECT_GE(read, now - 1);
 }
@@ -160,14 +165,7 @@ TEST(SystemSources, ClockIsUtc) {
   const std::time_t before = std::time(nullptr);
   ASSERT_EQ(SystemClock().Now(t), kOk);
   const std::time_t after = std::time(nullptr);
-  std::tm tm{};
-  tm.tm_year = t.year - 1900;
-  tm.tm_mon = t.month - 1;
-  tm.tm_mday = t.day;
-  tm.tm_hour = t.hour;
-  tm.tm_min = t.minute;
-  tm.tm_sec = t.second;
-  const std::time_t read = timegm(&tm);
+  const std::time_t read = SecondsOf(t);
   EXPECT_LE(before, read);
   EXPECT_LE(read, after);
 }
