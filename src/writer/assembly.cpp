@@ -1,4 +1,7 @@
 // The card document: header, the twenty-six body positions, footer.
+#include <cstdint>
+#include <limits>
+
 #include "card/reads.hpp"
 
 namespace qv_VCard {
@@ -20,17 +23,23 @@ constexpr std::size_t kFixedRoom = 2048;
 // The values are the record's texts read onto the card, each at most once,
 // except the name parts, which a composed formatted name reads again. A line
 // break written as "\n" at most doubles a value.
+// Counted in 64 bits, so that on a 32-bit system a bound too large for
+// memory cannot wrap around to a small one: it saturates, and asking for
+// that much room fails as out of memory.
 std::size_t qvVCard::CardRoom() const noexcept {
-  std::size_t texts = 0;
+  std::uint64_t texts = 0;
 #if defined(__GNUC__)
 #pragma GCC unroll 10
 #endif
   for (const Text& t : texts_) texts += t.size();
-  const std::size_t name_parts = texts_[record::FieldOf(Property::NameFamily)].size() +
-                                 texts_[record::FieldOf(Property::NameGiven)].size() +
-                                 texts_[record::FieldOf(Property::NameAdditional)].size() +
-                                 texts_[record::FieldOf(Property::NameSuffix)].size();
-  return kFixedRoom + 2 * (texts + name_parts);
+  const std::uint64_t name_parts =
+      std::uint64_t{texts_[record::FieldOf(Property::NameFamily)].size()} +
+      texts_[record::FieldOf(Property::NameGiven)].size() +
+      texts_[record::FieldOf(Property::NameAdditional)].size() +
+      texts_[record::FieldOf(Property::NameSuffix)].size();
+  const std::uint64_t room = kFixedRoom + 2 * (texts + name_parts);
+  return room < std::numeric_limits<std::size_t>::max() ? static_cast<std::size_t>(room)
+                                                        : std::numeric_limits<std::size_t>::max();
 }
 
 // Each source appends its line (or nothing) in position order; the first

@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 namespace qv_VCard::writer {
 
 void CardText::Grow(std::size_t n) {
   const std::size_t used = size();
+  if (n > storage_.max_size() - used) throw std::bad_alloc();
   // At least double, so that a card that keeps growing is copied rarely.
   const std::size_t wanted = std::max({used + n, storage_.size() * 2, std::size_t{512}});
   storage_.resize(wanted);               // keeps the text; throws and changes nothing on failure

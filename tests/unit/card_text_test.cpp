@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
+#include <new>
 #include <random>
 #include <string>
 
@@ -124,6 +126,18 @@ TEST(CardBuffer, GrowsKeepingItsTextAndReusesItsRoom) {
   again.append(expected);
   EXPECT_EQ(storage.data(), room);
   EXPECT_EQ(Text(again.view()), expected);
+}
+
+// A room beyond what memory can hold is refused whole, never wrapped
+// around to a small one.
+TEST(CardBuffer, RoomBeyondAnyMemoryIsRefused) {
+  Text storage;
+  CardText card(storage);
+  card.EnsureRoom(3);
+  card.append(u"abc");
+  EXPECT_THROW(card.EnsureRoom(SIZE_MAX), std::bad_alloc);
+  EXPECT_THROW(card.EnsureRoom(SIZE_MAX - 2), std::bad_alloc);
+  EXPECT_EQ(Text(card.view()), u"abc");
 }
 
 std::string ToCharsText(float v) {
