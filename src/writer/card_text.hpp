@@ -231,8 +231,10 @@ class LineWriter {
 
   void ClearBreakHint() noexcept { low_units_ = false; }
   bool BreakHint() const noexcept { return low_units_; }
-  // Writes the line breaks of what follows the first from units as "\n".
+  // Writes the line breaks of what follows the first from units as "\n",
+  // which may double that much of the line.
   void EscapeLineBreaksFrom(std::size_t from) noexcept {
+    Room(size() - from);
     p_ = EscapeLineBreaksIn(begin_ + from, p_);
   }
 
