@@ -90,24 +90,20 @@ void AppendValue(Line& line, const Text& value) {
   line.append(value);
   EscapeLineBreaks(line, from);
 }
-// The same on a card, which looks for line breaks only in a value whose
-// copying met a unit below 14.
-inline void AppendValue(CardText& line, const Text& value) {
-  const std::size_t from = line.size();
-  line.ClearBreakHint();
-  line.append(value);
-  if (line.BreakHint()) EscapeLineBreaks(line, from);
-}
 // A line written through its own cursor escapes out of line, so that the
 // cursor never leaves its register.
 QV_VCARD_WRITE_INLINE void EscapeLineBreaks(LineWriter& line, std::size_t from) {
   line.EscapeLineBreaksFrom(from);
 }
-QV_VCARD_WRITE_INLINE void AppendValue(LineWriter& line, const Text& value) {
+// The same on a card or one of its lines, which look for line breaks only
+// in a value whose copying met a unit below 14.
+template <typename Line>
+requires requires(Line& line) { line.BreakHint(); }
+QV_VCARD_WRITE_INLINE void AppendValue(Line& line, const Text& value) {
   const std::size_t from = line.size();
   line.ClearBreakHint();
   line.append(value);
-  if (line.BreakHint()) line.EscapeLineBreaksFrom(from);
+  if (line.BreakHint()) EscapeLineBreaks(line, from);
 }
 
 // A type parameter such as ";TYPE=WORK", kept in a block of fixed size so
