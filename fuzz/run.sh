@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang-14's libFuzzer under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then fuzzes each one for a bounded time.
+# UndefinedBehaviorSanitizer, then fuzzes each one for a bounded time. The
+# fuzzing programs belong to the project's clang sanitizer build
+# (QV_VCARD_SANITIZE and QV_VCARD_FUZZ): scripts/test.sh makes that build
+# and this script only adds the programs to it.
 #
 #   fuzz/run.sh [target...]          fuzz the named targets (default: all)
 #   fuzz/run.sh --merge [target...]  fold what the last runs found into
@@ -8,7 +11,8 @@
 #
 # Environment:
 #   QV_FUZZ_SECONDS  seconds per target (default 60)
-#   QV_FUZZ_BUILD    build directory (default build-fuzz)
+#   QV_FUZZ_BUILD    the sanitizer build directory (default build-asan); it
+#                    is configured here when it is not one already
 #
 # New inputs go to the build directory, never into the repository. A crash,
 # leak, timeout or broken invariant stops the run with a failure; the input
@@ -17,7 +21,7 @@
 # that says what it broke: CTest replays that folder in every build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QV_FUZZ_BUILD:-$root/build-fuzz}
+build=${QV_FUZZ_BUILD:-$root/build-asan}
 seconds=${QV_FUZZ_SECONDS:-60}
 merge=0
 if [[ ${1:-} == --merge ]]; then
@@ -26,13 +30,16 @@ if [[ ${1:-} == --merge ]]; then
 fi
 
 echo "== fuzz: building in $build" >&2
-CC=clang-14 CXX=clang++-14 cmake -S "$root/fuzz" -B "$build" -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)"
+if ! grep -qs '^QV_VCARD_FUZZ:BOOL=ON' "$build/CMakeCache.txt"; then
+  CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQV_VCARD_SANITIZE=ON -DQV_VCARD_FUZZ=ON -DQV_VCARD_COM=OFF -DQV_VCARD_BENCH=OFF >/dev/null
+fi
+cmake --build "$build" -j "$(nproc)" --target qv_vcard_fuzzers
+programs=$build/tests/fuzz
 
 targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
-  for program in "$build"/*_fuzz; do
+  for program in "$programs"/*_fuzz; do
     name=$(basename "$program")
     targets+=("${name%_fuzz}")
   done
@@ -42,8 +49,8 @@ export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 for target in "${targets[@]}"; do
-  program=$build/${target}_fuzz
-  found=$build/corpus/$target
+  program=$programs/${target}_fuzz
+  found=$build/fuzz-corpus/$target
   kept=$root/fuzz/corpus/$target
   regressions=$root/fuzz/regressions/$target
   mkdir -p "$found" "$kept" "$build/artifacts/$target"
@@ -55,7 +62,7 @@ for target in "${targets[@]}"; do
   inputs=("$found" "$kept")
   [[ -d $regressions ]] && inputs+=("$regressions")
   echo "== fuzz: $target for ${seconds}s" >&2
-  log=$build/$target.log
+  log=$build/fuzz-$target.log
   if ! "$program" -max_total_time="$seconds" -timeout=10 -max_len=4096 \
     -print_final_stats=1 -artifact_prefix="$build/artifacts/$target/" \
     "${inputs[@]}" >"$log" 2>&1; then

@@ -64,6 +64,27 @@ class Error(Exception):
 )py";
 
 py::handle g_error;  // qv_vcard.Error, owned by the module
+py::handle g_class;  // qv_vcard.qvVCard, owned by the module
+
+// The card behind self. Every member goes through here rather than through
+// pybind11's own conversion of self, which hands out uninitialised storage
+// for an object made by qvVCard.__new__ without __init__ (and for self of
+// another type when a member's function is called unbound).
+qvVCard& CardOf(py::handle self) {
+  if (!PyObject_TypeCheck(self.ptr(), reinterpret_cast<PyTypeObject*>(g_class.ptr()))) {
+    throw py::type_error("a qvVCard member was called on " +
+                         std::string(Py_TYPE(self.ptr())->tp_name) + ", not on a qvVCard");
+  }
+  auto* inst = reinterpret_cast<py::detail::instance*>(self.ptr());
+  static py::detail::type_info* const type = py::detail::get_type_info(typeid(qvVCard));
+  auto value_and_holder = inst->get_value_and_holder(type, false);
+  if (!value_and_holder || !value_and_holder.holder_constructed()) {
+    throw py::type_error(
+        "this qvVCard was never initialised (made by __new__ without __init__); "
+        "create cards with qvVCard()");
+  }
+  return *static_cast<qvVCard*>(value_and_holder.value_ptr());
+}
 
 std::string Hex(std::uint32_t v) {
   char buf[16];
@@ -256,6 +277,7 @@ integer 0, then the given properties assigned as by attribute assignment.
 The properties are the attributes below. Reads of some of them return the
 form the card needs rather than the text assigned (see each one). vCard and
 vCardFileName are read-only results; vCardClean() resets the card.)doc");
+  g_class = cls;
 
   cls.def(py::init([](const py::kwargs& properties) {
             qvVCard card;
@@ -280,35 +302,40 @@ vCardFileName are read-only results; vCardClean() resets the card.)doc");
     const std::string doc = PropertyDoc(p);
     cls.def_property(
         p.name,
-        py::cpp_function([row](const qvVCard& self) { return Read(self, row->name, row->dispid); }),
-        py::cpp_function([row](qvVCard& self, py::handle value) { Write(self, *row, value); }),
+        py::cpp_function(
+            [row](py::handle self) { return Read(CardOf(self), row->name, row->dispid); }),
+        py::cpp_function(
+            [row](py::handle self, py::handle value) { Write(CardOf(self), *row, value); }),
         doc.c_str());
   }
 
   cls.def_property_readonly(
-      "vCard", [](const qvVCard& self) { return Read(self, "vCard", kDispIdVCard); },
+      "vCard", [](py::handle self) { return Read(CardOf(self), "vCard", kDispIdVCard); },
       "The complete card (str, read-only): lines joined by CR LF, from BEGIN:VCARD to "
       "END:VCARD. Every read carries a fresh REV time stamp and UID. Raises Error when "
       "the card cannot be made (status 0x800A0006 when the geographic position overflows).");
   cls.def_property_readonly(
       "vCardFileName",
-      [](const qvVCard& self) { return Read(self, "vCardFileName", kDispIdVCardFileName); },
+      [](py::handle self) {
+        return Read(CardOf(self), "vCardFileName", kDispIdVCardFileName);
+      },
       "A file name for the card (str, read-only): the formatted name, trimmed and cleaned "
       "of characters that file systems refuse, followed by '.vcf'.");
   cls.def(
       "vCardClean",
-      [](qvVCard& self) {
-        const Status s = self.CallById(kDispIdVCardClean);
+      [](py::handle self) {
+        const Status s = CardOf(self).CallById(kDispIdVCardClean);
         if (Failed(s)) RaiseStatus(s, "vCardClean");
       },
       "Resets every property to '' or 0, except TimeZone, which keeps its value.");
 
   cls.def(
       "get",
-      [](const qvVCard& self, py::object key) -> py::object {
+      [](py::handle self, py::object key) -> py::object {
+        const qvVCard& card = CardOf(self);
         const MemberInfo member = Resolve(key);
         if (member.kind == MemberKind::Method) RaiseStatus(kMemberNotFound, member.name);
-        return Read(self, member.name, member.dispid);
+        return Read(card, member.name, member.dispid);
       },
       py::arg("name_or_dispid"),
       "Reads a property, vCard or vCardFileName, named case-insensitively or by its "
@@ -316,19 +343,21 @@ vCardFileName are read-only results; vCardClean() resets the card.)doc");
       "identifier or vCardClean.");
   cls.def(
       "put",
-      [](qvVCard& self, py::object key, py::object value) {
+      [](py::handle self, py::object key, py::object value) {
+        qvVCard& card = CardOf(self);
         const MemberInfo member = Resolve(key);
         if (member.kind != MemberKind::Property) RaiseStatus(kMemberNotFound, member.name);
-        Write(self, *member.property, value);
+        Write(card, *member.property, value);
       },
       py::arg("name_or_dispid"), py::arg("value"),
       "Assigns a property named case-insensitively or by its dispatch identifier. "
       "LookupError for an unknown name; Error (status 0x80020003) for vCard, "
       "vCardFileName, vCardClean and unknown identifiers; TypeError and OverflowError "
       "for a value the property cannot hold, storing nothing.");
-  cls.def("__repr__", [](const qvVCard& self) {
+  cls.def("__repr__", [](py::handle self) {
     return "<qv_vcard.qvVCard FormatedName=" +
-           std::string(py::repr(Read(self, "FormatedName", Info(Property::FormatedName).dispid))) +
+           std::string(
+               py::repr(Read(CardOf(self), "FormatedName", Info(Property::FormatedName).dispid))) +
            ">";
   });
 

@@ -11,8 +11,7 @@ Progress::Progress(bool enabled, std::uint64_t total_bytes)
       total_(total_bytes),
       start_(std::chrono::steady_clock::now()) {
   if (enabled_) {
-    const std::string line = "\r" + Line(0, 0, total_, 0) + "\x1b[K";
-    (void)!write(STDERR_FILENO, line.data(), line.size());
+    Draw(Line(0, 0, total_, 0));
     shown_ = true;
     last_ = start_;
   }
@@ -23,9 +22,16 @@ void Progress::MaybeDraw(std::uint64_t records, std::uint64_t bytes_read) {
   if (shown_ && now - last_ < std::chrono::milliseconds(200)) return;
   last_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();
-  const std::string line = "\r" + Line(records, bytes_read, total_, seconds) + "\x1b[K";
-  (void)!write(STDERR_FILENO, line.data(), line.size());
+  Draw(Line(records, bytes_read, total_, seconds));
   shown_ = true;
+}
+
+void Progress::Draw(std::string line) {
+  // Back to the start of the line, the new text, and the rest of the old
+  // one erased.
+  line.insert(line.begin(), '\r');
+  line.append("\x1b[K");
+  (void)!write(STDERR_FILENO, line.data(), line.size());
 }
 
 void Progress::Clear() {

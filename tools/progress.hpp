@@ -29,6 +29,7 @@ class Progress {
 
  private:
   void MaybeDraw(std::uint64_t records, std::uint64_t bytes_read);
+  static void Draw(std::string line);
 
   bool enabled_;
   bool shown_ = false;

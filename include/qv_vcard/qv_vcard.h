@@ -36,6 +36,15 @@
  *     own copy.
  *   - Member names handed out by qv_vcard_member are static and never freed.
  *
+ * What the library cannot check
+ *   A pointer to something other than what the function expects, a length
+ *   larger than the text it describes, using an object after
+ *   qv_vcard_destroy, destroying it twice, and freeing a text twice (or
+ *   with the wrong function) are undefined behaviour, as they are with
+ *   malloc and free. A length that no text can have (more than the library
+ *   could ever allocate, such as SIZE_MAX - 1) is refused with
+ *   QV_E_OUTOFMEMORY before the text is read.
+ *
  * Texts
  *   The object stores texts as UTF-16. The *_utf16 functions pass them
  *   unchanged (including unpaired surrogates, which assignments accept as any

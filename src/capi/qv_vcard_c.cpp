@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -44,9 +45,16 @@ qv_status Guard(Body&& body) noexcept {
     return body();
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
+  } catch (const std::length_error&) {
+    return kOutOfMemory;  // more than a text can hold
   } catch (...) {
     return kFail;
   }
+}
+
+// A length no text can have: refused before a single unit is read.
+bool BeyondAnyText(std::size_t len) noexcept {
+  return len != QV_NTS && len > Text().max_size();
 }
 
 template <typename Char>
@@ -149,6 +157,7 @@ template <typename View>
 qv_status PutText(qv_vcard* card, qv_dispid id, View source) noexcept {
   return Guard([&] {
     if (const Status s = CheckMember(id, Access::PutText); Failed(s)) return s;
+    if (BeyondAnyText(source.size())) return kOutOfMemory;
     Value value{Text()};
     Text& text = *std::get_if<Text>(&value);
     if constexpr (std::is_same_v<View, std::u16string_view>) {
@@ -199,6 +208,7 @@ qv_status qv_vcard_dispid_utf16(const qv_utf16* name, size_t len, qv_dispid* out
   if (out == nullptr) return kPointer;
   *out = 0;
   if (name == nullptr) return kPointer;
+  if (BeyondAnyText(len)) return kUnknownName;
   return Guard([&] {
     MemberInfo member;
     const Status s = FindMember(View16(name, len), member);

@@ -414,6 +414,10 @@ static void test_refusals(void) {
     check_status(qv_vcard_get_int16(card, unknown[k], &v), QV_E_MEMBERNOTFOUND, "get", __LINE__,
                  "unknown id");
   }
+  /* a length no text can have is refused before the text is read */
+  CHECK_STATUS(qv_vcard_put_utf16(card, family, x16, SIZE_MAX - 1), QV_E_OUTOFMEMORY);
+  CHECK_STATUS(qv_vcard_put_utf8(card, family, "x", SIZE_MAX - 1), QV_E_OUTOFMEMORY);
+  CHECK_STATUS(qv_vcard_dispid_utf16(x16, SIZE_MAX - 1, &id), QV_E_UNKNOWNNAME);
   /* a refused member is checked before its text: no conversion status */
   CHECK_STATUS(qv_vcard_put_utf8(card, QV_DISPID_VCARD, "\377", 1), QV_E_MEMBERNOTFOUND);
   CHECK_STATUS(qv_vcard_put_utf8(card, dom, "\377", 1), QV_E_TYPEMISMATCH);

@@ -280,6 +280,28 @@ def test_constructor_and_repr():
     assert "vCardClean" in qv_vcard.qvVCard.__doc__ and qv_vcard.qvVCard.vCard.__doc__
 
 
+class _Subclass(qv_vcard.qvVCard):
+    pass
+
+
+def test_every_way_into_the_class_is_safe():
+    # Made without __init__: every member refuses instead of reading storage
+    # that was never a card.
+    bare = qv_vcard.qvVCard.__new__(qv_vcard.qvVCard)
+    for use in (lambda: bare.vCard, lambda: setattr(bare, "NameFamily", "x"), bare.vCardClean,
+                lambda: bare.get("Note"), lambda: bare.put("Note", "x"), lambda: repr(bare),
+                lambda: qv_vcard.qvVCard.vCard.fget(42)):
+        with pytest.raises(TypeError):
+            use()
+    del bare
+    card = qv_vcard.qvVCard(NameFamily="Doe")
+    card.__init__(NameFamily="Again")  # a second __init__ leaves the card as it was
+    assert card.NameFamily == "Doe;"
+    sub = _Subclass(NameFamily="Sub")
+    assert (sub.NameFamily, sub.vCardFileName) == ("Sub;", "Sub.vcf")
+    with pytest.raises(TypeError):
+        pickle.dumps(card)
+
 # ---------------------------------------------------------------------------
 # The card corpus, assigned by attribute and by dispatch identifier
 

@@ -53,7 +53,8 @@ void FillEverything(qvVCard& c) {
   int n = 1;
   for (const PropertyInfo& p : Properties()) {
     if (p.kind == Kind::Text) {
-      EXPECT_EQ(c.Put(p.property, u"v" + Text(1, static_cast<char16_t>(u'A' + n % 26))), kOk);
+      const Text value = {u'v', static_cast<char16_t>(u'A' + n % 26)};
+      EXPECT_EQ(c.Put(p.property, value), kOk);
     } else {
       EXPECT_EQ(c.Put(p.property, static_cast<std::int16_t>(n)), kOk);
     }
