@@ -1,4 +1,4 @@
-#include "file_names.hpp"
+#include "output/file_names.hpp"
 
 #include <gtest/gtest.h>
 #include <utf8.h>

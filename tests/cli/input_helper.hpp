@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "input_stream.hpp"
+#include "input/input_stream.hpp"
 
 namespace qvvcard::testing {
 

@@ -1,4 +1,4 @@
-#include "safe_write.hpp"
+#include "output/safe_write.hpp"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

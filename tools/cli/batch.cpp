@@ -9,14 +9,14 @@
 #include <optional>
 #include <system_error>
 
-#include "commands.hpp"
-#include "csv_reader.hpp"
-#include "input_stream.hpp"
-#include "jsonl_reader.hpp"
-#include "progress.hpp"
-#include "safe_write.hpp"
+#include "cli/commands.hpp"
+#include "input/csv_reader.hpp"
+#include "input/input_stream.hpp"
+#include "input/jsonl_reader.hpp"
+#include "cli/progress.hpp"
+#include "output/safe_write.hpp"
 #include "text_convert.hpp"
-#include "values.hpp"
+#include "input/values.hpp"
 
 namespace qvvcard {
 

@@ -1,4 +1,4 @@
-#include "safe_write.hpp"
+#include "output/safe_write.hpp"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -17,7 +17,7 @@
 #include <system_error>
 #include <thread>
 
-#include "file_names.hpp"
+#include "output/file_names.hpp"
 
 namespace qvvcard {
 

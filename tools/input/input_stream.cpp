@@ -1,4 +1,4 @@
-#include "input_stream.hpp"
+#include "input/input_stream.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "csv_reader.hpp"
+#include "input/csv_reader.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "input_stream.hpp"
-#include "values.hpp"
+#include "input/input_stream.hpp"
+#include "input/values.hpp"
 
 namespace qvvcard {
 

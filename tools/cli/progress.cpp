@@ -1,4 +1,4 @@
-#include "progress.hpp"
+#include "cli/progress.hpp"
 
 #include <unistd.h>
 

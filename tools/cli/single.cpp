@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "commands.hpp"
+#include "cli/commands.hpp"
 #include "text_convert.hpp"
-#include "values.hpp"
+#include "input/values.hpp"
 
 namespace qvvcard {
 

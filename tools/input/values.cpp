@@ -1,4 +1,4 @@
-#include "values.hpp"
+#include "input/values.hpp"
 
 #include <cstdio>
 

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "input_stream.hpp"
+#include "input/input_stream.hpp"
 
 namespace qvvcard {
 

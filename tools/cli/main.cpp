@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <iostream>
 
-#include "commands.hpp"
-#include "safe_write.hpp"
+#include "cli/commands.hpp"
+#include "output/safe_write.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "jsonl_reader.hpp"
+#include "input/jsonl_reader.hpp"
 
 #include <nlohmann/json.hpp>
 
