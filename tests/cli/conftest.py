@@ -6,6 +6,8 @@ import subprocess
 import pytest
 
 QVVCARD = os.environ.get("QVVCARD", "qvvcard")
+# The same tool with its test seams reachable through QVVCARD_TEST_*.
+SEAMED = os.environ.get("QVVCARD_SEAMED", QVVCARD)
 EXAMPLES = os.environ.get("QVVCARD_EXAMPLES", os.path.join(os.path.dirname(__file__), "..", "..", "examples"))
 CORPUS = os.environ.get("QVVCARD_CORPUS", os.path.join(os.path.dirname(__file__), "..", "corpus", "cards.json"))
 
@@ -16,13 +18,11 @@ STAMP_PATTERNS = {
 }
 
 
-def run(*args, stdin=None, env=None, cwd=None, timeout=120):
+def run(*args, stdin=None, env=None, cwd=None, timeout=120, program=QVVCARD):
     """Runs qvvcard with bytes in and out; args may be str or bytes."""
     full_env = dict(os.environ)
-    for key in ("QVVCARD_TEST_INTERRUPT", "QVVCARD_TEST_NAMED_TEMP"):
-        full_env.pop(key, None)
     full_env.update(env or {})
-    return subprocess.run([QVVCARD, *args], input=stdin, capture_output=True, env=full_env,
+    return subprocess.run([program, *args], input=stdin, capture_output=True, env=full_env,
                           cwd=cwd, timeout=timeout)
 
 

@@ -1,7 +1,10 @@
 #include "output/safe_write.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -40,25 +43,20 @@ std::set<std::string> Names(const fs::path& dir) {
 class SafeWriteTest : public ::testing::TestWithParam<TempMode> {
  protected:
   void SetUp() override {
-    if (GetParam() == TempMode::Named) {
-      setenv("QVVCARD_TEST_NAMED_TEMP", "1", 1);
-    } else {
-      unsetenv("QVVCARD_TEST_NAMED_TEMP");
-    }
+    seams_.named_temp_only = GetParam() == TempMode::Named;
     char tmpl[] = "/tmp/qvvcard-safe-write-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
   }
-  void TearDown() override {
-    unsetenv("QVVCARD_TEST_NAMED_TEMP");
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { fs::remove_all(dir_); }
+  OutputFile Output(const fs::path& path) { return OutputFile(Resolve(path.string()), seams_); }
   fs::path dir_;
+  WriteSeams seams_;
 };
 
 TEST_P(SafeWriteTest, CardsNeverReplaceAFile) {
   const fs::path out = dir_ / "cards";
-  CardDirectory cards(out.string());
+  CardDirectory cards(out.string(), seams_);
   EXPECT_EQ(cards.mode(), GetParam());
   Put(out / "Doe.vcf", "mine");
   EXPECT_EQ(cards.Save("Doe.vcf", "one"), "Doe (2).vcf");
@@ -80,11 +78,13 @@ TEST_P(SafeWriteTest, OutputFileAppearsWhole) {
   const fs::path target = dir_ / "all.vcf";
   Put(target, "old");
   {
-    OutputFile out(target.string());
+    OutputFile out(Resolve(target.string()), seams_);
     out.WriteCard("card one\r\n");
     out.WriteCard(std::string(200000, 'x'));  // larger than the buffer
     EXPECT_EQ(Slurp(target), "old");
-    out.Commit();
+    EXPECT_EQ(out.delivered(), 0u);  // nothing counts before the file is named
+    out.Finish();
+    EXPECT_EQ(out.delivered(), 2u);
   }
   EXPECT_EQ(Slurp(target), "card one\r\n" + std::string(200000, 'x'));
   EXPECT_EQ(Names(dir_), std::set<std::string>{"all.vcf"});
@@ -93,13 +93,13 @@ TEST_P(SafeWriteTest, OutputFileAppearsWhole) {
 TEST_P(SafeWriteTest, UncommittedOutputLeavesNothing) {
   const fs::path target = dir_ / "all.vcf";
   {
-    OutputFile out(target.string());
+    OutputFile out(Resolve(target.string()), seams_);
     out.WriteCard("half");
   }
   EXPECT_TRUE(Names(dir_).empty());
   Put(target, "old");
   {
-    OutputFile out(target.string());
+    OutputFile out(Resolve(target.string()), seams_);
     out.WriteCard("new");
   }
   EXPECT_EQ(Slurp(target), "old");
@@ -113,7 +113,7 @@ TEST_P(SafeWriteTest, LargeOutputAppearsWholeOrNotAtAll) {
   const fs::path target = dir_ / "all.vcf";
   std::string expected;
   {
-    OutputFile out(target.string());
+    OutputFile out(Resolve(target.string()), seams_);
     for (int i = 0; expected.size() < (std::size_t{24} << 20); ++i) {
       // Mostly cards that go through the buffer, now and then one larger.
       const std::string card = i % 500 == 499 ? std::string(300000, static_cast<char>('a' + i % 26))
@@ -121,15 +121,46 @@ TEST_P(SafeWriteTest, LargeOutputAppearsWholeOrNotAtAll) {
       out.WriteCard(card);
       expected += card;
     }
-    out.Commit();
+    out.Finish();
   }
   EXPECT_TRUE(Slurp(target) == expected);
   EXPECT_EQ(Names(dir_), std::set<std::string>{"all.vcf"});
   {
-    OutputFile out((dir_ / "other.vcf").string());
+    OutputFile out(Resolve((dir_ / "other.vcf").string()), seams_);
     out.WriteCard(expected);
   }
   EXPECT_EQ(Names(dir_), std::set<std::string>{"all.vcf"});
+}
+
+// A file replaced keeps its mode; a link is followed and its target
+// replaced where it stands, the link itself left a link.
+TEST_P(SafeWriteTest, ReplacingKeepsModeAndFollowsLinks) {
+  const fs::path target = dir_ / "private.vcf";
+  Put(target, "old");
+  ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+  fs::create_directory(dir_ / "elsewhere");
+  const fs::path link = dir_ / "elsewhere" / "link.vcf";
+  fs::create_symlink("../private.vcf", link);
+  {
+    OutputFile out(Resolve(link.string()), seams_);
+    EXPECT_EQ(out.destination().kind, Destination::Kind::Replace);
+    out.WriteCard("new");
+    out.Finish();
+  }
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(Slurp(target), "new");
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(Names(dir_ / "elsewhere"), std::set<std::string>{"link.vcf"});
+  // A link to nowhere yet: the file appears where it points.
+  fs::create_symlink("made.vcf", dir_ / "dangling.vcf");
+  {
+    OutputFile out(Resolve((dir_ / "dangling.vcf").string()), seams_);
+    out.WriteCard("made");
+    out.Finish();
+  }
+  EXPECT_EQ(Slurp(dir_ / "made.vcf"), "made");
+  EXPECT_THROW(Resolve(dir_.string()), std::system_error);  // a folder is no output
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SafeWriteTest,
@@ -137,6 +168,45 @@ INSTANTIATE_TEST_SUITE_P(Modes, SafeWriteTest,
                          [](const auto& info) {
                            return info.param == TempMode::Anonymous ? "Anonymous" : "Named";
                          });
+
+// Whatever is not a regular file is written to as it is: no temporary file
+// beside it, and every card counts once it went out.
+TEST(Destinations, StreamsAreWrittenDirectly) {
+  for (const char* path : {"/dev/null", "/dev/stdout", "/proc/self/fd/2", "-"}) {
+    const Destination d = Resolve(path);
+    EXPECT_EQ(d.kind, Destination::Kind::Stream) << path;
+  }
+  {
+    OutputFile out(Resolve("/dev/null"));
+    out.WriteCard("card\r\n");
+    out.Finish();
+    EXPECT_EQ(out.delivered(), 1u);
+  }
+  OutputFile full(Resolve("/dev/full"));
+  full.WriteCard("card\r\n");
+  try {
+    full.Finish();
+    ADD_FAILURE() << "writing to /dev/full succeeded";
+  } catch (const std::system_error& e) {
+    EXPECT_EQ(e.code().value(), ENOSPC);
+    EXPECT_NE(std::string(e.what()).find("/dev/full"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(full.delivered(), 0u);
+}
+
+TEST(FoldedNamesTest, ComparesAsCaseInsensitiveNormalisingFileSystems) {
+  FoldedNames names;
+  names.Add("Anna Smith.vcf");
+  names.Add("Zo\u00EB.vcf");  // composed
+  EXPECT_TRUE(names.Contains("anna smith.vcf"));
+  EXPECT_TRUE(names.Contains("ANNA SMITH.VCF"));
+  EXPECT_TRUE(names.Contains("zoe\u0308.vcf"));  // decomposed, other case
+  EXPECT_TRUE(names.Contains("ZO\u00CB.vcf"));
+  EXPECT_FALSE(names.Contains("Anna Smith (2).vcf"));
+  EXPECT_FALSE(names.Contains("Zoe.vcf"));
+  for (int i = 0; i < 1000; ++i) names.Add(std::to_string(i) + "n");  // grows and keeps all
+  EXPECT_TRUE(names.Contains("999N") && names.Contains("anna SMITH.vcf"));
+}
 
 }  // namespace
 }  // namespace qvvcard

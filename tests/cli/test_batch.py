@@ -27,9 +27,10 @@ def test_examples_to_a_folder(tmp_path, examples):
     assert r.stderr.decode() == f"qvvcard: 12 cards written to {out}, 0 records skipped\n"
     cards = read_cards(out)
     assert len(cards) == 12
-    # Two people of the same name, one without a name, a name with "/" and
-    # ":", a name Windows reserves and one ending in a dot.
-    for name in ["Anna Smith.vcf", "Anna Smith (2).vcf", "unnamed.vcf", "Jun Park  Studio North.vcf",
+    # Two people of the same name, an organisation without a person, a name
+    # with "/" and ":", a name Windows reserves and one ending in a dot.
+    for name in ["Anna Smith.vcf", "Anna Smith (2).vcf", "Harbour Street Clinic.vcf",
+                 "Jun Park  Studio North.vcf",
                  "Con_.vcf", "Robert Jones Jr.vcf", "Zoë Müller.vcf", "Åsa Lindqvist.vcf"]:
         assert name in cards, sorted(cards)
     assert "FN:Jun Park / Studio: North" in card_lines(cards["Jun Park  Studio North.vcf"])
@@ -91,12 +92,15 @@ def test_many_varied_csv_records_give_the_cards_of_their_json_lines(tmp_path):
 
 
 def test_names_already_taken_are_left_alone(tmp_path):
+    # Names are taken as case-insensitive, normalising file systems (NTFS,
+    # APFS, exFAT) see them: "doe" is "Doe" there, and an accent written as a
+    # combining mark is the same letter as the composed one.
     out = tmp_path / "cards"
     out.mkdir()
     (out / "Doe.vcf").write_bytes(b"mine")
     (out / "Doe (3).vcf").write_bytes(b"mine too")
     src = write_csv(tmp_path / "in.csv", ["NameFamily", "Note"], ["Doe", "1"], ["doe", "2"], ["Doe", "3"],
-                    ["Doe", "4"])
+                    ["Zo\u00eb", "4"], ["ZOE\u0308", "5"])
     r = run("batch", str(src), "--out-dir", str(out))
     assert r.returncode == 0, r.stderr
     assert (out / "Doe.vcf").read_bytes() == b"mine"
@@ -104,21 +108,29 @@ def test_names_already_taken_are_left_alone(tmp_path):
     notes = {n: [l for l in card_lines(c) if l.startswith("NOTE:")]
              for n, c in ((n, split_cards((out / n).read_bytes())[0]) for n in entries(out)
                           if n not in ("Doe.vcf", "Doe (3).vcf"))}
-    assert notes == {"Doe (2).vcf": ["NOTE:1"], "doe.vcf": ["NOTE:2"], "Doe (4).vcf": ["NOTE:3"],
-                     "Doe (5).vcf": ["NOTE:4"]}
+    # Both spellings of the accent keep it (the name is made from the NFC form).
+    assert notes == {"Doe (2).vcf": ["NOTE:1"], "doe (4).vcf": ["NOTE:2"], "Doe (5).vcf": ["NOTE:3"],
+                     "Zo\u00eb.vcf": ["NOTE:4"], "ZO\u00cb (2).vcf": ["NOTE:5"]}
 
 
 def test_awkward_names_are_made_safe(tmp_path):
-    names = ["CON", "nul.txt", "com1", "LPT9 ", "Trailing dot.", "...", "", "Q/A: Notes?",
-             "x" * 300, "é" * 200, "CON." + "y" * 300]
-    src = write_csv(tmp_path / "in.csv", ["FormatedName"], *[[f'"{n}"'] for n in names])
+    names = ["CON", "nul.txt", "com1", "LPT9 ", "Trailing dot.", "...", "Q/A: Notes?",
+             "x" * 300, "é" * 200, "CON." + "y" * 300, ".hidden", "conin$", "CONOUT$.x", "",
+             "  ", ""]
+    # Without a name the card is named after the organisation, then its first
+    # e-mail address.
+    orgs = [""] * 13 + ["Example Ltd", "", ""]
+    mails = [""] * 14 + ["a@example.org", "b@example.org"]
+    src = write_csv(tmp_path / "in.csv", ["FormatedName", "OrgName", "Email2_Value"],
+                    *[[f'"{n}"', o, m] for n, o, m in zip(names, orgs, mails)])
     out = tmp_path / "cards"
     r = run("batch", str(src), "--out-dir", str(out), "--quiet")
     assert r.returncode == 0, r.stderr
     got = entries(out)
     expected = ["CON_.vcf", "nul_.txt.vcf", "com1_.vcf", "LPT9_.vcf", "Trailing dot.vcf",
-                "unnamed.vcf", "unnamed (2).vcf", "QA Notes.vcf", "x" * 251 + ".vcf",
-                "é" * 125 + ".vcf", "CON_." + "y" * 246 + ".vcf"]
+                "unnamed.vcf", "QA Notes.vcf", "x" * 251 + ".vcf", "é" * 125 + ".vcf",
+                "CON_." + "y" * 246 + ".vcf", "hidden.vcf", "conin$_.vcf", "CONOUT$_.x.vcf",
+                "Example Ltd.vcf", "a@example.org.vcf", "b@example.org.vcf"]
     assert sorted(got) == sorted(expected)
     assert all(len(n.encode()) <= 255 for n in got)
 
@@ -185,7 +197,7 @@ def test_bad_jsonl_records_are_reported_and_skipped(tmp_path):
 def test_unknown_column_or_key_writes_nothing(tmp_path, target, fmt):
     if fmt == "csv":
         src = write_csv(tmp_path / "in.csv", ["NameFamily", "Phone"], ["Doe", "1"])
-        where = '"Phone" in the header'
+        where = '"Phone" in column 2 of the header'
     else:
         # The unknown key stands in the last record: nothing before it may
         # have been written either.
@@ -232,7 +244,7 @@ def test_csv_details(tmp_path):
     src.write_bytes(b"\xef\xbb\xbfnamefamily, Note ,,TEL1_CELL,Tel1_Number\n"
                     b"Doe,\"a, \"\"b\"\"\r\nc\",,YES,1\n\n"
                     b"\"Roe\",plain,,,\n")
-    r = run("batch", str(src), "--quiet")
+    r = run("batch", str(src), "--quiet", "--no-rfc-escape")
     assert r.returncode == 0, r.stderr
     first, second = split_cards(r.stdout)
     assert card_lines(first)[3:6] == ["N:Doe;;;;", "FN:Doe   ", "TEL;TYPE=CELL:1"]
@@ -254,7 +266,7 @@ def test_time_zone_does_not_pass_to_the_next_record(tmp_path):
 
 def test_rfc_escape_in_batch_keeps_file_names(tmp_path):
     src = write_csv(tmp_path / "in.csv", ["FormatedName", "Note"], ['"Doe, John; Jr."', '"a,b"'])
-    for flag, folder in (([], "plain"), (["--rfc-escape"], "escaped")):
+    for flag, folder in ((["--no-rfc-escape"], "plain"), ([], "escaped")):
         r = run("batch", str(src), "--out-dir", str(tmp_path / folder), "--quiet", *flag)
         assert r.returncode == 0
     assert entries(tmp_path / "plain") == entries(tmp_path / "escaped") == ["Doe, John; Jr.vcf"]
@@ -311,3 +323,71 @@ def test_progress_only_on_a_terminal(tmp_path, examples):
     assert p.returncode == 0 and seen == b""
     r = run("batch", src, "-o", str(tmp_path / "c.vcf"))
     assert b"\r" not in r.stderr and b"%" not in r.stderr
+
+
+def test_input_that_is_not_data(tmp_path):
+    # Rows of separators only (Excel writes them after formatted ranges) and
+    # JSON objects without a value are no records, like blank lines.
+    src = tmp_path / "in.csv"
+    src.write_bytes(b"NameFamily,Note\r\n,\r\nDoe,1\r\n,,\r\n,\r\nRoe,\"\r\n")
+    r = run("batch", str(src))
+    assert r.returncode == 1
+    assert r.stderr.decode().splitlines() == [
+        "record 2: line 6: a quoted value not closed before the end of the input in field 2",
+        "qvvcard: 1 card written, 1 record skipped"]
+    src.write_bytes(b',\r\nNameFamily,Note\r\n,\r\nDoe,1\r\n')
+    r = run("batch", str(src), "-q")
+    assert r.returncode == 0 and len(split_cards(r.stdout)) == 1
+    jsonl = tmp_path / "in.jsonl"
+    jsonl.write_text('{}\n{"NameFamily": "", "Note": null}\n{"NameFamily": "Doe"}\n')
+    r = run("batch", str(jsonl))
+    assert r.returncode == 0 and r.stderr == b"qvvcard: 1 card written, 0 records skipped\n"
+    # Nothing at all is refused, not taken for zero cards.
+    for name, data in (("empty.csv", b""), ("blank.csv", b"\r\n,,\r\n"), ("empty.jsonl", b"\n")):
+        (tmp_path / name).write_bytes(data)
+        r = run("batch", str(tmp_path / name), "--out-dir", str(tmp_path / "cards"))
+        assert r.returncode == 2 and b"is empty" in r.stderr, r.stderr
+    assert not (tmp_path / "cards").exists()
+    r = run("batch", str(src), "--out-dir", "")
+    assert r.returncode == 2 and b"--out-dir needs a folder name" in r.stderr
+
+
+def test_every_unknown_column_is_named_at_once(tmp_path):
+    src = write_csv(tmp_path / "in.csv", ["NameFamly", "Phone", "NameGiven", "emial1_value"],
+                    ["a", "b", "c", "d"])
+    r = run("batch", str(src))
+    assert r.returncode == 2
+    first = r.stderr.decode().splitlines()[0]
+    assert first == (f'qvvcard: unknown columns in the header of {src}: "NameFamly" (column 1; '
+                     'did you mean NameFamily?), "Phone" (column 2), "emial1_value" (column 4; '
+                     'did you mean Email1_Value?); nothing was written.')
+
+
+def test_the_record_limit_is_an_option(tmp_path):
+    src = write_csv(tmp_path / "in.csv", ["NameFamily", "Note"], ["Doe", "x" * 100], ["Roe", "y"])
+    r = run("batch", str(src), "--max-record-bytes", "50")
+    assert r.returncode == 1
+    assert r.stderr.decode().splitlines()[0] == "record 1: line 2: record longer than 50 bytes"
+
+
+def test_no_progress_into_cards_on_the_same_terminal(examples):
+    # Standard output and standard error on one terminal: the cards are not
+    # interleaved with a progress line.
+    master, slave = pty.openpty()
+    try:
+        p = subprocess.run([QVVCARD, "batch", os.path.join(examples, "contacts.csv")],
+                           stdout=slave, stderr=slave, timeout=60)
+        os.close(slave)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+    finally:
+        os.close(master)
+    assert p.returncode == 0
+    assert b"\x1b[K" not in seen and b"%" not in seen and seen.count(b"END:VCARD") == 12

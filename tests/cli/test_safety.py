@@ -1,4 +1,9 @@
-"""An interrupted run leaves complete cards only, and no temporary files."""
+"""An interrupted run leaves complete cards only, and no temporary files.
+
+SIGKILL ends the tool in the middle of a card: anonymous files vanish with
+the process. SIGINT and SIGTERM let it finish the card in hand, clean up,
+report what reached its destination and exit 128 + the signal; where
+anonymous files are not available, the tool's hidden names are removed."""
 import os
 import signal
 import subprocess
@@ -6,12 +11,15 @@ import time
 
 import pytest
 
-from conftest import QVVCARD, entries, run, split_cards, write_csv
+from conftest import SEAMED, entries, run, split_cards, write_csv
 
-# Anonymous files vanish with the process however it ends; where they are not
-# available the tool falls back to hidden names that it removes on SIGTERM.
 MODES = {"anonymous": ({}, signal.SIGKILL, ""),
          "named": ({"QVVCARD_TEST_NAMED_TEMP": "1"}, signal.SIGTERM, ":TERM")}
+
+
+def exit_status(sig):
+    """How the run ends: killed outright, or stopping on its own."""
+    return -sig if sig == signal.SIGKILL else 128 + sig
 
 
 def contacts(tmp_path, n):
@@ -31,10 +39,15 @@ def test_interrupted_while_writing_a_card_into_a_folder(tmp_path, mode):
     env, sig, suffix = MODES[mode]
     out = tmp_path / "cards"
     r = run("batch", str(contacts(tmp_path, 10)), "--out-dir", str(out),
-            env={**env, "QVVCARD_TEST_INTERRUPT": "5" + suffix})
-    assert r.returncode == -sig
+            env={**env, "QVVCARD_TEST_INTERRUPT": "5" + suffix}, program=SEAMED)
+    assert r.returncode == exit_status(sig)
     assert_only_complete_cards(out)
-    assert len(entries(out)) == 4
+    # Killed while writing card 5, or stopping once card 5 is complete.
+    done = 4 if sig == signal.SIGKILL else 5
+    assert len(entries(out)) == done
+    if sig != signal.SIGKILL:
+        assert r.stderr.decode().endswith(
+            f"qvvcard: interrupted by SIGTERM: {done} cards written to {out}, 0 records skipped\n")
 
 
 @pytest.mark.parametrize("mode", MODES)
@@ -45,12 +58,15 @@ def test_interrupted_while_writing_one_file(tmp_path, mode):
     out.mkdir()
     (out / "all.vcf").write_bytes(b"old")
     r = run("batch", str(src), "--output", str(out / "all.vcf"),
-            env={**env, "QVVCARD_TEST_INTERRUPT": "5" + suffix})
-    assert r.returncode == -sig
+            env={**env, "QVVCARD_TEST_INTERRUPT": "5" + suffix}, program=SEAMED)
+    assert r.returncode == exit_status(sig)
     assert entries(out) == ["all.vcf"]
     assert (out / "all.vcf").read_bytes() == b"old"
+    if sig != signal.SIGKILL:
+        assert "interrupted by SIGTERM: 0 cards written to" in r.stderr.decode()
+        assert "(left as it was)" in r.stderr.decode()
     # Without the interruption the same run replaces the file.
-    r = run("batch", str(src), "--output", str(out / "all.vcf"), env=env)
+    r = run("batch", str(src), "--output", str(out / "all.vcf"), env=env, program=SEAMED)
     assert r.returncode == 0 and len(split_cards((out / "all.vcf").read_bytes())) == 10
     assert entries(out) == ["all.vcf"]
 
@@ -65,8 +81,7 @@ def test_stopped_from_outside_mid_run(tmp_path, mode):
     src = contacts(tmp_path, 200_000)
     out = tmp_path / "cards"
     full_env = {**os.environ, **env}
-    full_env.pop("QVVCARD_TEST_INTERRUPT", None)
-    p = subprocess.Popen([QVVCARD, "batch", str(src), "--out-dir", str(out), "-q"], env=full_env,
+    p = subprocess.Popen([SEAMED, "batch", str(src), "--out-dir", str(out)], env=full_env,
                          stderr=subprocess.PIPE)
     try:
         deadline = time.monotonic() + 60
@@ -79,6 +94,11 @@ def test_stopped_from_outside_mid_run(tmp_path, mode):
         if p.poll() is None:
             p.kill()
             p.wait()
-    assert p.returncode == -sig
+    assert p.returncode == exit_status(sig)
     assert_only_complete_cards(out)
     assert 200 <= len(entries(out)) < 200_000
+    if sig != signal.SIGKILL:
+        # The summary counts exactly the cards on disk.
+        summary = p.stderr.read().decode().splitlines()[-1]
+        assert summary == (f"qvvcard: interrupted by SIGTERM: {len(entries(out))} cards written "
+                           f"to {out}, 0 records skipped"), summary

@@ -70,12 +70,13 @@ def test_a_failing_card_read_exits_1():
     assert r.returncode == 0 and r.stdout == b"Doe.vcf\n"
 
 
-def test_rfc_escape():
+def test_escaping_is_the_default():
     args = ["NameFamily=Doe, Jr.", "Note=a,b;c\\d", "Categorie=work,home;office",
             "Nickname=Jo;Joe,JD", "Url=https://example.org/a,b;c", "Tel1_Number=1,2;3", "Tel1_Home=1",
             "Adr1_Street=1 Main St, Apt 2", "Adr1_Home=1", "Title=A;B", "OrgName=X, Inc.", "Birthdate=a,b"]
-    plain = run(*args).stdout.decode().split("\r\n")
-    escaped = run("--rfc-escape", *args).stdout.decode().split("\r\n")
+    plain = run("--no-rfc-escape", *args).stdout.decode().split("\r\n")
+    escaped = run(*args).stdout.decode().split("\r\n")
+    assert run("--rfc-escape", *args).stdout.decode().split("\r\n")[3:-4] == escaped[3:-4]
     assert "NOTE:a,b;c\\d" in plain and "N:Doe, Jr.;;;;" in plain
     for line in ["N:Doe\\, Jr.;;;;", "NOTE:a\\,b\\;c\\\\d", "CATEGORIES:work,home\\;office",
                  "NICKNAME:Jo\\;Joe,JD", "URL:https://example.org/a,b;c", "TEL;TYPE=HOME:1,2;3",
@@ -85,8 +86,8 @@ def test_rfc_escape():
 
 @pytest.mark.parametrize("name", ["Doe, John; Jr.\\", " ,a\\ ", "a;b\\,c"])
 def test_rfc_escape_keeps_the_file_name(name):
-    plain = run(f"FormatedName={name}", "--get", "vCardFileName")
-    escaped = run("--rfc-escape", f"FormatedName={name}", "--get", "vCardFileName")
+    plain = run("--no-rfc-escape", f"FormatedName={name}", "--get", "vCardFileName")
+    escaped = run(f"FormatedName={name}", "--get", "vCardFileName")
     assert plain.returncode == escaped.returncode == 0
     assert escaped.stdout == plain.stdout
 
@@ -122,5 +123,5 @@ def test_rfc_escaped_cards_read_back_as_typed():
                 "OrgName": c.org.value[0], "OrgUnit": c.org.value[1],
                 "Title": c.title.value, "Role": c.role.value}
 
-    assert read_back("--rfc-escape") == typed
-    assert read_back() != typed
+    assert read_back() == typed
+    assert read_back("--no-rfc-escape") != typed

@@ -1,9 +1,12 @@
-// The two things qvvcard does: one card from arguments, many from a file.
-#ifndef QVVCARD_COMMANDS_HPP
-#define QVVCARD_COMMANDS_HPP
+// The things qvvcard does: one card from arguments, many from a file.
+#ifndef QVVCARD_CLI_COMMANDS_HPP
+#define QVVCARD_CLI_COMMANDS_HPP
 
+#include <cstddef>
 #include <string>
 #include <vector>
+
+#include "output/safe_write.hpp"
 
 namespace qvvcard {
 
@@ -11,11 +14,16 @@ namespace qvvcard {
 inline constexpr int kExitOk = 0;       // every record became a card
 inline constexpr int kExitSkipped = 1;  // some records were skipped (or the one card failed)
 inline constexpr int kExitUsage = 2;    // the run could not be done as asked
+// A run stopped by a signal exits 128 + the signal's number (130 for
+// SIGINT, 143 for SIGTERM).
+
+// The largest record (a CSV record or a JSON line) read, in bytes.
+inline constexpr std::size_t kDefaultMaxRecordBytes = std::size_t{16} << 20;
 
 struct SingleOptions {
   std::vector<std::string> assignments;  // "Name=value"
   std::vector<std::string> reads;        // --get NAME
-  bool rfc_escape = false;
+  bool rfc_escape = true;
 };
 // Prints the card, or the reads, to standard output.
 int RunSingle(const SingleOptions& options);
@@ -24,11 +32,16 @@ struct BatchOptions {
   std::string input;   // a path, or "-" for standard input
   std::string format;  // "csv", "jsonl", or "" to go by the input's name
   std::string out_dir;
+  bool out_dir_given = false;
   std::string output;  // "" or "-": standard output
   bool quiet = false;
-  bool rfc_escape = false;
+  bool rfc_escape = true;
+  std::size_t max_record_bytes = kDefaultMaxRecordBytes;
 };
-int RunBatch(const BatchOptions& options);
+int RunBatch(const BatchOptions& options, const WriteSeams& seams = NoSeams());
+
+// The whole command line; seams are the tests' way in (NoSeams() otherwise).
+int Main(int argc, char** argv, const WriteSeams& seams);
 
 }  // namespace qvvcard
 

@@ -19,10 +19,22 @@ int UnknownName(const std::string& what) {
   return kExitUsage;
 }
 
-void Print(std::string_view utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stdout); }
+// Writes what was made to standard output; a failed write is reported and
+// makes the run fail (exit 2).
+int Print(std::string_view utf8, int status) {
+  try {
+    OutputFile out(Resolve("-"));
+    out.WriteCard(utf8);
+    out.Finish();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qvvcard: %s\n", e.what());
+    return kExitUsage;
+  }
+  return status;
+}
 
-// Prints one read; returns false when the read failed.
-bool PrintRead(qv_VCard::qvVCard& card, const qv_VCard::MemberInfo& member) {
+// Adds one read to out; returns false when the read failed.
+bool PrintRead(qv_VCard::qvVCard& card, const qv_VCard::MemberInfo& member, std::string& out) {
   qv_VCard::Value value;
   const qv_VCard::Status s = card.GetById(member.dispid, value);
   if (qv_VCard::Failed(s)) {
@@ -30,7 +42,7 @@ bool PrintRead(qv_VCard::qvVCard& card, const qv_VCard::MemberInfo& member) {
     return false;
   }
   if (const auto* number = std::get_if<std::int16_t>(&value)) {
-    std::printf("%d\n", *number);
+    out += std::to_string(*number) + "\n";
     return true;
   }
   std::string utf8;
@@ -38,8 +50,8 @@ bool PrintRead(qv_VCard::qvVCard& card, const qv_VCard::MemberInfo& member) {
     std::fprintf(stderr, "qvvcard: %s: not valid UTF-16\n", member.name);
     return false;
   }
-  Print(utf8);
-  Print("\n");
+  out += utf8;
+  out += '\n';
   return true;
 }
 
@@ -85,9 +97,8 @@ int RunSingle(const SingleOptions& options) {
                    qv_VCard::Failed(s) ? StatusText(s).c_str() : "not valid UTF-16");
       return kExitSkipped;
     }
-    Print(utf8);
-    Print("\r\n");
-    return std::fflush(stdout) == 0 ? kExitOk : kExitUsage;
+    utf8 += "\r\n";
+    return Print(utf8, kExitOk);
   }
 
   // Every name is checked before anything is printed.
@@ -105,9 +116,9 @@ int RunSingle(const SingleOptions& options) {
     members.push_back(member);
   }
   bool ok = true;
-  for (const auto& member : members) ok = PrintRead(card, member) && ok;
-  if (std::fflush(stdout) != 0) return kExitUsage;
-  return ok ? kExitOk : kExitSkipped;
+  std::string out;
+  for (const auto& member : members) ok = PrintRead(card, member, out) && ok;
+  return Print(out, ok ? kExitOk : kExitSkipped);
 }
 
 }  // namespace qvvcard

@@ -1,6 +1,8 @@
 #include "input/values.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "text_convert.hpp"
 
@@ -297,6 +299,45 @@ std::string StatusText(qv_VCard::Status s) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%s (0x%08X)", what, static_cast<unsigned>(s));
   return buf;
+}
+
+namespace {
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Edits (insertions, deletions, substitutions, ASCII case ignored) that turn
+// a into b.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      const std::size_t change = LowerAscii(a[i - 1]) == LowerAscii(b[j - 1]) ? 0 : 1;
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + change});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+std::string NearestPropertyName(std::string_view name) {
+  // Near enough: at most two edits, and no more than a third of the name.
+  const std::size_t allowed = std::min<std::size_t>(2, name.size() / 3);
+  std::string best;
+  std::size_t best_distance = allowed + 1;
+  for (const qv_VCard::PropertyInfo& p : qv_VCard::Properties()) {
+    const std::size_t d = EditDistance(name, p.name);
+    if (d < best_distance) {
+      best_distance = d;
+      best = p.name;
+    }
+  }
+  return best;
 }
 
 std::string PropertyNameList(std::size_t width, std::size_t indent) {

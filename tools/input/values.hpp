@@ -67,6 +67,10 @@ std::string Quoted(std::string_view raw);
 // "16-bit overflow (0x800A0006)" and the like.
 std::string StatusText(qv_VCard::Status s);
 
+// The property name nearest to name (ignoring ASCII case), when one is near
+// enough to be what was meant; "" otherwise.
+std::string NearestPropertyName(std::string_view name);
+
 // Every property name in interface order, comma-separated and wrapped to
 // lines of at most width characters, each indented by indent blanks.
 std::string PropertyNameList(std::size_t width = 78, std::size_t indent = 2);

@@ -1,6 +1,13 @@
 #include "output/file_names.hpp"
 
+#include <utf8proc.h>
+
 #include <array>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "text_convert.hpp"
 
 namespace qvvcard {
 
@@ -30,11 +37,33 @@ std::string_view DevicePart(std::string_view stem) {
   return device;
 }
 
+bool IsAscii(std::string_view s) {
+  for (const char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// utf8proc's mapping of s with the given options; nullopt-like empty result
+// with ok false when s is not valid UTF-8.
+std::string Map(std::string_view s, int options, bool& ok) {
+  utf8proc_uint8_t* out = nullptr;
+  const utf8proc_ssize_t n =
+      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(s.data()),
+                   static_cast<utf8proc_ssize_t>(s.size()), &out,
+                   static_cast<utf8proc_option_t>(options | UTF8PROC_STABLE));
+  const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owned(out, &std::free);
+  ok = n >= 0;
+  if (!ok) return std::string(s);
+  return std::string(reinterpret_cast<const char*>(out), static_cast<std::size_t>(n));
+}
+
 }  // namespace
 
 bool IsReservedOnWindows(std::string_view stem) {
   const std::string_view device = DevicePart(stem);
-  static constexpr std::array<std::string_view, 4> kPlain = {"CON", "PRN", "AUX", "NUL"};
+  static constexpr std::array<std::string_view, 6> kPlain = {"CON", "PRN",    "AUX",
+                                                             "NUL", "CONIN$", "CONOUT$"};
   for (std::string_view name : kPlain) {
     if (EqualsIgnoringCase(device, name)) return true;
   }
@@ -63,7 +92,9 @@ std::string CardFileName(std::string_view proposed, unsigned number) {
   }
   const std::string suffix = number > 1 ? " (" + std::to_string(number) + ")" : std::string();
 
-  std::string stem(proposed);
+  // A leading dot would hide the file.
+  const std::size_t first = proposed.find_first_not_of(". ");
+  std::string stem(first == std::string_view::npos ? std::string_view() : proposed.substr(first));
   for (char& c : stem) {
     if (c == '/' || c == '\0') c = '_';
   }
@@ -79,6 +110,78 @@ std::string CardFileName(std::string_view proposed, unsigned number) {
   stem.resize(CutUtf8(stem, kMaxFileNameBytes - suffix.size() - kExtension.size()).size());
   TrimTrailingDotsAndBlanks(stem);
   return stem + suffix + std::string(kExtension);
+}
+
+std::string ToNfc(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
+  bool ok = false;
+  return Map(utf8, UTF8PROC_COMPOSE, ok);
+}
+
+std::string FoldFileName(std::string_view utf8) {
+  if (IsAscii(utf8)) {
+    std::string folded(utf8);
+    for (char& c : folded) c = Lower(c);
+    return folded;
+  }
+  bool ok = false;
+  return Map(utf8, UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD, ok);
+}
+
+std::string ProposedFileName(const qv_VCard::qvVCard& card, qv_VCard::qvVCard& namer) {
+  using qv_VCard::Property;
+  // The first of these that leaves a name after cleaning gives it.
+  static constexpr Property kSources[] = {Property::FormatedName, Property::OrgName,
+                                          Property::Email1_Value, Property::Email2_Value,
+                                          Property::Email3_Value};
+  qv_VCard::Text text;
+  std::string utf8;
+  for (const Property p : kSources) {
+    if (qv_VCard::Failed(card.Get(p, text)) || !TextToUtf8(text, utf8)) continue;
+    std::size_t bad = 0;
+    if (!Utf8ToText(ToNfc(utf8), text, &bad)) continue;
+    if (qv_VCard::Failed(namer.put_FormatedName(text)) ||
+        qv_VCard::Failed(namer.get_vCardFileName(text)) || !TextToUtf8(text, utf8)) {
+      continue;
+    }
+    const std::string_view stem = std::string_view(utf8).substr(0, utf8.size() - kExtension.size());
+    if (stem.find_first_not_of(". ") != std::string_view::npos) return utf8;
+  }
+  return {};
+}
+
+std::uint64_t FoldedNames::Key(std::string_view name) {
+  const std::uint64_t h = std::hash<std::string>{}(FoldFileName(name));
+  return h == 0 ? 1 : h;  // 0 marks a free slot
+}
+
+std::size_t FoldedNames::Slot(std::uint64_t key) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = static_cast<std::size_t>(key) & mask;
+  while (slots_[i] != 0 && slots_[i] != key) i = (i + 1) & mask;
+  return i;
+}
+
+bool FoldedNames::Contains(std::string_view name) const {
+  if (slots_.empty()) return false;
+  return slots_[Slot(Key(name))] != 0;
+}
+
+void FoldedNames::Add(std::string_view name) {
+  if ((count_ + 1) * 2 > slots_.size()) {
+    // Grow to twice the size, keeping the table at most half full.
+    std::vector<std::uint64_t> old(std::max<std::size_t>(slots_.size() * 2, 64), 0);
+    old.swap(slots_);
+    for (const std::uint64_t key : old) {
+      if (key != 0) slots_[Slot(key)] = key;
+    }
+  }
+  const std::uint64_t key = Key(name);
+  std::uint64_t& slot = slots_[Slot(key)];
+  if (slot == 0) {
+    slot = key;
+    ++count_;
+  }
 }
 
 }  // namespace qvvcard

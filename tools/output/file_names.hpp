@@ -1,10 +1,14 @@
 // File names for cards saved one per file.
-#ifndef QVVCARD_FILE_NAMES_HPP
-#define QVVCARD_FILE_NAMES_HPP
+#ifndef QVVCARD_OUTPUT_FILE_NAMES_HPP
+#define QVVCARD_OUTPUT_FILE_NAMES_HPP
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "qv_vcard/qvVCard.hpp"
 
 namespace qvvcard {
 
@@ -15,11 +19,12 @@ inline constexpr std::size_t kMaxFileNameBytes = 255;
 // (UTF-8, normally ending in ".vcf"). number 1 gives the plain name, 2 and
 // up add " (2)", " (3)", ... before ".vcf".
 //
-// The proposed name is made safe on every common file system: an empty stem
-// becomes "unnamed"; dots and blanks at the end of the stem, which Windows
-// drops, are removed; a stem that Windows reserves for a device (CON, PRN,
-// AUX, NUL, COM1-9, LPT1-9, also followed by an extension) gets "_" after the
-// device name; a stem too long for kMaxFileNameBytes is cut on a character
+// The proposed name is made safe on every common file system: dots and
+// blanks at the start (which would hide the file) and at the end (which
+// Windows drops) are removed; an empty stem becomes "unnamed"; a stem that
+// Windows reserves for a device (CON, PRN, AUX, NUL, CONIN$, CONOUT$,
+// COM1-9, LPT1-9, also followed by an extension) gets "_" after the device
+// name; a stem too long for kMaxFileNameBytes is cut on a character
 // boundary; a slash or NUL that slipped through becomes "_".
 std::string CardFileName(std::string_view proposed, unsigned number);
 
@@ -29,6 +34,36 @@ bool IsReservedOnWindows(std::string_view stem);
 // The longest prefix of s of at most max bytes that does not split a UTF-8
 // sequence.
 std::string_view CutUtf8(std::string_view s, std::size_t max);
+
+// The proposed file name of a card saved in a folder: the card's
+// vCardFileName made from the NFC form of its formatted name (so that both
+// spellings of an accented letter keep it), or, when that leaves no name, the
+// same made from the organisation name, then from the first e-mail address.
+// namer is a scratch card the name is made on. UTF-8; "" when nothing gives
+// a name.
+std::string ProposedFileName(const qv_VCard::qvVCard& card, qv_VCard::qvVCard& namer);
+
+// The NFC form of a UTF-8 text (the text itself when it is not valid UTF-8).
+std::string ToNfc(std::string_view utf8);
+
+// A file name in the form case-insensitive, normalising file systems (NTFS,
+// APFS, exFAT) compare names: Unicode case folding of the NFC form.
+std::string FoldFileName(std::string_view utf8);
+
+// Names as those file systems compare them: a set of folded names, kept as
+// 64-bit hashes (two different names sharing one only cost a needless
+// " (n)").
+class FoldedNames {
+ public:
+  bool Contains(std::string_view name) const;
+  void Add(std::string_view name);
+
+ private:
+  static std::uint64_t Key(std::string_view name);
+  std::size_t Slot(std::uint64_t key) const;
+  std::vector<std::uint64_t> slots_;  // open addressing; 0 is free
+  std::size_t count_ = 0;
+};
 
 }  // namespace qvvcard
 

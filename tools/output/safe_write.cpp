@@ -1,5 +1,6 @@
 #include "output/safe_write.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -8,16 +9,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
-
-#include "output/file_names.hpp"
 
 namespace qvvcard {
 
@@ -28,9 +26,10 @@ namespace {
 }
 
 // ---------------------------------------------------------------------------
-// The temporary name that a signal handler must remove, if any. Only one
-// temporary name exists at a time.
+// Stopping, and the temporary name that the second signal must remove, if
+// any. Only one temporary name exists at a time.
 
+volatile sig_atomic_t g_stop_signal = 0;
 volatile sig_atomic_t g_pending_active = 0;
 int g_pending_dirfd = -1;
 char g_pending_name[NAME_MAX + 1];
@@ -44,6 +43,8 @@ void SetPending(int dirfd, const std::string& name) {
 
 void ClearPending() { g_pending_active = 0; }
 
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 // Holds back the stopping signals while a temporary name comes into being
 // and gets registered, so that none is left behind unregistered.
 class SignalsHeld {
@@ -51,7 +52,7 @@ class SignalsHeld {
   SignalsHeld() {
     sigset_t set;
     sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    for (int sig : kStopSignals) sigaddset(&set, sig);
     sigprocmask(SIG_BLOCK, &set, &old_);
   }
   ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
@@ -62,54 +63,36 @@ class SignalsHeld {
   sigset_t old_;
 };
 
-extern "C" void RemovePendingAndDie(int sig) {
+extern "C" void OnStopSignal(int sig) {
+  if (g_stop_signal == 0) {
+    // The run stops after the card in hand and cleans up itself.
+    g_stop_signal = sig;
+    return;
+  }
+  // Asked twice: end now.
   if (g_pending_active) unlinkat(g_pending_dirfd, g_pending_name, 0);
   signal(sig, SIG_DFL);
   raise(sig);
 }
 
-// ---------------------------------------------------------------------------
-// Interruption on purpose, for the tests: QVVCARD_TEST_INTERRUPT="N" stops
-// the program with SIGKILL halfway through writing the N-th card, "N:TERM"
-// with SIGTERM.
-
-struct Interruption {
-  unsigned long at_card = 0;  // 0: never
-  int signal = SIGKILL;
-  unsigned long cards = 0;
-};
-
-Interruption& TestInterruption() {
-  static Interruption it = [] {
-    Interruption i;
-    if (const char* v = std::getenv("QVVCARD_TEST_INTERRUPT")) {
-      char* end = nullptr;
-      i.at_card = std::strtoul(v, &end, 10);
-      if (end != nullptr && std::strcmp(end, ":TERM") == 0) i.signal = SIGTERM;
-    }
-    return i;
-  }();
-  return it;
+// Retries a system call cut short by a signal, unless that signal asked the
+// run to stop.
+void RetryUnlessStopped() {
+  if (g_stop_signal != 0) throw Stopped();
 }
 
 void WriteAll(int fd, std::string_view data, const std::string& what) {
   while (!data.empty()) {
     const ssize_t put = write(fd, data.data(), data.size());
     if (put < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR) {
+        RetryUnlessStopped();
+        continue;
+      }
       ThrowErrno("cannot write " + what);
     }
     data.remove_prefix(static_cast<std::size_t>(put));
   }
-}
-
-// Counts a card about to be written to fd; at the card chosen by the test,
-// writes half of it and stops the program.
-void CountCard(int fd, std::string_view card) {
-  Interruption& it = TestInterruption();
-  if (it.at_card == 0 || ++it.cards != it.at_card) return;
-  WriteAll(fd, card.substr(0, card.size() / 2), "the card");
-  raise(it.signal);
 }
 
 // ---------------------------------------------------------------------------
@@ -135,9 +118,8 @@ int LinkAnonymous(int fd, int dirfd, const std::string& name) {
 
 // Anonymous files need both the file system's support and a way to name
 // them; try once per folder.
-TempMode ChooseMode(int dirfd) {
-  const char* force = std::getenv("QVVCARD_TEST_NAMED_TEMP");
-  if (force != nullptr && *force == '1') return TempMode::Named;
+TempMode ChooseMode(int dirfd, const WriteSeams& seams) {
+  if (seams.named_temp_only) return TempMode::Named;
   const int fd = OpenAnonymous(dirfd);
   if (fd < 0) return TempMode::Named;
   char probe[64];
@@ -183,21 +165,66 @@ std::string Join(const std::string& dir, const std::string& name) {
   return dir + "/" + name;
 }
 
+// The folder and last component of a path ("." for a bare name).
+std::pair<std::string, std::string> Split(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// N when path names the descriptor N of this process.
+std::optional<int> DescriptorOf(const std::string& path) {
+  for (std::string_view prefix : {"/proc/self/fd/", "/dev/fd/", "/proc/thread-self/fd/"}) {
+    if (!path.starts_with(prefix)) continue;
+    const std::string_view digits = std::string_view(path).substr(prefix.size());
+    int fd = -1;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), fd);
+    if (ec == std::errc() && end == digits.data() + digits.size() && fd >= 0) return fd;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
-void InstallInterruptCleanup() {
+void InstallStopHandlers() {
   struct sigaction sa {};
-  sa.sa_handler = RemovePendingAndDie;
+  sa.sa_handler = OnStopSignal;
   sigemptyset(&sa.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  sa.sa_flags = 0;  // no SA_RESTART: a blocked read or write returns, and the run stops
+  for (int sig : kStopSignals) sigaction(sig, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+int StopSignal() noexcept { return g_stop_signal; }
+
+const WriteSeams& NoSeams() {
+  static const WriteSeams none;
+  return none;
+}
+
+std::optional<FileId> IdOf(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return std::nullopt;
+  return FileId{st.st_dev, st.st_ino};
 }
 
 // ---------------------------------------------------------------------------
 
-CardDirectory::CardDirectory(const std::string& path) : path_(path) {
+CardDirectory::CardDirectory(const std::string& path, const WriteSeams& seams)
+    : path_(path), seams_(seams) {
   std::filesystem::create_directories(path);
   dirfd_ = OpenDirectory(path);
-  mode_ = ChooseMode(dirfd_);
+  mode_ = ChooseMode(dirfd_, seams_);
+  // Every name already there, as a case-insensitive file system sees it.
+  const int listing = dup(dirfd_);
+  DIR* dir = listing >= 0 ? fdopendir(listing) : nullptr;
+  if (dir == nullptr) {
+    if (listing >= 0) close(listing);
+    ThrowErrno("cannot read the folder " + path);
+  }
+  while (const dirent* e = readdir(dir)) taken_.Add(e->d_name);
+  closedir(dir);
 }
 
 CardDirectory::~CardDirectory() {
@@ -213,13 +240,16 @@ std::string CardDirectory::Save(std::string_view proposed, std::string_view cont
     int fd;
     ~Closer() { close(fd); }
   } closer{fd};
-
-  try {
-    CountCard(fd, content);
-    WriteAll(fd, content, "a card in " + path_);
-  } catch (...) {
+  const auto drop_temp = [&] {
     if (!temp.empty()) unlinkat(dirfd_, temp.c_str(), 0);
     ClearPending();
+  };
+
+  try {
+    if (seams_.before_card) seams_.before_card(fd, content);
+    WriteAll(fd, content, "a card in " + path_);
+  } catch (...) {
+    drop_temp();
     throw;
   }
 
@@ -228,17 +258,20 @@ std::string CardDirectory::Save(std::string_view proposed, std::string_view cont
   std::string name;
   for (;; ++number) {
     name = CardFileName(proposed, number);
+    if (taken_.Contains(name)) continue;
     const int rc = mode_ == TempMode::Anonymous ? LinkAnonymous(fd, dirfd_, name)
                                                 : RenameNoReplace(dirfd_, temp, name);
     if (rc == 0) break;
     if (errno != EEXIST) {
       const int err = errno;
-      if (!temp.empty()) unlinkat(dirfd_, temp.c_str(), 0);
-      ClearPending();
+      drop_temp();
       ThrowErrno("cannot save " + Join(path_, name), err);
     }
+    taken_.Add(name);  // made by someone else meanwhile
   }
   ClearPending();
+  taken_.Add(name);
+  ++saved_;
   hint.proposed.assign(proposed);
   hint.next = number + 1;
   return name;
@@ -246,6 +279,70 @@ std::string CardDirectory::Save(std::string_view proposed, std::string_view cont
 
 void CardDirectory::Finish() {
   if (syncfs(dirfd_) != 0) ThrowErrno("cannot flush " + path_);
+}
+
+// ---------------------------------------------------------------------------
+
+Destination Resolve(const std::string& path) {
+  Destination d;
+  d.shown = path;
+  if (path == "-") {
+    d.kind = Destination::Kind::Stream;
+    d.fd = STDOUT_FILENO;
+    d.shown = "standard output";
+    d.id = IdOf(d.fd);
+    return d;
+  }
+  std::string current = path;
+  for (int links = 0;; ++links) {
+    if (const auto fd = DescriptorOf(current)) {
+      d.kind = Destination::Kind::Stream;
+      d.fd = fcntl(*fd, F_DUPFD_CLOEXEC, 3);
+      if (d.fd < 0) ThrowErrno("cannot write " + path);
+      d.owns_fd = true;
+      d.id = IdOf(d.fd);
+      return d;
+    }
+    struct stat st {};
+    if (lstat(current.c_str(), &st) != 0) {
+      if (errno != ENOENT) ThrowErrno("cannot write " + path);
+      // Nothing there yet: a new file.
+      d.kind = Destination::Kind::Replace;
+      std::tie(d.folder, d.name) = Split(current);
+      return d;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      if (links == 40) ThrowErrno("cannot write " + path, ELOOP);
+      char target[PATH_MAX];
+      const ssize_t n = readlink(current.c_str(), target, sizeof target - 1);
+      if (n < 0) ThrowErrno("cannot write " + path);
+      const std::string to(target, static_cast<std::size_t>(n));
+      current = to.starts_with('/') ? to : Join(Split(current).first, to);
+      continue;
+    }
+    if (S_ISDIR(st.st_mode)) ThrowErrno("cannot write " + path, EISDIR);
+    if (S_ISREG(st.st_mode)) {
+      d.kind = Destination::Kind::Replace;
+      std::tie(d.folder, d.name) = Split(current);
+      d.exists = true;
+      d.mode = st.st_mode & 07777;
+      d.uid = st.st_uid;
+      d.gid = st.st_gid;
+      d.id = FileId{st.st_dev, st.st_ino};
+      return d;
+    }
+    // A device, a FIFO or a socket: written to as it is.
+    d.kind = Destination::Kind::Stream;
+    for (;;) {
+      d.fd = open(current.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+      if (d.fd >= 0 || errno != EINTR) break;
+      RetryUnlessStopped();
+    }
+    if (d.fd < 0) ThrowErrno("cannot write " + path);
+    d.owns_fd = true;
+    d.id = IdOf(d.fd);
+    return d;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -315,38 +412,36 @@ class WriteBehind {
 
 // ---------------------------------------------------------------------------
 
-OutputFile::OutputFile(const std::string& path) : path_(path) {
+OutputFile::OutputFile(Destination destination, const WriteSeams& seams)
+    : dest_(std::move(destination)), seams_(seams) {
   buffer_.reserve(std::size_t{1} << 16);
-  if (path == "-") {
-    to_stdout_ = true;
-    fd_ = STDOUT_FILENO;
+  if (dest_.kind == Destination::Kind::Stream) {
+    fd_ = dest_.fd;
     return;
   }
-  const std::filesystem::path p(path);
-  name_ = p.filename().string();
-  if (name_.empty() || name_ == "." || name_ == "..") {
-    ThrowErrno("cannot write " + path, EISDIR);
-  }
-  const std::string dir = p.has_parent_path() ? p.parent_path().string() : ".";
-  dirfd_ = OpenDirectory(dir);
-  mode_ = ChooseMode(dirfd_);
+  dirfd_ = OpenDirectory(dest_.folder);
+  mode_ = ChooseMode(dirfd_, seams_);
   fd_ = mode_ == TempMode::Anonymous ? OpenAnonymous(dirfd_)
-                                     : CreateNamedTemp(dirfd_, temp_name_, dir);
+                                     : CreateNamedTemp(dirfd_, temp_name_, dest_.folder);
   if (fd_ < 0) {
     const int err = errno;
     close(dirfd_);
-    ThrowErrno("cannot create a file in " + dir, err);
+    dirfd_ = -1;
+    ThrowErrno("cannot create a file in " + dest_.folder, err);
   }
   try {
     behind_ = std::make_unique<WriteBehind>(fd_);
   } catch (const std::system_error&) {
-    // No thread to spare: Commit() does all the flushing.
+    // No thread to spare: Finish() does all the flushing.
   }
 }
 
 OutputFile::~OutputFile() {
   behind_.reset();
-  if (to_stdout_) return;
+  if (dest_.kind == Destination::Kind::Stream) {
+    if (dest_.owns_fd) close(fd_);
+    return;
+  }
   if (fd_ >= 0) close(fd_);
   if (!temp_name_.empty()) {
     unlinkat(dirfd_, temp_name_.c_str(), 0);
@@ -355,39 +450,48 @@ OutputFile::~OutputFile() {
   if (dirfd_ >= 0) close(dirfd_);
 }
 
-void OutputFile::Write(std::string_view data) {
-  if (buffer_.size() + data.size() > buffer_.capacity()) Flush();
-  if (data.size() >= buffer_.capacity()) {
-    Send(data, path_);
-  } else {
-    buffer_.append(data);
-  }
-}
-
 void OutputFile::Flush() {
-  Send(buffer_, to_stdout_ ? std::string("standard output") : path_);
+  Send(buffer_);
   buffer_.clear();
+  // What went out whole has reached a stream; a file only when it is named.
+  if (dest_.kind == Destination::Kind::Stream) delivered_ += buffered_cards_;
+  buffered_cards_ = 0;
 }
 
-void OutputFile::Send(std::string_view data, const std::string& what) {
-  WriteAll(fd_, data, what);
+void OutputFile::Send(std::string_view data) {
+  WriteAll(fd_, data, dest_.shown);
   written_ += data.size();
   if (behind_) behind_->Written(written_);
 }
 
 void OutputFile::WriteCard(std::string_view card) {
-  if (TestInterruption().at_card != 0) {
+  if (seams_.before_card) {
     Flush();
-    CountCard(fd_, card);
+    seams_.before_card(fd_, card);
   }
-  Write(card);
+  ++cards_;
+  if (buffer_.size() + card.size() > buffer_.capacity()) Flush();
+  if (card.size() >= buffer_.capacity()) {
+    Send(card);  // a large card goes out past the buffer
+    if (dest_.kind == Destination::Kind::Stream) ++delivered_;
+    return;
+  }
+  buffer_.append(card);
+  ++buffered_cards_;
 }
 
-void OutputFile::Commit() {
+void OutputFile::Finish() {
   Flush();
-  if (to_stdout_) return;
+  if (dest_.kind == Destination::Kind::Stream) return;
   behind_.reset();
-  if (fsync(fd_) != 0) ThrowErrno("cannot write " + path_);
+  const std::string& path = dest_.shown;
+  if (dest_.exists) {
+    // The new file keeps what it can of the one it replaces: its mode, and
+    // its owner and group where this process may set them.
+    if (fchmod(fd_, dest_.mode) != 0) ThrowErrno("cannot write " + path);
+    if (fchown(fd_, dest_.uid, dest_.gid) != 0) (void)!fchown(fd_, static_cast<uid_t>(-1), dest_.gid);
+  }
+  if (fsync(fd_) != 0) ThrowErrno("cannot write " + path);
   if (mode_ == TempMode::Anonymous) {
     // An anonymous file cannot replace another directly: name it first.
     std::string temp;
@@ -398,16 +502,17 @@ void OutputFile::Commit() {
         SetPending(dirfd_, temp);
         break;
       }
-      if (errno != EEXIST) ThrowErrno("cannot write " + path_);
+      if (errno != EEXIST) ThrowErrno("cannot write " + path);
     }
     temp_name_ = temp;
   }
-  if (renameat(dirfd_, temp_name_.c_str(), dirfd_, name_.c_str()) != 0) {
-    ThrowErrno("cannot write " + path_);
+  if (renameat(dirfd_, temp_name_.c_str(), dirfd_, dest_.name.c_str()) != 0) {
+    ThrowErrno("cannot write " + path);
   }
   temp_name_.clear();
   ClearPending();
-  if (fsync(dirfd_) != 0) ThrowErrno("cannot write " + path_);
+  if (fsync(dirfd_) != 0) ThrowErrno("cannot write " + path);
+  delivered_ = cards_;
 }
 
 }  // namespace qvvcard

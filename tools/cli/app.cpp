@@ -1,0 +1,134 @@
+// qvvcard: vCard 3.0 cards from the command line, CSV or JSON Lines.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+
+#include "cli/commands.hpp"
+#include "output/safe_write.hpp"
+
+namespace {
+
+constexpr const char* kExamples = R"text(Examples:
+  qvvcard NameFamily=Doe NameGiven=John Tel1_Number=+1-555-0100 Tel1_Cell=true
+  qvvcard FormatedName="Q/A: Notes?" --get vCardFileName
+  qvvcard batch contacts.csv --out-dir cards
+  qvvcard batch contacts.jsonl --output all.vcf
+  cat contacts.csv | qvvcard batch - > all.vcf
+
+Property names are those of the card (NameFamily, Adr1_Street, Tel2_Cell, ...;
+any case); "qvvcard Nonsense=1" lists them all. Flags take true, false, yes,
+no or a 16-bit integer; GeoLatDeg and the like take a 16-bit integer.
+
+Exit status: 0 every record became a card; 1 some records were skipped (or
+the one card could not be built); 2 usage error, unknown column or key,
+unreadable input or failed write.
+)text";
+
+constexpr const char* kBatchNotes = R"text(Text values are escaped for card readers as on the command line (see
+qvvcard --help); --no-rfc-escape passes pre-escaped data unchanged.
+
+With --out-dir, each card is saved as its vCardFileName, made safe for every
+common file system; a name already taken gets " (2)", " (3)", ... and nothing
+is ever overwritten. With --output, the file is replaced only once the run is
+done. A record that cannot become a card is reported on standard error as
+"record N: FIELD: reason" and skipped; an unknown column or key stops the run
+before anything is written.
+
+Examples:
+  qvvcard batch contacts.csv --out-dir cards
+  qvvcard batch contacts.jsonl --output all.vcf --no-rfc-escape
+  cat contacts.csv | qvvcard batch - > all.vcf
+
+Exit status: 0 every record became a card; 1 some records were skipped; 2
+usage error, unknown column or key, unreadable input or failed write.
+)text";
+
+}  // namespace
+
+namespace qvvcard {
+
+int Main(int argc, char** argv, const WriteSeams& seams) {
+  InstallStopHandlers();
+
+  CLI::App app{
+      "Makes vCard 3.0 cards: one from Name=value arguments, or many from a CSV or JSON "
+      "Lines file.",
+      "qvvcard"};
+  app.footer(kExamples);
+  app.set_version_flag("--version", std::string("qvvcard ") + QVVCARD_VERSION);
+
+  SingleOptions single;
+  app.add_option("assignments", single.assignments, "Property assignments Name=value")
+      ->type_name("NAME=VALUE");
+  app.add_option("--get", single.reads,
+                 "Print the read of this property (or vCard, vCardFileName) instead of the "
+                 "card; repeatable")
+      ->type_name("NAME")
+      ->allow_extra_args(false);
+  bool rfc_escape = true;
+  app.add_flag("--rfc-escape,!--no-rfc-escape", rfc_escape,
+               "Escape backslash, \";\" and \",\" in text values where the card format gives "
+               "them no meaning of their own (the default); --no-rfc-escape takes values as "
+               "already escaped");
+
+  BatchOptions batch;
+  CLI::App* sub = app.add_subcommand("batch", "Convert every record of a CSV or JSON Lines file");
+  sub->fallthrough();
+  sub->footer(kBatchNotes);
+  sub->add_option("input", batch.input, "Input file, or - for standard input")
+      ->type_name("INPUT")
+      ->required();
+  sub->add_option("--format", batch.format,
+                  "Input format; default: jsonl for .jsonl and .ndjson files, csv otherwise")
+      ->type_name("FORMAT")
+      ->check(CLI::IsMember({"csv", "jsonl"}));
+  CLI::Option* out_dir =
+      sub->add_option("--out-dir", batch.out_dir,
+                      "Write one file per card into this folder (created if missing)")
+          ->type_name("DIR");
+  CLI::Option* output =
+      sub->add_option("--output,-o", batch.output,
+                      "Write all cards into this file (replaced when the run is done); default "
+                      "standard output")
+          ->type_name("FILE");
+  out_dir->excludes(output);
+  sub->add_flag("--quiet,-q", batch.quiet, "No progress display and no summary line");
+  sub->add_option("--max-record-bytes", batch.max_record_bytes,
+                  "The largest record (CSV record or JSON line) read, in bytes; default 16777216 "
+                  "(16 MiB)")
+      ->type_name("BYTES")
+      ->check(CLI::PositiveNumber);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "qvvcard: " << e.what() << "\nRun \"qvvcard --help\" for more information.\n";
+    return kExitUsage;
+  }
+
+  if (sub->parsed()) {
+    if (!single.assignments.empty() || !single.reads.empty()) {
+      std::cerr << "qvvcard: batch takes no Name=value or --get arguments\n";
+      return kExitUsage;
+    }
+    batch.out_dir_given = out_dir->count() > 0;
+    if (batch.out_dir_given && batch.out_dir.empty()) {
+      std::cerr << "qvvcard: --out-dir needs a folder name\nRun \"qvvcard --help\" for more "
+                   "information.\n";
+      return kExitUsage;
+    }
+    batch.rfc_escape = rfc_escape;
+    return RunBatch(batch, seams);
+  }
+  if (argc == 1) {
+    std::cerr << app.help();
+    return kExitUsage;
+  }
+  single.rfc_escape = rfc_escape;
+  return RunSingle(single);
+}
+
+}  // namespace qvvcard
