@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "card/line_table.hpp"
 #include "fuzz_input.hpp"
 #include "qv_vcard/qvVCard.hpp"
 
@@ -114,29 +115,6 @@ const Slots& S() {
   return slots;
 }
 
-std::u16string_view LinePrefix(Property p) {
-  switch (p) {
-    case Property::SortString:
-      return u"SORT-STRING:";
-    case Property::Nickname:
-      return u"NICKNAME:";
-    case Property::Categorie:
-      return u"CATEGORIES:";
-    case Property::TimeZone:
-      return u"TZ:";
-    case Property::Title:
-      return u"TITLE:";
-    case Property::Role:
-      return u"ROLE:";
-    case Property::Note:
-      return u"NOTE:";
-    case Property::Url:
-      return u"URL:";
-    default:
-      return {};
-  }
-}
-
 // ---------------------------------------------------------------------------
 // The model: what every field should hold.
 
@@ -147,18 +125,30 @@ struct Model {
   std::int16_t V(Property p) const { return value[static_cast<std::size_t>(p)]; }
 };
 
-// A value as a content line carries it: each line break becomes "\n".
-Text Escaped(std::u16string_view v) {
+// A value as a content line carries it: each line break becomes "\n",
+// every other control character but TAB, and DEL, is left out (and, in a
+// quoted parameter value, the quotation mark).
+Text Escaped(std::u16string_view v, bool quoted = false) {
   Text out;
   for (std::size_t i = 0; i < v.size(); ++i) {
     if (v[i] == u'\r' || v[i] == u'\n') {
       out += u"\\n";
       if (v[i] == u'\r' && i + 1 < v.size() && v[i + 1] == u'\n') ++i;
+    } else if ((v[i] < 0x20 && v[i] != u'\t') || v[i] == 0x7F || (quoted && v[i] == u'"')) {
+      continue;
     } else {
       out.push_back(v[i]);
     }
   }
   return out;
+}
+
+// An e-mail type as its parameter carries it: in quotes when it holds ":"
+// or a quotation mark.
+Text EmailType(const Text& type) {
+  if (type.empty()) return u"INTERNET";
+  if (type.find_first_of(u":\"") == Text::npos) return Escaped(type);
+  return u"\"" + Escaped(type, true) + u"\"";
 }
 
 Text ExpectedRead(const Model& m, const PropertyInfo& p) {
@@ -173,7 +163,8 @@ Text ExpectedRead(const Model& m, const PropertyInfo& p) {
       return m.T(Property::NameFamily) + u" " + m.T(Property::NameGiven) + u" " +
              m.T(Property::NameAdditional) + u" " + m.T(Property::NameSuffix);
     case ReadRule::ContentLine:
-      return s.empty() ? Text() : Text(LinePrefix(p.property)) + Escaped(s) + u"\r\n";
+      return s.empty() ? Text()
+                       : Text(qv_VCard::lines::PrefixOf(p.property)) + Escaped(s) + u"\r\n";
     case ReadRule::GeoLatSign:
       return s == u"N" ? u"+" : u"-";
     case ReadRule::GeoLonSign:
@@ -322,25 +313,22 @@ std::vector<Text> ExpectedBody(const Model& m) {
   if (!m.T(Property::Birthdate).empty()) {
     lines.push_back(u"BDAY:" + Escaped(m.T(Property::Birthdate)));
   }
-  static const char16_t* const kAdrTypes[] = {u"DOM",    u"INTL", u"POSTAL",
-                                              u"PARCEL", u"HOME", u"WORK"};
   for (int i = 0; i < 3; ++i) {
     Text types;
     for (int k = 0; k < 6; ++k) {
-      if (m.V(s.adr_flags[i][k]) != 0) types += Text(u";TYPE=") + kAdrTypes[k];
+      if (m.V(s.adr_flags[i][k]) != 0)
+        types += u";TYPE=" + Text(qv_VCard::lines::kAddressTypes[k].type());
     }
     if (types.empty()) continue;
     Text value;
     for (Property part : s.adr_parts[i]) value += Read(m, part);
     lines.push_back(u"ADR" + types + u":" + Escaped(value));
   }
-  static const char16_t* const kTelTypes[] = {u"PREF", u"WORK", u"HOME",  u"VOICE", u"FAX",
-                                              u"MSG",  u"CELL", u"PAGER", u"BBS",   u"MODEM",
-                                              u"CAR",  u"ISDN", u"VIDEO"};
   for (int i = 0; i < 4; ++i) {
     Text types;
     for (int k = 0; k < 13; ++k) {
-      if (m.V(s.tel_flags[i][k]) != 0) types += Text(u";TYPE=") + kTelTypes[k];
+      if (m.V(s.tel_flags[i][k]) != 0)
+        types += u";TYPE=" + Text(qv_VCard::lines::kTelephoneTypes[k].type());
     }
     if (!types.empty()) lines.push_back(u"TEL" + types + u":" + Escaped(m.T(s.tel_number[i])));
   }
@@ -348,7 +336,7 @@ std::vector<Text> ExpectedBody(const Model& m) {
     const Text& value = m.T(s.email[i][0]);
     if (value.empty()) continue;
     const Text& type = m.T(s.email[i][1]);
-    lines.push_back(u"EMAIL;TYPE=" + (type.empty() ? Text(u"INTERNET") : Escaped(type)) +
+    lines.push_back(u"EMAIL;TYPE=" + EmailType(type) +
                     (m.V(s.email[i][2]) != 0 ? u";TYPE=PREF" : u"") + u":" + Escaped(value));
   }
   text_line(Property::Categorie);

@@ -7,7 +7,7 @@
 // No exception leaves a member.
 //
 // Objects are not synchronised: use one object from one thread at a time
-// (reads of vCard reuse scratch buffers held by the object).
+// (reads of vCard reuse room held by the object).
 #ifndef QV_VCARD_QVVCARD_HPP
 #define QV_VCARD_QVVCARD_HPP
 
@@ -29,6 +29,9 @@ inline constexpr Status kOk = 0;
 inline constexpr Status kOverflow = static_cast<Status>(0x800A0006);  // 16-bit overflow
 inline constexpr Status kOutOfMemory = static_cast<Status>(0x8007000E);
 inline constexpr Status kFail = static_cast<Status>(0x80004005);  // unspecified failure
+// An internal fault: an exception of no known kind, or a card written past
+// the room made for it. The same value on every surface.
+inline constexpr Status kUnexpected = static_cast<Status>(0x8000FFFF);
 inline constexpr Status kInvalidArg = static_cast<Status>(0x80070057);
 inline constexpr Status kPointer = static_cast<Status>(0x80004003);  // null pointer
 inline constexpr Status kMemberNotFound = static_cast<Status>(0x80020003);
@@ -153,11 +156,17 @@ class GuidSource {
 Clock& SystemClock() noexcept;
 GuidSource& SystemGuidSource() noexcept;
 
+// Receives a card's text in pieces, in order, as the card is written: a
+// card of any size then needs little memory besides its record.
+class TextSink {
+ public:
+  virtual ~TextSink() = default;
+  // The next piece of the text; a failure status ends the read with it.
+  virtual Status Write(std::u16string_view piece) noexcept = 0;
+};
+
 namespace detail {
-struct Internals;
-}
-namespace writer {
-class CardText;
+struct Access;
 }
 
 // ---------------------------------------------------------------------------
@@ -189,6 +198,10 @@ class qvVCard {
 
   // The complete card text.
   Status get_vCard(Text& out) const noexcept;
+  // The same text, handed to sink in pieces of a few thousand units as it is
+  // written. When the read fails (the status says why), pieces may have
+  // been handed over already: the receiver discards them.
+  Status get_vCard(TextSink& sink) const noexcept;
   // A file name for the card, derived from the formatted name.
   Status get_vCardFileName(Text& out) const noexcept;
 
@@ -202,6 +215,8 @@ class qvVCard {
   // Generic access by property. A Text put to a flag or integer property, or
   // the reverse, returns kTypeMismatch and stores nothing.
   Status Put(Property p, const Text& vData) noexcept;
+  // The same, taking over vData's storage instead of copying it.
+  Status Put(Property p, Text&& vData) noexcept;
   Status Put(Property p, std::int16_t vData) noexcept;
   Status Get(Property p, Text& out) const noexcept;
   Status Get(Property p, std::int16_t& out) const noexcept;
@@ -217,7 +232,8 @@ class qvVCard {
   Status CallById(DispId dispid) noexcept;
 
  private:
-  friend struct detail::Internals;
+  // The reads and the writer reach the record through detail::Access.
+  friend struct detail::Access;
 
   static constexpr std::size_t kTextFields = 0
 #define QV_VCARD_PROPERTY(name, kind, dispid, rule) +(Kind::kind == Kind::Text ? 1 : 0)
@@ -226,51 +242,11 @@ class qvVCard {
       ;
   static constexpr std::size_t kValueFields = kPropertyCount - kTextFields;
 
-  // The read rule of a property, appending to out (which it does not clear):
-  // a Text, or the card being written.
-  template <typename Out>
-  void AppendRead(Property p, Out& out) const;
-
-  // Card builders: each appends one content line (or nothing) to card and
-  // reports failures by status; memory failures propagate as std::bad_alloc.
-  using CardText = writer::CardText;
-  Status BuildNameLine(CardText& card) const;
-  Status BuildFormattedNameLine(CardText& card) const;
-  Status BuildBirthdayLine(CardText& card) const;
-  Status BuildOrganizationLine(CardText& card) const;
-  Status BuildAddressLine(int slot, CardText& card) const;
-  Status BuildTelephoneLine(int slot, CardText& card) const;
-  Status BuildEmailLine(int slot, CardText& card) const;
-  Status BuildGeoLine(CardText& card) const;
-  Status BuildRevisionLine(CardText& card) const;
-  Status BuildUidLine(CardText& card) const;
-  Status BuildProductIdLine(CardText& card) const;
-  // The content line of one of the eight line-returning properties.
-  template <typename Out>
-  Status BuildTextLine(Property p, Out& line) const;
-  Status AssembleCard(CardText& card) const;
-  // An upper bound of the units a card of this record can hold.
-  std::size_t CardRoom() const noexcept;
-  // Reads a text property by its public read rule into the scratch buffer.
-  std::u16string_view ReadText(Property p) const;
-  // Reads a text property by its public read rule straight onto the end of a
-  // content line, as that line's value (line breaks written as "\n").
-  template <typename Line>
-  void AppendValueRead(Property p, Line& line) const;
-  // Whether the read of a text property by its rule is empty, without
-  // reading it.
-  bool ReadIsEmpty(Property p) const noexcept;
-  std::int16_t ReadValue(Property p) const noexcept;
-  // Reads count (at most 16) flags that follow one another in the table from
-  // first: bit i is set when flag first + i counts as set.
-  unsigned ReadFlagBits(Property first, unsigned count) const noexcept;
-
   std::array<Text, kTextFields> texts_{};
   std::array<std::int16_t, kValueFields> values_{};
   Clock* clock_;
   GuidSource* guids_;
-  mutable Text scratch_;  // read buffer of the builders; capacity kept between reads
-  mutable Text card_;     // storage the card is written in; kept between reads
+  mutable Text room_;  // where cards are written; its room is kept from read to read
 };
 
 #undef QV_VCARD_ARG_Text

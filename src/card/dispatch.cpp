@@ -1,4 +1,5 @@
 // Late-bound access by dispatch identifier.
+#include "card/failure.hpp"
 #include "qv_vcard/qvVCard.hpp"
 
 namespace qv_VCard {
@@ -27,7 +28,7 @@ Status qvVCard::GetById(DispId dispid, Value& out) const noexcept {
     return s;
   } catch (...) {
     out = Text();
-    return kOutOfMemory;
+    return detail::StatusOfCurrentException();
   }
 }
 

@@ -1,10 +1,12 @@
 // The card record: creation, reset, assignments and the read rules.
 #include <new>
-#include <stdexcept>
 
+#include "card/failure.hpp"
 #include "card/reads.hpp"
 
 namespace qv_VCard {
+
+using detail::Access;
 
 qvVCard::qvVCard() : qvVCard(SystemClock(), SystemGuidSource()) {}
 
@@ -32,8 +34,14 @@ Status qvVCard::Put(Property p, const Text& vData) noexcept {
     texts_[record::FieldOf(p)] = vData;  // strong guarantee: unchanged on failure
     return kOk;
   } catch (...) {
-    return kOutOfMemory;
+    return detail::StatusOfCurrentException();
   }
+}
+
+Status qvVCard::Put(Property p, Text&& vData) noexcept {
+  if (!record::IsText(p)) return kTypeMismatch;
+  texts_[record::FieldOf(p)] = std::move(vData);  // cannot fail
+  return kOk;
 }
 
 Status qvVCard::Put(Property p, std::int16_t vData) noexcept {
@@ -46,11 +54,11 @@ Status qvVCard::Get(Property p, Text& out) const noexcept {
   out.clear();
   if (!record::IsText(p)) return kTypeMismatch;
   try {
-    AppendRead(p, out);
+    reads::AppendRead(*this, p, out);
     return kOk;
   } catch (...) {
     out.clear();
-    return kOutOfMemory;
+    return detail::StatusOfCurrentException();
   }
 }
 
@@ -59,7 +67,7 @@ Status qvVCard::Get(Property p, std::int16_t& out) const noexcept {
     out = 0;
     return kTypeMismatch;
   }
-  out = ReadValue(p);
+  out = reads::ReadValue(*this, p);
   return kOk;
 }
 

@@ -1,7 +1,7 @@
-// The read rules of the text and 16-bit properties. The public getters and
-// the card builders share these definitions, so what a caller reads is what
-// the card is built from; they are inline so that a builder's reads cost no
-// more than the rule itself.
+// The read rules of the text and 16-bit properties, and the line builders
+// that read through them. The public getters and the builders share these
+// definitions, so what a caller reads is what the card is built from; they
+// are inline so that a builder's reads cost no more than the rule itself.
 #ifndef QV_VCARD_CARD_READS_HPP
 #define QV_VCARD_CARD_READS_HPP
 
@@ -11,9 +11,9 @@
 
 #include <type_traits>
 
+#include "card/line_table.hpp"
 #include "card/record.hpp"
 #include "writer/card_text.hpp"
-#include "writer/line_text.hpp"
 
 // The reads are small once their rule is known; builders want them inline
 // even where the compiler's estimate says otherwise.
@@ -25,62 +25,64 @@
 
 namespace qv_VCard {
 
-namespace record {
+namespace detail {
 
-// The line-returning properties and the name of the line each returns.
-constexpr std::u16string_view LinePrefixOf(Property p) {
-  switch (p) {
-    case Property::SortString:
-      return u"SORT-STRING:";
-    case Property::Nickname:
-      return u"NICKNAME:";
-    case Property::Categorie:
-      return u"CATEGORIES:";
-    case Property::TimeZone:
-      return u"TZ:";
-    case Property::Title:
-      return u"TITLE:";
-    case Property::Role:
-      return u"ROLE:";
-    case Property::Note:
-      return u"NOTE:";
-    case Property::Url:
-      return u"URL:";
-    default:
-      return {};
-  }
-}
+// The record of a card, for its reads and its writer.
+struct Access {
+  static const Text& Stored(const qvVCard& c, Property p) { return c.texts_[record::FieldOf(p)]; }
+  static std::int16_t Value(const qvVCard& c, Property p) { return c.values_[record::FieldOf(p)]; }
+  static const std::int16_t* Values(const qvVCard& c) { return c.values_.data(); }
+  static Clock& ClockOf(const qvVCard& c) { return *c.clock_; }
+  static GuidSource& GuidsOf(const qvVCard& c) { return *c.guids_; }
+  static Text& Room(const qvVCard& c) { return c.room_; }
+};
 
-}  // namespace record
+}  // namespace detail
 
+namespace reads {
+
+using detail::Access;
+using writer::CardText;
+using writer::Cursor;
+
+// The content line of one of the eight line-returning properties, onto a
+// card or into a Text (the getter).
 template <typename Out>
-QV_VCARD_READ_INLINE Status qvVCard::BuildTextLine(Property p, Out& line) const {
+QV_VCARD_READ_INLINE void TextLine(const qvVCard& c, Property p, Out& out) {
   // These reads return the line itself, so the stored text is taken from
   // the field, as the getter does.
-  const Text& stored = texts_[record::FieldOf(p)];
-  if (stored.empty()) return kOk;
-  if constexpr (std::is_same_v<Out, writer::CardText>) {
-    writer::LineWriter w(line);
-    BuildTextLine(p, w);
-    w.Commit();
+  const Text& stored = Access::Stored(c, p);
+  if (stored.empty()) return;
+  if constexpr (std::is_same_v<Out, CardText>) {
+    Cursor line(out);
+    line.append(lines::PrefixOf(p));
+    writer::AppendValueThen(line, stored, u"\r\n");
+    line.Commit();
   } else {
-    line.append(record::LinePrefixOf(p));
-    writer::AppendValue(line, stored);
+    writer::TextLine line(out);
+    line.append(lines::PrefixOf(p));
+    writer::AppendCleanedRuns(line, stored, false);
     line.append(writer::kLineEnd);
   }
-  return kOk;
 }
 
+// The read rule of a property, appended to out (which it does not clear):
+// a Text, a line's cursor, or a quoted parameter value. A Text receives the
+// read as it is; a cursor writes each stored text as a value of its line.
 template <typename Out>
-QV_VCARD_READ_INLINE void qvVCard::AppendRead(Property p, Out& out) const {
-  const Text& stored = texts_[record::FieldOf(p)];
+QV_VCARD_READ_INLINE void AppendRead(const qvVCard& c, Property p, Out& out) {
+  const Text& stored = Access::Stored(c, p);
   switch (record::Of(p).rule) {
     case ReadRule::Stored:
       out.append(stored);
       return;
     case ReadRule::Separator:
-      out.append(stored);
-      out.push_back(u';');
+      if constexpr (std::is_same_v<Out, Cursor>) {
+        writer::AppendValueThen(out, stored, u";");
+      } else {
+        out.append(stored);
+        out.append(std::u16string_view(u";"));
+      }
       return;
     case ReadRule::FormattedName:
       if (!stored.empty()) {
@@ -88,49 +90,34 @@ QV_VCARD_READ_INLINE void qvVCard::AppendRead(Property p, Out& out) const {
         return;
       }
       // Composed from the stored name parts; the prefix takes no part.
-      out.append(texts_[record::FieldOf(Property::NameFamily)]);
-      out.push_back(u' ');
-      out.append(texts_[record::FieldOf(Property::NameGiven)]);
-      out.push_back(u' ');
-      out.append(texts_[record::FieldOf(Property::NameAdditional)]);
-      out.push_back(u' ');
-      out.append(texts_[record::FieldOf(Property::NameSuffix)]);
+      out.append(Access::Stored(c, Property::NameFamily));
+      out.append(std::u16string_view(u" "));
+      out.append(Access::Stored(c, Property::NameGiven));
+      out.append(std::u16string_view(u" "));
+      out.append(Access::Stored(c, Property::NameAdditional));
+      out.append(std::u16string_view(u" "));
+      out.append(Access::Stored(c, Property::NameSuffix));
       return;
     case ReadRule::ContentLine:
-      (void)BuildTextLine(p, out);  // cannot fail other than by bad_alloc
+      if constexpr (std::is_same_v<Out, Text>) TextLine(c, p, out);
       return;
     case ReadRule::GeoLatSign:
-      out.push_back(stored == u"N" ? u'+' : u'-');
+      out.append(std::u16string_view(stored == u"N" ? u"+" : u"-"));
       return;
     case ReadRule::GeoLonSign:
-      out.push_back(stored == u"W" ? u'-' : u'+');
+      out.append(std::u16string_view(stored == u"W" ? u"-" : u"+"));
       return;
   }
 }
 
-inline std::u16string_view qvVCard::ReadText(Property p) const {
-  scratch_.clear();
-  AppendRead(p, scratch_);
-  return scratch_;
-}
-
-template <typename Line>
-QV_VCARD_READ_INLINE void qvVCard::AppendValueRead(Property p, Line& line) const {
-  const std::size_t from = line.size();
-  line.ClearBreakHint();
-  AppendRead(p, line);
-  if (line.BreakHint()) writer::EscapeLineBreaks(line, from);
-}
-
 // Only a stored text can read as empty: a separator read ends in ";", a
 // composed name holds its blanks, and a hemisphere read is one sign.
-QV_VCARD_READ_INLINE bool qvVCard::ReadIsEmpty(Property p) const noexcept {
+QV_VCARD_READ_INLINE bool ReadIsEmpty(const qvVCard& c, Property p) noexcept {
   switch (record::Of(p).rule) {
     case ReadRule::Stored:
     case ReadRule::ContentLine:
-      return texts_[record::FieldOf(p)].empty();
+      return Access::Stored(c, p).empty();
     case ReadRule::FormattedName:
-      return false;  // composed when empty
     case ReadRule::Separator:
     case ReadRule::GeoLatSign:
     case ReadRule::GeoLonSign:
@@ -140,19 +127,22 @@ QV_VCARD_READ_INLINE bool qvVCard::ReadIsEmpty(Property p) const noexcept {
 }
 
 // Flags and integers read as stored.
-QV_VCARD_READ_INLINE std::int16_t qvVCard::ReadValue(Property p) const noexcept {
-  return values_[record::FieldOf(p)];
+QV_VCARD_READ_INLINE std::int16_t ReadValue(const qvVCard& c, Property p) noexcept {
+  return Access::Value(c, p);
 }
 
-// The flags are read several at a time: eight to a 16-byte vector where the
-// processor has SSE2, compared with 0 and packed into one bit each; four to
-// a 64-bit word otherwise, where a unit's top bit in (w & 0x7FFF...) +
-// 0x7FFF... | w is set exactly when the unit is not 0 and one multiply
-// gathers the four top bits side by side. The reads may run past the last
-// flag asked for, up to a multiple of eight (never past the stored values,
-// which the builders check); those bits are dropped.
-QV_VCARD_READ_INLINE unsigned qvVCard::ReadFlagBits(Property first, unsigned count) const noexcept {
-  const std::int16_t* flags = values_.data() + record::FieldOf(first);
+// Reads count (at most 16) flags that follow one another in the table from
+// first: bit i is set when flag first + i counts as set. The flags are read
+// several at a time: eight to a 16-byte vector where the processor has SSE2,
+// compared with 0 and packed into one bit each; four to a 64-bit word
+// otherwise, where a unit's top bit in (w & 0x7FFF...) + 0x7FFF... | w is
+// set exactly when the unit is not 0 and one multiply gathers the four top
+// bits side by side. The reads may run past the last flag asked for, up to a
+// multiple of eight (never past the stored values: see kFlagReadsFit); those
+// bits are dropped.
+QV_VCARD_READ_INLINE unsigned ReadFlagBits(const qvVCard& c, Property first,
+                                           unsigned count) noexcept {
+  const std::int16_t* flags = Access::Values(c) + record::FieldOf(first);
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
   const __m128i low =
@@ -177,6 +167,44 @@ QV_VCARD_READ_INLINE unsigned qvVCard::ReadFlagBits(Property first, unsigned cou
   return bits & ((1U << count) - 1);
 #endif
 }
+
+// The flag reads of a line whose types are flags stay inside the stored
+// values for every slot.
+constexpr bool FlagReadsFit(const lines::FlagTypedLine& line) {
+  const Property last_slot_first = record::InSlot(line.types[0].flag, line.slots, line.slot_size);
+  return std::size_t{record::FieldOf(last_slot_first)} +
+             static_cast<std::size_t>((line.type_count + 7) / 8 * 8) <=
+         record::kValueFieldCount;
+}
+static_assert(FlagReadsFit(lines::kAddressLine) && FlagReadsFit(lines::kTelephoneLine));
+
+}  // namespace reads
+
+// The line builders. Each appends its content line (or nothing) to the card
+// and reports failures by status; memory failures propagate as
+// std::bad_alloc.
+namespace writer {
+
+Status BuildNameLine(const qvVCard& c, CardText& card);
+Status BuildFormattedNameLine(const qvVCard& c, CardText& card);
+Status BuildBirthdayLine(const qvVCard& c, CardText& card);
+Status BuildOrganizationLine(const qvVCard& c, CardText& card);
+Status BuildAddressLine(const qvVCard& c, int slot, CardText& card);
+Status BuildTelephoneLine(const qvVCard& c, int slot, CardText& card);
+Status BuildEmailLine(const qvVCard& c, int slot, CardText& card);
+Status BuildGeoLine(const qvVCard& c, CardText& card);
+Status BuildRevisionLine(const qvVCard& c, CardText& card);
+Status BuildUidLine(const qvVCard& c, CardText& card);
+Status BuildProductIdLine(const qvVCard& c, CardText& card);
+// One of the eight line-returning properties, onto the card.
+inline Status BuildTextLine(const qvVCard& c, Property p, CardText& card) {
+  reads::TextLine(c, p, card);
+  return kOk;
+}
+// The whole card: header, the twenty-six body positions, footer.
+Status AssembleCard(const qvVCard& c, CardText& card);
+
+}  // namespace writer
 
 }  // namespace qv_VCard
 

@@ -40,18 +40,20 @@ constexpr auto kAsciiFileNameChars = [] {
 
 }  // namespace
 
-void ReplaceFileSystemChars(std::u16string_view text, Text& out) {
-  // Runs of units that stay are appended whole.
-  const char16_t* run = text.data();
-  const char16_t* const end = text.data() + text.size();
-  for (const char16_t* p = run; p != end; ++p) {
-    const char16_t unit = *p;
+void ReplaceFileSystemCharsInPlace(Text& text) noexcept {
+  // The retained units move to the front in their order; k counts them.
+  std::size_t k = 0;
+  for (const char16_t unit : text) {
     const bool keep = unit < 128 ? kAsciiFileNameChars[unit] : IsFileNameChar(unit);
-    if (keep) continue;
-    out.append(run, static_cast<std::size_t>(p - run));
-    run = p + 1;
+    if (keep) text[k++] = unit;
   }
-  out.append(run, static_cast<std::size_t>(end - run));
+  text.resize(k);
+}
+
+void ReplaceFileSystemChars(std::u16string_view text, Text& out) {
+  Text copy(text);
+  ReplaceFileSystemCharsInPlace(copy);
+  out.append(copy);
 }
 
 }  // namespace qv_VCard::modules

@@ -13,6 +13,8 @@ bool IsFileNameChar(char16_t unit) noexcept;
 // Appends to out the characters of text that may stand in a file name, in
 // their order and UTF-16 form.
 void ReplaceFileSystemChars(std::u16string_view text, Text& out);
+// The same on text itself: the characters kept move to its front.
+void ReplaceFileSystemCharsInPlace(Text& text) noexcept;
 
 }  // namespace qv_VCard::modules
 

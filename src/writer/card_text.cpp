@@ -1,52 +1,67 @@
 #include "writer/card_text.hpp"
 
-#include "writer/line_text.hpp"
-
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <new>
 
 namespace qv_VCard::writer {
 
-void CardText::Grow(std::size_t n) {
-  const std::size_t used = size();
+namespace {
+
+// The least room a card starts with, and the window handed to a sink.
+constexpr std::size_t kFirstRoom = 512;
+constexpr std::size_t kWindow = 4 * kPiece;
+
+}  // namespace
+
+// The storage is kept at its full length: the units beyond the text written
+// are room, not content.
+CardText::CardText(Text& storage) noexcept
+    : storage_(storage),
+      sink_(nullptr),
+      begin_(storage.data()),
+      end_(storage.data()),
+      limit_(storage.data() + storage.size()) {}
+
+CardText::CardText(Text& storage, TextSink& sink) noexcept : CardText(storage) { sink_ = &sink; }
+
+void CardText::Deliver() noexcept {
+  if (end_ != begin_ && Succeeded(failure_)) {
+    Fail(sink_->Write(view()));
+  }
+  end_ = begin_;
+}
+
+CardText::Ends CardText::MakeRoom(char16_t* end, std::size_t n) {
+  end_ = end;
+  if (sink_ != nullptr) {
+    Deliver();
+    if (n <= static_cast<std::size_t>(limit_ - end_)) return {end_, limit_};
+  }
+  const std::size_t used = static_cast<std::size_t>(end_ - begin_);
   if (n > storage_.max_size() - used) throw std::bad_alloc();
-  // At least double, so that a card that keeps growing is copied rarely.
-  const std::size_t wanted = std::max({used + n, storage_.size() * 2, std::size_t{512}});
+  // At least double, so that a card that keeps growing is copied rarely;
+  // a window only as large as a piece needs.
+  const std::size_t floor = sink_ != nullptr ? kWindow : kFirstRoom;
+  const std::size_t wanted = std::max({used + n, storage_.size() * 2, floor});
   storage_.resize(wanted);               // keeps the text; throws and changes nothing on failure
   storage_.resize(storage_.capacity());  // whatever was allocated is room
   begin_ = storage_.data();
   end_ = begin_ + used;
   limit_ = begin_ + storage_.size();
+  return {end_, limit_};
 }
 
-namespace {
-
-// The value being escaped, as the text EscapeLineBreaks works on; it may
-// lengthen into the room that follows it.
-struct ValueSpan {
-  char16_t* begin;
-  std::size_t length;
-  char16_t* data() const noexcept { return begin; }
-  std::size_t size() const noexcept { return length; }
-  void resize(std::size_t n) noexcept { length = n; }
-};
-
-}  // namespace
-
-char16_t* EscapeLineBreaksIn(char16_t* value, char16_t* end) noexcept {
-  ValueSpan span{value, static_cast<std::size_t>(end - value)};
-  EscapeLineBreaks(span, 0);
-  return span.begin + span.length;
+CardText::Ends CardText::AppendCleaned(char16_t* end, std::u16string_view value, bool quoted) {
+  end_ = end;
+  Cursor line(*this);
+  AppendCleanedRuns(line, value, quoted);
+  line.Commit();
+  return {end_, limit_};
 }
 
-#if defined(QV_VCARD_CHECK_ROOM)
-void CardText::RoomExceeded(std::size_t n) const noexcept {
-  std::fprintf(stderr, "qv_vcard: card text written past its room (%zu more units, %zu left)\n", n,
-               static_cast<std::size_t>(limit_ - end_));
-  std::abort();
+Status CardText::Finish() noexcept {
+  if (sink_ != nullptr) Deliver();
+  return failure_;
 }
-#endif
 
 }  // namespace qv_VCard::writer

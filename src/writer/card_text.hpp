@@ -1,6 +1,16 @@
-// The text of a card while it is written: appends go straight into a buffer
-// whose storage the card object keeps from read to read, so that writing a
-// card costs little more than copying its characters.
+// The text of a card while it is written.
+//
+// Every write goes through a Cursor, and every write is checked against the
+// room made for it, in every build: a write that would not fit makes more
+// room first (the storage grows, or its text is handed to the sink), and a
+// write past what was reserved is refused and fails the card with
+// kUnexpected. The room is made where each piece is written; there is no
+// card-wide bound to keep in step.
+//
+// Values (the texts of the record) go onto the card as content lines carry
+// them: a line break (CR LF, a lone CR or a lone LF) is written as the two
+// characters "\n", every other control character but TAB, and DEL, is left
+// out.
 #ifndef QV_VCARD_WRITER_CARD_TEXT_HPP
 #define QV_VCARD_WRITER_CARD_TEXT_HPP
 
@@ -15,248 +25,365 @@
 #include "qv_vcard/qvVCard.hpp"
 
 // The pieces of line writing are small; the compiler is told to inline them
-// even where its estimate says otherwise, so that a line's cursor can stay
-// in registers.
+// even where its estimate says otherwise, so that a cursor can stay in
+// registers.
 #if defined(__GNUC__)
 #define QV_VCARD_WRITE_INLINE inline __attribute__((always_inline))
+#define QV_VCARD_UNLIKELY(x) __builtin_expect(!!(x), 0)
 #else
 #define QV_VCARD_WRITE_INLINE inline
+#define QV_VCARD_UNLIKELY(x) (x)
 #endif
 
 namespace qv_VCard::writer {
 
-// Nonzero when one of the four 16-bit units of w is below 14, the range
-// that holds CR and LF: (w - 0x000E...) & ~w & 0x8000... is not zero
-// exactly then.
-constexpr std::uint64_t LowUnits(std::uint64_t w) noexcept {
-  return (w - 0x000E000E000E000EULL) & ~w & 0x8000800080008000ULL;
-}
+inline constexpr std::u16string_view kLineEnd = u"\r\n";
 
-// Copies n code units and tells whether one of them is below 14, so that a
-// value without line breaks, the usual case, need not be looked at again.
-// Values are moved in blocks, the last block overlapping the one before it,
-// instead of through a library call: sixteen bytes at a time where the
-// processor has SSE2 (every x86-64 does), eight bytes otherwise.
-QV_VCARD_WRITE_INLINE bool CopyUnitsFindingLow(char16_t* dst, const char16_t* src,
-                                               std::size_t n) noexcept {
-  if (n < 4) {
-    bool low = false;
-    for (std::size_t i = 0; i < n; ++i) {
-      dst[i] = src[i];
-      low |= src[i] < 14;
-    }
-    return low;
-  }
-  std::uint64_t a, b;
-  if (n < 8) {
-    std::memcpy(&a, src, 8);
-    std::memcpy(&b, src + n - 4, 8);
-    std::memcpy(dst, &a, 8);
-    std::memcpy(dst + n - 4, &b, 8);
-    return (LowUnits(a) | LowUnits(b)) != 0;
-  }
-#if defined(__SSE2__)
-  // A unit is below 14 exactly when subtracting 13 with unsigned saturation
-  // leaves 0.
-  const __m128i thirteen = _mm_set1_epi16(13);
-  const __m128i zero = _mm_setzero_si128();
-  __m128i low = zero;
-  for (std::size_t i = 0; i + 8 < n; i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
-    low = _mm_or_si128(low, _mm_cmpeq_epi16(_mm_subs_epu16(v, thirteen), zero));
-  }
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + n - 8));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 8), v);
-  low = _mm_or_si128(low, _mm_cmpeq_epi16(_mm_subs_epu16(v, thirteen), zero));
-  return _mm_movemask_epi8(low) != 0;
-#else
-  std::uint64_t low = 0;
-  for (std::size_t i = 0; i + 8 < n; i += 8) {
-    std::memcpy(&a, src + i, 8);
-    std::memcpy(&b, src + i + 4, 8);
-    std::memcpy(dst + i, &a, 8);
-    std::memcpy(dst + i + 4, &b, 8);
-    low |= LowUnits(a) | LowUnits(b);
-  }
-  std::memcpy(&a, src + n - 8, 8);
-  std::memcpy(&b, src + n - 4, 8);
-  std::memcpy(dst + n - 8, &a, 8);
-  std::memcpy(dst + n - 4, &b, 8);
-  return (low | LowUnits(a) | LowUnits(b)) != 0;
-#endif
-}
+// True when a 16-bit flag counts as set.
+constexpr bool IsSet(std::int16_t flag) { return flag != 0; }
 
-// Appends to the end of a storage text that is kept at its full length: the
-// characters beyond size() are room, not content. Offers the append,
-// push_back, resize, data and size of a text, so that code written for texts
-// writes cards too.
-//
-// The room is made once, up front, by EnsureRoom: the card asks for an upper
-// bound of everything it will write, so the appends themselves do not check.
-// Builds with QV_VCARD_CHECK_ROOM (the sanitizer and fuzzing builds) check
-// every append against the room made and stop the program on a shortfall.
+// The largest piece a value is copied in, and so the least room a window
+// handed to a sink must have.
+inline constexpr std::size_t kPiece = 2048;
+// What a fast copy may write beyond the units it copies.
+inline constexpr std::size_t kCopySlack = 8;
+
+// Room made on a line for n units at `at`; Advance takes at most n of them.
+struct Room {
+  char16_t* at;
+  std::size_t size;
+};
+
+// A card being written: into its storage, kept whole, or through a window of
+// that storage that is handed to a sink whenever it is full.
 class CardText {
  public:
-  // Starts empty; storage keeps whatever room it already has.
-  explicit CardText(Text& storage) noexcept
-      : storage_(storage),
-        begin_(storage.data()),
-        end_(storage.data()),
-        limit_(storage.data() + storage.size()) {}
+  explicit CardText(Text& storage) noexcept;
+  CardText(Text& storage, TextSink& sink) noexcept;
   CardText(const CardText&) = delete;
   CardText& operator=(const CardText&) = delete;
 
-  // Makes room for n more units, keeping the text (std::bad_alloc when it
-  // cannot).
-  void EnsureRoom(std::size_t n) {
-    if (n > static_cast<std::size_t>(limit_ - end_)) Grow(n);
+  // The first failure of the writing: a write past its room, or a sink's
+  // status (kOk when there was none).
+  Status failure() const noexcept { return failure_; }
+  // Hands what is left to the sink; then the card's status.
+  Status Finish() noexcept;
+
+  // The text written so far (the whole card when there is no sink).
+  std::u16string_view view() const noexcept {
+    return {begin_, static_cast<std::size_t>(end_ - begin_)};
   }
 
-  std::size_t size() const noexcept { return static_cast<std::size_t>(end_ - begin_); }
-  bool empty() const noexcept { return end_ == begin_; }
-  char16_t* data() noexcept { return begin_; }
-  const char16_t* data() const noexcept { return begin_; }
-  std::u16string_view view() const noexcept { return {begin_, size()}; }
-
-  // Fixed texts: names, parameters, line ends.
-  void append(std::u16string_view s) {
-    Room(s.size());
-    std::memcpy(end_, s.data(), s.size() * sizeof(char16_t));
-    end_ += s.size();
+  void Fail(Status s) noexcept {
+    if (Succeeded(failure_)) failure_ = s;
   }
-  template <std::size_t N>
-  void append(const char16_t (&s)[N]) {
-    append(std::u16string_view(s, N - 1));
+  // Starts again from nothing, keeping the room.
+  void clear() noexcept {
+    end_ = begin_;
+    failure_ = kOk;
   }
-  // Values, mostly a few dozen units long. Notes in the line-break hint
-  // whether the value holds a unit below 14.
-  void append(const Text& s) {
-    Room(s.size());
-    low_units_ |= CopyUnitsFindingLow(end_, s.data(), s.size());
-    end_ += s.size();
-  }
-  void append(const char16_t* s, std::size_t n) { append(std::u16string_view(s, n)); }
-  void push_back(char16_t c) {
-    Room(1);
-    *end_++ = c;
-  }
-  // Shortens, or lengthens (within the room) with units the caller then
-  // overwrites.
-  void resize(std::size_t n) {
-    if (n > size()) Room(n - size());
-    end_ = begin_ + n;
-  }
-  void clear() noexcept { end_ = begin_; }
-
-  // Where n more units go (within the room); advance(k) then takes the
-  // first k of them into the text.
-  char16_t* Reserve(std::size_t n) {
-    Room(n);
-    return end_;
-  }
-  void advance(std::size_t k) noexcept { end_ += k; }
-
-  // The line-break hint: false only when no value appended since the last
-  // ClearBreakHint holds a unit below 14, and so no CR or LF.
-  void ClearBreakHint() noexcept { low_units_ = false; }
-  bool BreakHint() const noexcept { return low_units_; }
 
  private:
-  friend class LineWriter;
-
-#if defined(QV_VCARD_CHECK_ROOM)
-  void Room(std::size_t n) const noexcept {
-    if (n > static_cast<std::size_t>(limit_ - end_)) RoomExceeded(n);
-  }
-  [[noreturn]] void RoomExceeded(std::size_t n) const noexcept;
-#else
-  void Room(std::size_t) const noexcept {}
-#endif
-  // Enlarges the storage (std::bad_alloc when it cannot), keeping the text.
-  void Grow(std::size_t n);
+  friend class Cursor;
+  // The end of the text and the end of its room.
+  struct Ends {
+    char16_t* end;
+    char16_t* limit;
+  };
+  // Takes the text up to `end` and makes room for n more units after it:
+  // grows the storage (std::bad_alloc when it cannot), or hands the window
+  // to the sink.
+  Ends MakeRoom(char16_t* end, std::size_t n);
+  // Takes the text up to `end` and writes value after it, cleaned as a
+  // value (or a quoted parameter value) must be.
+  Ends AppendCleaned(char16_t* end, std::u16string_view value, bool quoted);
+  void Deliver() noexcept;
 
   Text& storage_;
+  TextSink* sink_;
   char16_t* begin_;
   char16_t* end_;
   char16_t* limit_;
-  bool low_units_ = false;
+  Status failure_ = kOk;
 };
 
-// Rewrites [value, end) so that every line break in it (CR LF, a lone CR or
-// a lone LF) becomes the two characters "\n"; returns the new end. The room
-// after end must hold the growth (at most doubling).
-char16_t* EscapeLineBreaksIn(char16_t* value, char16_t* end) noexcept;
-
-// One content line written at the end of a card, through a cursor of its
-// own: a local object whose address is never taken, so that the compiler
-// keeps the cursor in a register while the line is written, rather than
-// updating the card after every piece. Commit hands the line to the card;
-// a line never committed leaves no trace. Writes go into the room the card
-// made up front, checked as the card's own appends are.
-class LineWriter {
+// Writes at the end of a card through a cursor of its own: a local object
+// whose address is never taken (its slow paths take and give back its ends
+// by value), so that the compiler keeps it in registers while a line is
+// written. Commit hands what it wrote to the card.
+class Cursor {
  public:
-  explicit LineWriter(CardText& card) noexcept : card_(card), begin_(card.end_), p_(card.end_) {}
-  LineWriter(const LineWriter&) = delete;
-  LineWriter& operator=(const LineWriter&) = delete;
+  explicit Cursor(CardText& card) noexcept : card_(card), p_(card.end_), limit_(card.limit_) {}
+  Cursor(const Cursor&) = delete;
+  Cursor& operator=(const Cursor&) = delete;
 
-  std::size_t size() const noexcept { return static_cast<std::size_t>(p_ - begin_); }
+  // Room for n more units; Advance(room, k) then takes the first k of them,
+  // and nothing may be written past them.
+  QV_VCARD_WRITE_INLINE Room Reserve(std::size_t n) {
+    if (QV_VCARD_UNLIKELY(!Fits(n))) Take(card_.MakeRoom(p_, n));
+    return {p_, n};
+  }
+  // Room for n more units when the card has it already, without making
+  // any; at is nullptr otherwise.
+  QV_VCARD_WRITE_INLINE Room RoomIfAny(std::size_t n) const noexcept {
+    return {Fits(n) ? p_ : nullptr, n};
+  }
+  // Takes k units of a room into the text; more than the room holds is
+  // refused, and fails the card.
+  QV_VCARD_WRITE_INLINE void Advance(const Room& room, std::size_t k) noexcept {
+    if (QV_VCARD_UNLIKELY(k > room.size)) return card_.Fail(kUnexpected);
+    p_ += k;
+  }
 
+  // Fixed texts: names, parameters, separators, line ends.
   QV_VCARD_WRITE_INLINE void append(std::u16string_view s) {
-    Room(s.size());
-    std::memcpy(p_, s.data(), s.size() * sizeof(char16_t));
+    const Room room = Reserve(s.size());
+    std::memcpy(room.at, s.data(), s.size() * sizeof(char16_t));
     p_ += s.size();
   }
   template <std::size_t N>
   QV_VCARD_WRITE_INLINE void append(const char16_t (&s)[N]) {
     append(std::u16string_view(s, N - 1));
   }
-  // A value: notes in the line-break hint whether it holds a unit below 14.
-  QV_VCARD_WRITE_INLINE void append(const Text& s) {
-    Room(s.size());
-    low_units_ |= CopyUnitsFindingLow(p_, s.data(), s.size());
-    p_ += s.size();
-  }
   QV_VCARD_WRITE_INLINE void push_back(char16_t c) {
-    Room(1);
-    *p_++ = c;
+    *Reserve(1).at = c;
+    ++p_;
   }
-  QV_VCARD_WRITE_INLINE char16_t* Reserve(std::size_t n) {
-    Room(n);
-    return p_;
+  // A value of the record (see AppendValue below).
+  inline void append(const Text& value);
+  // value, cleaned as a value (or a quoted parameter value) must be.
+  void AppendCleaned(std::u16string_view value, bool quoted) {
+    Take(card_.AppendCleaned(p_, value, quoted));
   }
-  void advance(std::size_t k) noexcept { p_ += k; }
-  // The last unit written.
+  // The unit written last.
   char16_t& back() noexcept { return p_[-1]; }
 
-  void ClearBreakHint() noexcept { low_units_ = false; }
-  bool BreakHint() const noexcept { return low_units_; }
-  // Writes the line breaks of what follows the first from units as "\n",
-  // which may double that much of the line.
-  void EscapeLineBreaksFrom(std::size_t from) noexcept {
-    Room(size() - from);
-    p_ = EscapeLineBreaksIn(begin_ + from, p_);
-  }
-
-  // The line becomes part of the card.
-  void Commit() noexcept {
-    card_.Room(size());
-    card_.end_ = p_;
-  }
+  // The line (or whatever was written) becomes part of the card.
+  void Commit() noexcept { card_.end_ = p_; }
 
  private:
-#if defined(QV_VCARD_CHECK_ROOM)
-  void Room(std::size_t n) const noexcept {
-    if (n > static_cast<std::size_t>(card_.limit_ - p_)) card_.RoomExceeded(n);
+  // Compared in bytes, so that the check is one subtraction and one
+  // comparison.
+  QV_VCARD_WRITE_INLINE bool Fits(std::size_t n) const noexcept {
+    return n <= (reinterpret_cast<std::uintptr_t>(limit_) - reinterpret_cast<std::uintptr_t>(p_)) /
+                    sizeof(char16_t);
   }
-#else
-  void Room(std::size_t) const noexcept {}
-#endif
+  void Take(CardText::Ends ends) noexcept {
+    p_ = ends.end;
+    limit_ = ends.limit;
+  }
 
   CardText& card_;
-  char16_t* const begin_;
   char16_t* p_;
-  bool low_units_ = false;
+  char16_t* limit_;
+};
+
+// ---------------------------------------------------------------------------
+// Values.
+
+// True for a unit a value cannot keep as it is: a control character (TAB
+// excepted) or DEL, and, in a quoted parameter value, the quotation mark.
+constexpr bool IsSpecial(char16_t c, bool quoted) noexcept {
+  return (c < 0x20 && c != u'\t') || c == 0x7F || (quoted && c == u'"');
+}
+
+// The offset of the first special unit in [p, p + n), or n. Four units at a
+// time: a word holds a unit below 0x20 when (w - 0x0020...) & ~w & 0x8000...
+// is not 0, and a unit equal to x when the word XOR x... has a zero unit.
+inline std::size_t FindSpecial(const char16_t* p, std::size_t n, bool quoted) noexcept {
+  constexpr std::uint64_t kOnes = 0x0001000100010001ULL;
+  constexpr std::uint64_t kHigh = 0x8000800080008000ULL;
+  const auto has_zero = [](std::uint64_t w) { return (w - kOnes) & ~w & kHigh; };
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, sizeof w);
+    std::uint64_t hit = ((w - 0x20 * kOnes) & ~w & kHigh) | has_zero(w ^ (0x7F * kOnes));
+    if (quoted) hit |= has_zero(w ^ (0x22 * kOnes));
+    if (hit == 0) continue;
+    for (std::size_t j = i; j < i + 4; ++j) {
+      if (IsSpecial(p[j], quoted)) return j;
+    }
+  }
+  for (; i < n; ++i) {
+    if (IsSpecial(p[i], quoted)) return i;
+  }
+  return n;
+}
+
+// Writes value onto a line run by run, each run checked into the line's
+// room: line breaks become "\n", other special units are left out. Line is
+// a Cursor or a TextLine.
+template <typename Line>
+void AppendCleanedRuns(Line& line, std::u16string_view value, bool quoted) {
+  const char16_t* const src = value.data();
+  const std::size_t n = value.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const std::size_t piece = n - i < kPiece ? n - i : kPiece;
+    const std::size_t run = FindSpecial(src + i, piece, quoted);
+    if (run > 0) {
+      const Room room = line.Reserve(run);
+      std::memcpy(room.at, src + i, run * sizeof(char16_t));
+      line.Advance(room, run);
+      i += run;
+    }
+    if (run == piece) continue;
+    const char16_t c = src[i++];
+    if (c == u'\r' || c == u'\n') {
+      if (c == u'\r' && i < n && src[i] == u'\n') ++i;  // CR LF is one break
+      line.append(u"\\n");
+    }
+  }
+}
+
+// Nonzero when one of the four 16-bit units of w is below 0x20 or is 0x7F.
+constexpr std::uint64_t SpecialUnits(std::uint64_t w) noexcept {
+  constexpr std::uint64_t kOnes = 0x0001000100010001ULL;
+  constexpr std::uint64_t kHigh = 0x8000800080008000ULL;
+  const std::uint64_t del = w ^ (0x7F * kOnes);
+  return ((w - 0x20 * kOnes) & ~w & kHigh) | ((del - kOnes) & ~del & kHigh);
+}
+
+// Copies n code units to dst, which has room for n + kCopySlack, and tells
+// whether one of them is below 0x20 (TAB included) or DEL, so that a value
+// without one, the usual case, need not be looked at again. Values are moved
+// in blocks, the last block overlapping the one before it: sixteen bytes at
+// a time where the processor has SSE2 (every x86-64 does), eight otherwise.
+QV_VCARD_WRITE_INLINE bool CopyUnitsFindingSpecial(char16_t* dst, const char16_t* src,
+                                                   std::size_t n) noexcept {
+  if (n < 4) {
+    bool special = false;
+    for (std::size_t i = 0; i < n; ++i) {
+      dst[i] = src[i];
+      special |= src[i] < 0x20 || src[i] == 0x7F;
+    }
+    return special;
+  }
+  std::uint64_t a, b;
+#if defined(__SSE2__)
+  // A unit is below 0x20 exactly when subtracting 0x1F with unsigned
+  // saturation leaves 0.
+  const __m128i below = _mm_set1_epi16(0x1F);
+  const __m128i del = _mm_set1_epi16(0x7F);
+  const __m128i zero = _mm_setzero_si128();
+  __m128i special = zero;
+  const auto look = [&](__m128i v) {
+    special = _mm_or_si128(special, _mm_cmpeq_epi16(_mm_subs_epu16(v, below), zero));
+    special = _mm_or_si128(special, _mm_cmpeq_epi16(v, del));
+  };
+  if (n < 8) {
+    std::memcpy(&a, src, 8);
+    std::memcpy(&b, src + n - 4, 8);
+    std::memcpy(dst, &a, 8);
+    std::memcpy(dst + n - 4, &b, 8);
+    look(_mm_set_epi64x(static_cast<long long>(b), static_cast<long long>(a)));
+    return _mm_movemask_epi8(special) != 0;
+  }
+  for (std::size_t i = 0; i + 8 < n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+    look(v);
+  }
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + n - 8));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 8), v);
+  look(v);
+  return _mm_movemask_epi8(special) != 0;
+#else
+  if (n < 8) {
+    std::memcpy(&a, src, 8);
+    std::memcpy(&b, src + n - 4, 8);
+    std::memcpy(dst, &a, 8);
+    std::memcpy(dst + n - 4, &b, 8);
+    return (SpecialUnits(a) | SpecialUnits(b)) != 0;
+  }
+  std::uint64_t found = 0;
+  for (std::size_t i = 0; i + 8 < n; i += 8) {
+    std::memcpy(&a, src + i, 8);
+    std::memcpy(&b, src + i + 4, 8);
+    std::memcpy(dst + i, &a, 8);
+    std::memcpy(dst + i + 4, &b, 8);
+    found |= SpecialUnits(a) | SpecialUnits(b);
+  }
+  std::memcpy(&a, src + n - 8, 8);
+  std::memcpy(&b, src + n - 4, 8);
+  std::memcpy(dst + n - 8, &a, 8);
+  std::memcpy(dst + n - 4, &b, 8);
+  return (found | SpecialUnits(a) | SpecialUnits(b)) != 0;
+#endif
+}
+
+// Tells the compiler that n is the size of a text, so that n plus a little
+// cannot wrap around, and a check that follows from that costs nothing.
+QV_VCARD_WRITE_INLINE void KnownToBeAText(std::size_t n) noexcept {
+#if defined(__GNUC__)
+  if (n > (static_cast<std::size_t>(-1) >> 2)) __builtin_unreachable();
+#else
+  (void)n;
+#endif
+}
+
+// A value onto a card: one that fits in the room the card has is copied
+// whole and looked at again only when it holds a special unit; any other
+// goes run by run, making room as it goes, so that the room a card needs
+// never depends on the size of a value.
+QV_VCARD_WRITE_INLINE void AppendValue(Cursor& line, const Text& value) {
+  const std::size_t n = value.size();
+  KnownToBeAText(n);
+  const Room room = line.RoomIfAny(n + kCopySlack);
+  if (room.at != nullptr && !CopyUnitsFindingSpecial(room.at, value.data(), n)) {
+    line.Advance(room, n);
+    return;
+  }
+  line.AppendCleaned(value, false);
+}
+
+inline void Cursor::append(const Text& value) { AppendValue(*this, value); }
+
+// A value and a short fixed text after it (the separator of a separator
+// read, a line end), in one room: the copy's slack holds the text.
+template <std::size_t N>
+QV_VCARD_WRITE_INLINE void AppendValueThen(Cursor& line, const Text& value,
+                                           const char16_t (&tail)[N]) {
+  static_assert(N - 1 <= kCopySlack);
+  const std::size_t n = value.size();
+  KnownToBeAText(n);
+  const Room room = line.RoomIfAny(n + kCopySlack);
+  if (room.at != nullptr && !CopyUnitsFindingSpecial(room.at, value.data(), n)) {
+    std::memcpy(room.at + n, tail, (N - 1) * sizeof(char16_t));
+    line.Advance(room, n + N - 1);
+    return;
+  }
+  line.AppendCleaned(value, false);
+  line.append(tail);
+}
+
+// A line written into a Text (the reads that return their content line):
+// the same Reserve and Advance as a cursor.
+class TextLine {
+ public:
+  explicit TextLine(Text& text) noexcept : text_(text) {}
+  Room Reserve(std::size_t n) {
+    const std::size_t at = text_.size();
+    text_.resize(at + n);
+    return {text_.data() + at, n};
+  }
+  void Advance(const Room& room, std::size_t k) noexcept {
+    text_.resize(static_cast<std::size_t>(room.at - text_.data()) +
+                 (k < room.size ? k : room.size));
+  }
+  void append(std::u16string_view s) { text_.append(s); }
+
+ private:
+  Text& text_;
+};
+
+// Writes a parameter value in double quotes, without its own quotation
+// marks, so that nothing in it can end the parameter.
+struct QuotedValue {
+  Cursor& line;
+  void append(const Text& value) { line.AppendCleaned(value, true); }
+  void append(std::u16string_view fixed) { line.append(fixed); }
 };
 
 }  // namespace qv_VCard::writer

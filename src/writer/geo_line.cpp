@@ -6,7 +6,7 @@
 #include "card/reads.hpp"
 #include "writer/decimal_text.hpp"
 
-namespace qv_VCard {
+namespace qv_VCard::writer {
 
 namespace {
 
@@ -44,7 +44,7 @@ constexpr float kZeroResidue = 0.0001f;
 // card: an unsigned fixed-point number of at most seven significant digits
 // follows, and the sign is flipped for a negative value, so the result is
 // always a valid number.
-QV_VCARD_WRITE_INLINE void FinishAxis(writer::LineWriter& card, const Axis& axis) {
+QV_VCARD_WRITE_INLINE void FinishAxis(Cursor& card, const Axis& axis) {
   const float magnitude = std::fabs(axis.value);
   if (!axis.present || magnitude < kZeroResidue) {
     card.push_back(u'0');
@@ -55,33 +55,35 @@ QV_VCARD_WRITE_INLINE void FinishAxis(writer::LineWriter& card, const Axis& axis
     sign = (sign == u'+') ? u'-' : u'+';
   }
   // The 16-bit sums keep magnitudes below 40000.
-  card.advance(writer::WriteSignificant7(magnitude, card.Reserve(writer::kSignificant7Room)));
+  const Room room = card.Reserve(kSignificant7Room);
+  card.Advance(room, WriteSignificant7(magnitude, room.at));
 }
 
 }  // namespace
 
-Status qvVCard::BuildGeoLine(CardText& card) const {
+Status BuildGeoLine(const qvVCard& c, CardText& card) {
+  using reads::ReadValue;
   Axis lat;
   Axis lon;
-  Status s = ComputeAxis(ReadValue(Property::GeoLatDeg), ReadValue(Property::GeoLatMin),
-                         ReadValue(Property::GeoLatSec), lat);
+  Status s = ComputeAxis(ReadValue(c, Property::GeoLatDeg), ReadValue(c, Property::GeoLatMin),
+                         ReadValue(c, Property::GeoLatSec), lat);
   if (Failed(s)) return s;
-  s = ComputeAxis(ReadValue(Property::GeoLonDeg), ReadValue(Property::GeoLonMin),
-                  ReadValue(Property::GeoLonSec), lon);
+  s = ComputeAxis(ReadValue(c, Property::GeoLonDeg), ReadValue(c, Property::GeoLonMin),
+                  ReadValue(c, Property::GeoLonSec), lon);
   if (Failed(s)) return s;
   if (!lat.present && !lon.present) return kOk;
 
   // Each axis begins with the read of its hemisphere sign, one character.
-  writer::LineWriter line(card);
-  line.append(u"GEO:");
-  AppendRead(Property::GeoLat, line);
+  Cursor line(card);
+  line.append(lines::kGeo);
+  reads::AppendRead(c, Property::GeoLat, line);
   FinishAxis(line, lat);
   line.push_back(u';');
-  AppendRead(Property::GeoLon, line);
+  reads::AppendRead(c, Property::GeoLon, line);
   FinishAxis(line, lon);
-  line.append(writer::kLineEnd);
+  line.append(kLineEnd);
   line.Commit();
   return kOk;
 }
 
-}  // namespace qv_VCard
+}  // namespace qv_VCard::writer

@@ -1,57 +1,57 @@
-// N, FN, BDAY and ORG, and the lines of the eight free-text properties.
+// N, FN, BDAY and ORG.
 #include "card/reads.hpp"
 
-namespace qv_VCard {
+namespace qv_VCard::writer {
 
-using writer::kLineEnd;
-using writer::LineWriter;
+using reads::AppendRead;
+using reads::ReadIsEmpty;
 
-Status qvVCard::BuildNameLine(CardText& card) const {
+Status BuildNameLine(const qvVCard& c, CardText& card) {
   // The first four reads already end in ";".
-  LineWriter line(card);
-  line.append(u"N:");
-  AppendValueRead(Property::NameFamily, line);
-  AppendValueRead(Property::NameGiven, line);
-  AppendValueRead(Property::NameAdditional, line);
-  AppendValueRead(Property::NamePrefix, line);
-  AppendValueRead(Property::NameSuffix, line);
+  Cursor line(card);
+  line.append(lines::kName);
+  AppendRead(c, Property::NameFamily, line);
+  AppendRead(c, Property::NameGiven, line);
+  AppendRead(c, Property::NameAdditional, line);
+  AppendRead(c, Property::NamePrefix, line);
+  AppendRead(c, Property::NameSuffix, line);
   line.append(kLineEnd);
   line.Commit();
   return kOk;
 }
 
-Status qvVCard::BuildFormattedNameLine(CardText& card) const {
-  LineWriter line(card);
-  line.append(u"FN:");
-  AppendValueRead(Property::FormatedName, line);
+Status BuildFormattedNameLine(const qvVCard& c, CardText& card) {
+  Cursor line(card);
+  line.append(lines::kFormattedName);
+  AppendRead(c, Property::FormatedName, line);
   line.append(kLineEnd);
   line.Commit();
   return kOk;
 }
 
-Status qvVCard::BuildBirthdayLine(CardText& card) const {
+Status BuildBirthdayLine(const qvVCard& c, CardText& card) {
   // A birthdate that reads as empty gives no line.
-  if (ReadIsEmpty(Property::Birthdate)) return kOk;
-  LineWriter line(card);
-  line.append(u"BDAY:");
-  AppendValueRead(Property::Birthdate, line);
+  if (ReadIsEmpty(c, Property::Birthdate)) return kOk;
+  Cursor line(card);
+  line.append(lines::kBirthday);
+  AppendRead(c, Property::Birthdate, line);
   line.append(kLineEnd);
   line.Commit();
   return kOk;
 }
 
-Status qvVCard::BuildOrganizationLine(CardText& card) const {
+Status BuildOrganizationLine(const qvVCard& c, CardText& card) {
   // Name, then unit, each read onto the line; there is no line when both
   // read as empty.
-  if (ReadIsEmpty(Property::OrgName) && ReadIsEmpty(Property::OrgUnit)) return kOk;
-  LineWriter line(card);
-  line.append(u"ORG:");
-  AppendValueRead(Property::OrgName, line);
+  if (ReadIsEmpty(c, Property::OrgName) && ReadIsEmpty(c, Property::OrgUnit)) return kOk;
+  Cursor line(card);
+  line.append(lines::kOrganization);
+  AppendRead(c, Property::OrgName, line);
   line.push_back(u';');
-  AppendValueRead(Property::OrgUnit, line);
+  AppendRead(c, Property::OrgUnit, line);
   line.append(kLineEnd);
   line.Commit();
   return kOk;
 }
 
-}  // namespace qv_VCard
+}  // namespace qv_VCard::writer

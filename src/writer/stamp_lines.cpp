@@ -6,88 +6,107 @@
 #include "modules/modCreateGUID.hpp"
 #include "writer/decimal_text.hpp"
 
-namespace qv_VCard {
+namespace qv_VCard::writer {
 
 namespace {
 
-constexpr std::u16string_view kProductId =
-    u"PRODID:qv_vCard.dll, Version 1.0.0 (qv_VCard project, https://qv-vcard.invalid)  \r\n";
+constexpr std::u16string_view kProductIdText =
+    u"qv_vCard.dll, Version 1.0.0 (qv_VCard project, https://qv-vcard.invalid)  ";
 
-// Writes v as two digits: the tens and the units of v, each modulo 10.
-char16_t* PutTwoDigits(char16_t* p, int v) {
-  if (v >= 0 && v < 100) {
-    std::memcpy(p, &writer::kTwoDigits[2 * v], 2 * sizeof(char16_t));
-  } else {
-    p[0] = static_cast<char16_t>(u'0' + (v / 10) % 10);
-    p[1] = static_cast<char16_t>(u'0' + v % 10);
-  }
-  return p + 2;
+// Whether a clock reading is a date and a time of day the stamp can show:
+// a year that is a number of digits, the other fields in their calendar
+// ranges (a leap second included).
+bool IsStampable(const CalendarTime& t) {
+  return t.year >= 0 && t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31 && t.hour >= 0 &&
+         t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 60;
 }
 
-// Writes a year as its decimal digits, without leading zeros.
-char16_t* PutYear(char16_t* p, int year) {
-  if (year >= 1000 && year <= 9999) {
-    p = PutTwoDigits(p, year / 100);
-    return PutTwoDigits(p, year % 100);
+// The stamp of a reading IsStampable accepted: "REV:" year "-" MM "-" DD
+// "T" hh ":" mm ":" ss "Z" CR LF, at most 32 units (a ten-digit year), in a
+// block of that size.
+class Stamp {
+ public:
+  explicit Stamp(const CalendarTime& t) {
+    char16_t* p = units_.data();
+    p = Put(p, lines::kRevision);
+    p = PutYear(p, t.year);
+    // The rest has a fixed width: "-MM-DDThh:mm:ssZ" and CR LF.
+    char16_t rest[] = u"-MM-DDThh:mm:ssZ\r\n";
+    PutTwoDigits(rest + 1, t.month);
+    PutTwoDigits(rest + 4, t.day);
+    PutTwoDigits(rest + 7, t.hour);
+    PutTwoDigits(rest + 10, t.minute);
+    PutTwoDigits(rest + 13, t.second);
+    p = Put(p, std::u16string_view(rest, std::size(rest) - 1));
+    size_ = static_cast<std::size_t>(p - units_.data());
   }
-  unsigned v = static_cast<unsigned>(year);
-  if (year < 0) {
-    *p++ = u'-';
-    v = 0U - v;
+  std::u16string_view text() const { return {units_.data(), size_}; }
+
+ private:
+  static char16_t* Put(char16_t* p, std::u16string_view s) {
+    std::memcpy(p, s.data(), s.size() * sizeof(char16_t));
+    return p + s.size();
   }
-  char16_t digits[10];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char16_t>(u'0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  while (n > 0) *p++ = digits[--n];
-  return p;
-}
+  // v is 0 to 99.
+  static void PutTwoDigits(char16_t* p, int v) {
+    std::memcpy(p, &kTwoDigits[static_cast<std::size_t>(2 * v)], 2 * sizeof(char16_t));
+  }
+  // Without leading zeros, any year from 0 on (at most ten digits).
+  static char16_t* PutYear(char16_t* p, int year) {
+    if (year >= 1000 && year <= 9999) {
+      PutTwoDigits(p, year / 100);
+      PutTwoDigits(p + 2, year % 100);
+      return p + 4;
+    }
+    char16_t digits[10];
+    int n = 0;
+    do {
+      digits[n++] = static_cast<char16_t>(u'0' + year % 10);
+      year /= 10;
+    } while (year != 0);
+    while (n > 0) *p++ = digits[--n];
+    return p;
+  }
+
+  std::array<char16_t, 4 + 10 + 16 + 2> units_{};
+  std::size_t size_ = 0;
+};
 
 }  // namespace
 
-Status qvVCard::BuildRevisionLine(CardText& card) const {
+Status BuildRevisionLine(const qvVCard& c, CardText& card) {
   CalendarTime t;
-  const Status s = clock_->Now(t);
+  const Status s = detail::Access::ClockOf(c).Now(t);
   if (Failed(s)) return s;
-  // "REV:" year "-" MM "-" DD "T" hh ":" mm ":" ss "Z" CR LF; a year has at
-  // most 11 characters.
-  char16_t* const start = card.Reserve(4 + 11 + 15 + 2);
-  char16_t* p = start;
-  std::memcpy(p, u"REV:", 4 * sizeof(char16_t));
-  p += 4;
-  p = PutYear(p, t.year);
-  *p++ = u'-';
-  p = PutTwoDigits(p, t.month);
-  *p++ = u'-';
-  p = PutTwoDigits(p, t.day);
-  *p++ = u'T';
-  p = PutTwoDigits(p, t.hour);
-  *p++ = u':';
-  p = PutTwoDigits(p, t.minute);
-  *p++ = u':';
-  p = PutTwoDigits(p, t.second);
-  *p++ = u'Z';
-  *p++ = u'\r';
-  *p++ = u'\n';
-  card.advance(static_cast<std::size_t>(p - start));
+  // A reading outside the calendar would write other characters than
+  // digits: the card fails instead.
+  if (!IsStampable(t)) return kInvalidArg;
+  const Stamp stamp(t);
+  Cursor line(card);
+  line.append(stamp.text());
+  line.Commit();
   return kOk;
 }
 
-Status qvVCard::BuildUidLine(CardText& card) const {
+Status BuildUidLine(const qvVCard& c, CardText& card) {
   char16_t text[modules::kGuidTextLength];
-  const Status s = modules::CreateGUID(*guids_, text);
+  const Status s = modules::CreateGUID(detail::Access::GuidsOf(c), text);
   if (Failed(s)) return s;
-  card.append(u"UID:");
-  card.append(text + 1, modules::kGuidTextLength - 2);  // without the braces
-  card.append(writer::kLineEnd);
+  Cursor line(card);
+  line.append(lines::kUid);
+  line.append(std::u16string_view(text + 1, modules::kGuidTextLength - 2));  // without the braces
+  line.append(kLineEnd);
+  line.Commit();
   return kOk;
 }
 
-Status qvVCard::BuildProductIdLine(CardText& card) const {
-  card.append(kProductId);
+Status BuildProductIdLine(const qvVCard&, CardText& card) {
+  Cursor line(card);
+  line.append(lines::kProductId);
+  line.append(kProductIdText);
+  line.append(kLineEnd);
+  line.Commit();
   return kOk;
 }
 
-}  // namespace qv_VCard
+}  // namespace qv_VCard::writer

@@ -1,6 +1,7 @@
 // The card document: frame, position order and failure of a source.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "card/internals.hpp"
@@ -178,10 +179,10 @@ TEST(CardFailure, GuidFailureFailsTheReadInsteadOfWritingAZeroIdentifier) {
 
 namespace {
 
-// The card is sized once before it is written, so the size asked for must
-// hold the longest card a record can give: every type flag set, the longest
-// GEO numbers and REV year, a composed formatted name, and values made of
-// lone line breaks, which double when written.
+// Every write is checked against the room made for it where it is written:
+// the longest cards a record can give (every type flag set, the longest GEO
+// numbers, a composed formatted name, values made of lone line breaks,
+// which double when written) come out whole.
 TEST(CardRoom, HoldsTheLongestCards) {
   const auto fill = [](qvVCard& c, const Text& text) {
     for (const PropertyInfo& p : Properties()) {
@@ -197,15 +198,58 @@ TEST(CardRoom, HoldsTheLongestCards) {
     ASSERT_EQ(c.put_GeoLatSec(1), kOk);  // 0.0002777778
     ASSERT_EQ(c.put_GeoLonSec(-1), kOk);
   };
-  for (const Text& text : {Text(), Text(1, u'x'), Text(40, u'\r'), Text(300, u'\n')}) {
+  for (const Text& text : {Text(), Text(1, u'x'), Text(40, u'\r'), Text(3000, u'\n')}) {
     TestCard tc;
-    tc.clock.time.year = -2147483647 - 1;
+    tc.clock.time.year = 2147483647;
     fill(tc.card, text);
     const Text card = tc.Card();
     EXPECT_NE(card.find(u"0.0002777778;-0.0002777778\r\n"), Text::npos);
-    EXPECT_NE(card.find(u"REV:-2147483648-"), Text::npos);
-    EXPECT_LE(card.size(), detail::Internals::CardRoom(tc.card)) << text.size();
+    EXPECT_NE(card.find(u"REV:2147483647-12-06T00:56:18Z\r\n"), Text::npos);
+    EXPECT_TRUE(card.ends_with(u"END:VCARD")) << text.size();
   }
+}
+
+// A clock reading outside the calendar cannot make a stamp of digits: the
+// read fails instead of writing other characters.
+TEST(CardRoom, ClockReadingsOutsideTheCalendarFailTheRead) {
+  const auto with = [](auto change) {
+    TestCard tc;
+    change(tc.clock.time);
+    Text out = u"x";
+    const Status s = tc.card.get_vCard(out);
+    return std::make_pair(s, out);
+  };
+  for (const auto& change : std::initializer_list<void (*)(CalendarTime&)>{
+           [](CalendarTime& t) { t.year = -2147483647 - 1; }, [](CalendarTime& t) { t.year = -1; },
+           [](CalendarTime& t) { t.month = 13; }, [](CalendarTime& t) { t.day = 0; },
+           [](CalendarTime& t) { t.hour = 24; }, [](CalendarTime& t) { t.minute = -1; },
+           [](CalendarTime& t) { t.second = 61; }}) {
+    EXPECT_EQ(with(change), std::make_pair(kInvalidArg, Text()));
+  }
+  const auto [s, card] = with([](CalendarTime& t) { t = {800, 1, 2, 3, 4, 60}; });
+  EXPECT_EQ(s, kOk);
+  EXPECT_NE(card.find(u"REV:800-01-02T03:04:60Z\r\n"), Text::npos);
+}
+
+// A write past the room it reserved, injected here on purpose, is refused
+// in every build: nothing of it reaches the text and the card fails.
+TEST(CardRoom, AWritePastItsReservationFailsTheCard) {
+  TestCard tc;
+  ASSERT_EQ(tc.card.put_NameFamily(u"Doe"), kOk);
+  Text storage;
+  writer::CardText card(storage);
+  ASSERT_EQ(detail::Internals::NameLine(tc.card, card), kOk);
+  {
+    writer::Cursor line(card);
+    const writer::Room room = line.Reserve(4);
+    std::copy_n(u"ABCD", 4, room.at);
+    line.Advance(room, 5);  // one more than reserved
+    line.Commit();
+  }
+  EXPECT_EQ(card.failure(), kUnexpected);
+  EXPECT_EQ(Text(card.view()), u"N:Doe;;;;\r\n");
+  EXPECT_EQ(detail::Internals::FormattedNameLine(tc.card, card), kOk);
+  EXPECT_EQ(card.Finish(), kUnexpected);  // whatever came after
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The fast paths of card writing checked against plain definitions: finding
-// and escaping line breaks, copying values, the card buffer, the decimal
+// and cleaning special units, copying values, the card buffer, the decimal
 // text of the GEO line, flag reads and the file-name character table.
 #include <gtest/gtest.h>
 
@@ -15,88 +15,101 @@
 #include "support/test_support.hpp"
 #include "writer/card_text.hpp"
 #include "writer/decimal_text.hpp"
-#include "writer/line_text.hpp"
 
 namespace {
 
 using namespace qv_VCard;
 using writer::CardText;
+using writer::Cursor;
 
-// Units next to CR (13) and LF (10) in value, and ones whose high byte or
-// sign bit could fool a word-wide test.
-constexpr char16_t kNearBreaks[] = {0x0000, 0x0009, 0x000B, 0x000C, 0x000E, 0x0020,
-                                    0x010A, 0x0D00, 0x800D, 0x8000, 0xFFFF, 0xD83D};
+// Units near CR (13), LF (10), TAB (9), the end of the controls (31) and
+// DEL (127), and ones whose high byte or sign bit could fool a word-wide
+// test.
+constexpr char16_t kNearSpecials[] = {0x0000, 0x0001, 0x0009, 0x000B, 0x000C, 0x000E,
+                                      0x001F, 0x0020, 0x007E, 0x007F, 0x0080, 0x010A,
+                                      0x0D00, 0x800D, 0x8000, 0xFFFF, 0xD83D, 0x7F7F};
 
-// Every line break, CR LF counted once, written as "\n".
-Text EscapedPlainly(const Text& value) {
+bool Special(char16_t c) { return (c < 0x20 && c != u'\t') || c == 0x7F; }
+
+// Every line break, CR LF counted once, written as "\n"; every other
+// control but TAB, and DEL, left out.
+Text CleanedPlainly(const Text& value) {
   Text out;
   for (std::size_t i = 0; i < value.size(); ++i) {
     if (value[i] == u'\r' || value[i] == u'\n') {
       if (value[i] == u'\r' && i + 1 < value.size() && value[i + 1] == u'\n') ++i;
       out += u"\\n";
-    } else {
+    } else if (!Special(value[i])) {
       out += value[i];
     }
   }
   return out;
 }
 
-TEST(LineBreakSearch, FindsTheFirstBreakAtEveryPositionAndNothingElse) {
+TEST(SpecialUnitSearch, FindsTheFirstSpecialUnitAtEveryPositionAndNothingElse) {
   for (std::size_t n = 0; n <= 21; ++n) {
-    for (char16_t other : kNearBreaks) {
+    for (char16_t other : kNearSpecials) {
+      if (Special(other)) continue;
       const Text plain(n, other);
-      EXPECT_EQ(writer::FindLineBreak(plain.data(), n), n) << n << " " << int{other};
+      EXPECT_EQ(writer::FindSpecial(plain.data(), n, false), n) << n << " " << int{other};
       for (std::size_t at = 0; at < n; ++at) {
-        for (char16_t brk : {u'\r', u'\n'}) {
+        for (char16_t special : {u'\r', u'\n', u'\x01', u'\x7F'}) {
           Text t = plain;
-          t[at] = brk;
-          if (at + 2 < n) t[at + 2] = u'\n';  // a later break does not count
-          EXPECT_EQ(writer::FindLineBreak(t.data(), n), at) << n << " " << at;
+          t[at] = special;
+          if (at + 2 < n) t[at + 2] = u'\n';  // a later one does not count
+          EXPECT_EQ(writer::FindSpecial(t.data(), n, false), at) << n << " " << at;
         }
+        Text quoted = plain;
+        quoted[at] = u'"';
+        EXPECT_EQ(writer::FindSpecial(quoted.data(), n, true), at);
+        EXPECT_EQ(writer::FindSpecial(quoted.data(), n, false), n);
       }
     }
   }
 }
 
-TEST(LineBreakEscape, EveryMixOfBreaksInTextsAndOnCards) {
-  // All texts of up to eight units over "a", CR and LF, after a prefix
-  // that must stay as it is.
-  const char16_t alphabet[] = {u'a', u'\r', u'\n'};
+TEST(ValueCleaning, EveryMixOfSpecialsInTextsAndOnCards) {
+  // All texts of up to seven units over "a", CR, LF, TAB, a control and
+  // DEL, after a prefix that must stay as it is.
+  const char16_t alphabet[] = {u'a', u'\r', u'\n', u'\t', u'\x01', u'\x7F'};
   Text storage;
-  for (std::size_t n = 0; n <= 8; ++n) {
+  for (std::size_t n = 0; n <= 7; ++n) {
     std::size_t combinations = 1;
-    for (std::size_t i = 0; i < n; ++i) combinations *= 3;
+    for (std::size_t i = 0; i < n; ++i) combinations *= 6;
     for (std::size_t k = 0; k < combinations; ++k) {
       Text value;
-      for (std::size_t i = 0, c = k; i < n; ++i, c /= 3) value += alphabet[c % 3];
-      const Text expected = u"P\r\n:" + EscapedPlainly(value);
+      for (std::size_t i = 0, c = k; i < n; ++i, c /= 6) value += alphabet[c % 6];
+      const Text expected = u"P\r\n:" + CleanedPlainly(value);
 
       Text line = u"P\r\n:";
-      writer::AppendValue(line, value);
+      writer::TextLine text_line(line);
+      writer::AppendCleanedRuns(text_line, value, false);
       ASSERT_EQ(line, expected) << qv_test::Narrow(value);
 
       CardText card(storage);
-      card.EnsureRoom(4 + 2 * value.size());
-      card.append(u"P\r\n:");
-      writer::AppendValue(card, value);
+      Cursor cursor(card);
+      cursor.append(u"P\r\n:");
+      cursor.append(value);
+      cursor.Commit();
       ASSERT_EQ(Text(card.view()), expected) << qv_test::Narrow(value);
     }
   }
 }
 
-TEST(ValueCopy, CopiesExactlyTheUnitsAndTellsOfLowOnes) {
+TEST(ValueCopy, CopiesExactlyTheUnitsAndTellsOfSpecialOnes) {
   for (std::size_t n = 0; n <= 40; ++n) {
-    for (std::size_t low_at = 0; low_at <= n; ++low_at) {  // low_at == n: none
+    for (std::size_t at = 0; at <= n; ++at) {  // at == n: none
       Text src(n, u'x');
       for (std::size_t i = 0; i < n; ++i) src[i] = static_cast<char16_t>(u'A' + i % 26);
-      // Each unit near CR and LF, or with a high byte or sign bit that a
-      // wide test could misread, in every position.
-      for (const char16_t unit : kNearBreaks) {
-        if (low_at < n) src[low_at] = unit;
+      // Each unit near a special one, or with a high byte or sign bit that
+      // a wide test could misread, in every position.
+      for (const char16_t unit : kNearSpecials) {
+        if (at < n) src[at] = unit;
         std::u16string dst(n + 16, u'#');
-        const bool low = writer::CopyUnitsFindingLow(dst.data() + 8, src.data(), n);
-        ASSERT_EQ(low, low_at < n && unit < 14) << n << " " << low_at << " " << int{unit};
-        ASSERT_EQ(dst, Text(8, u'#') + src + Text(8, u'#')) << n << " " << low_at;
+        const bool special = writer::CopyUnitsFindingSpecial(dst.data() + 8, src.data(), n);
+        ASSERT_EQ(special, at < n && (unit < 0x20 || unit == 0x7F))
+            << n << " " << at << " " << int{unit};
+        ASSERT_EQ(dst, Text(8, u'#') + src + Text(8, u'#')) << n << " " << at;
       }
     }
   }
@@ -107,23 +120,24 @@ TEST(CardBuffer, GrowsKeepingItsTextAndReusesItsRoom) {
   Text expected;
   {
     CardText card(storage);
+    Cursor cursor(card);
     for (int i = 0; i < 500; ++i) {
-      const Text piece(static_cast<std::size_t>(i % 37), static_cast<char16_t>(u'a' + i % 26));
-      card.EnsureRoom(piece.size() + 1);  // grows many times over
-      card.append(piece);
-      card.push_back(u';');
+      const Text piece(static_cast<std::size_t>(i % 37 + i % 5 * 900),
+                       static_cast<char16_t>(u'a' + i % 26));
+      cursor.append(piece);  // grows many times over
+      cursor.push_back(u';');
       expected += piece + u";";
     }
+    cursor.Commit();
     EXPECT_EQ(Text(card.view()), expected);
-    card.resize(10);
-    EXPECT_EQ(Text(card.view()), expected.substr(0, 10));
   }
   // A second card in the same storage finds the room already there.
   const char16_t* const room = storage.data();
   CardText again(storage);
-  EXPECT_TRUE(again.empty());
-  again.EnsureRoom(expected.size());
-  again.append(expected);
+  EXPECT_TRUE(again.view().empty());
+  Cursor cursor(again);
+  cursor.append(std::u16string_view(expected));
+  cursor.Commit();
   EXPECT_EQ(storage.data(), room);
   EXPECT_EQ(Text(again.view()), expected);
 }
@@ -133,11 +147,73 @@ TEST(CardBuffer, GrowsKeepingItsTextAndReusesItsRoom) {
 TEST(CardBuffer, RoomBeyondAnyMemoryIsRefused) {
   Text storage;
   CardText card(storage);
-  card.EnsureRoom(3);
-  card.append(u"abc");
-  EXPECT_THROW(card.EnsureRoom(SIZE_MAX), std::bad_alloc);
-  EXPECT_THROW(card.EnsureRoom(SIZE_MAX - 2), std::bad_alloc);
+  Cursor cursor(card);
+  cursor.append(u"abc");
+  EXPECT_THROW(cursor.Reserve(SIZE_MAX), std::bad_alloc);
+  EXPECT_THROW(cursor.Reserve(SIZE_MAX - 2), std::bad_alloc);
+  cursor.Commit();
   EXPECT_EQ(Text(card.view()), u"abc");
+}
+
+// A card handed to a sink comes in pieces no larger than the window, and
+// the pieces make the same text, however long its values; a sink's failure
+// ends the card with the sink's status.
+class Collector final : public TextSink {
+ public:
+  Text text;
+  std::size_t largest = 0;
+  int pieces = 0;
+  Status fail_at = kOk;  // fail from this piece on when not kOk
+  int fail_from = 0;
+  Status Write(std::u16string_view piece) noexcept override {
+    if (Failed(fail_at) && pieces >= fail_from) return fail_at;
+    ++pieces;
+    text.append(piece);
+    largest = std::max(largest, piece.size());
+    return kOk;
+  }
+};
+
+TEST(CardBuffer, ASinkGetsTheTextInBoundedPieces) {
+  for (const std::size_t n : {std::size_t{0}, std::size_t{10}, std::size_t{100000}}) {
+    Text value(n, u'v');
+    for (std::size_t i = 7; i < n; i += 1000) value[i] = i % 3000 == 7 ? u'\r' : u'\n';
+    Text storage;
+    Text kept;
+    {
+      CardText whole(storage);
+      Cursor c(whole);
+      c.append(u"NOTE:");
+      c.append(value);
+      c.Commit();
+      kept = whole.view();
+    }
+    Text window;
+    Collector sink;
+    CardText streamed(window, sink);
+    {
+      Cursor c(streamed);
+      c.append(u"NOTE:");
+      c.append(value);
+      c.Commit();
+    }
+    EXPECT_EQ(streamed.Finish(), kOk);
+    EXPECT_EQ(sink.text, kept) << n;
+    EXPECT_LE(window.size(), std::size_t{16384}) << n;
+    EXPECT_LE(sink.largest, window.size());
+  }
+  Text window;
+  Collector failing;
+  failing.fail_at = static_cast<Status>(0x80070070);  // a full disk, say
+  failing.fail_from = 1;
+  CardText card(window, failing);
+  {
+    Cursor c(card);
+    c.append(Text(50000, u'x'));
+    c.Commit();
+  }
+  EXPECT_EQ(card.Finish(), failing.fail_at);
+  EXPECT_EQ(failing.pieces, 1);
 }
 
 std::string ToCharsText(float v) {

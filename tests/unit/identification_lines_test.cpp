@@ -118,4 +118,47 @@ TEST(LineBreaks, NoValueCanEndTheCardOrForgeALine) {
   EXPECT_EQ(t, evil);
 }
 
+// No control character but TAB stands in a card: NUL, the other C0
+// controls and DEL are left out of every line, the line-returning reads
+// included; separator and stored reads, and the file name, are unchanged.
+TEST(ControlCharacters, OnlyTabStandsInACard) {
+  TestCard tc;
+  Text controls;
+  for (char16_t c = 0; c < 0x20; ++c) controls += c;
+  controls += u'\x7F';
+  const Text value = u"A" + controls + u"B\tC\x80";
+  for (const PropertyInfo& p : Properties()) {
+    if (p.kind == Kind::Text) {
+      ASSERT_EQ(tc.card.Put(p.property, value), kOk);
+    } else {
+      ASSERT_EQ(tc.card.Put(p.property, std::int16_t{-1}), kOk);
+    }
+  }
+  ASSERT_EQ(tc.card.put_FormatedName(u""), kOk);  // composed from the parts
+  ASSERT_EQ(tc.card.put_Email1_Type(u"x:" + controls), kOk);
+  const Text card = tc.Card();
+  for (char16_t c = 0; c < 0x20; ++c) {
+    if (c == u'\t' || c == u'\r' || c == u'\n') continue;
+    EXPECT_EQ(card.find(c), Text::npos) << int{c};
+  }
+  EXPECT_EQ(card.find(u'\x7F'), Text::npos);
+  // The line breaks of the value stand as "\n"; TAB and C1 stay.
+  EXPECT_NE(card.find(u"N:A\t\\n\\nB\tC\x80;"), Text::npos) << qv_test::Narrow(card);
+  EXPECT_NE(card.find(u"EMAIL;TYPE=\"x:\t\\n\\n\";TYPE=PREF:"), Text::npos)
+      << qv_test::Narrow(card);
+  Text t;
+  ASSERT_EQ(tc.card.get_Note(t), kOk);
+  EXPECT_EQ(t, u"NOTE:A\t\\n\\nB\tC\x80\r\n");
+  ASSERT_EQ(tc.card.get_NameFamily(t), kOk);
+  EXPECT_EQ(t, value + u";");
+  ASSERT_EQ(tc.card.get_vCardFileName(t), kOk);
+  // (the composed name: four parts and three blanks; TAB is refused there)
+  EXPECT_EQ(t,
+            u"A\x7F"
+            u"BC A\x7F"
+            u"BC A\x7F"
+            u"BC A\x7F"
+            u"BC.vcf");
+}
+
 }  // namespace

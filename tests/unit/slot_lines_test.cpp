@@ -133,6 +133,27 @@ TEST(EmailLine, TypeDefaultsToInternetAndPreferenceFollows) {
   EXPECT_EQ(LinesOf(tc, u"EMAIL").at(0), u"EMAIL;TYPE=  :a@example.org");
 }
 
+// A type text that would end its parameter or open a quoted string is
+// written quoted, without its own quotation marks; the stored value and its
+// read stay as assigned, and every other type text is written as before.
+TEST(EmailLine, TypeTextsCannotLeaveTheirParameter) {
+  TestCard tc;
+  ASSERT_EQ(tc.card.put_Email1_Value(u"a@example.org"), kOk);
+  ASSERT_EQ(tc.card.put_Email1_Type(u"x400:evil@example.net"), kOk);
+  ASSERT_EQ(tc.card.put_Email2_Value(u"b@example.org"), kOk);
+  ASSERT_EQ(tc.card.put_Email2_Type(u"say \"hi\""), kOk);
+  ASSERT_EQ(tc.card.put_Email2_Pref(kTrue), kOk);
+  ASSERT_EQ(tc.card.put_Email3_Value(u"c@example.org"), kOk);
+  ASSERT_EQ(tc.card.put_Email3_Type(u"INTERNET;TYPE=HOME"), kOk);
+  EXPECT_EQ(LinesOf(tc, u"EMAIL"),
+            (std::vector<Text>{u"EMAIL;TYPE=\"x400:evil@example.net\":a@example.org",
+                               u"EMAIL;TYPE=\"say hi\";TYPE=PREF:b@example.org",
+                               u"EMAIL;TYPE=INTERNET;TYPE=HOME:c@example.org"}));
+  Text read;
+  ASSERT_EQ(tc.card.get_Email2_Type(read), kOk);
+  EXPECT_EQ(read, u"say \"hi\"");
+}
+
 TEST(SlotLines, SlotsAreIndependent) {
   TestCard tc;
   ASSERT_EQ(tc.card.put_Adr2_Parcel(-1), kOk);
