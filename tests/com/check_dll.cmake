@@ -1,8 +1,9 @@
 # cmake -DOBJDUMP=... -DDLL=qv_VCard.dll -P check_dll.cmake
 cmake_minimum_required(VERSION 3.25)
 # The DLL exports exactly the five COM entry points by name, imports nothing
-# but system DLLs (the C and C++ runtimes are linked in) and carries no link
-# time, so that the same sources give the same file.
+# but system DLLs (the C and C++ runtimes are linked in) and carries neither
+# a link time nor widl's time of making its type library, so that the same
+# sources give the same file.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
@@ -41,3 +42,10 @@ foreach(stamp IN LISTS stamps)
   endif()
 endforeach()
 message(STATUS "time stamps ${stamps}")
+
+# widl's note in the type library names the fixed time, not when it ran.
+file(STRINGS ${DLL} notes REGEX "Created by WIDL")
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT notes MATCHES " at Thu Jan  1 00:00:00 1970")
+  message(FATAL_ERROR "${DLL}: the type library keeps the time it was made: '${notes}'")
+endif()
+message(STATUS "type library: ${notes}")

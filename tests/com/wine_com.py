@@ -705,9 +705,10 @@ def package_machine(wine, args):
     """install.cmd /machine: what Wine reports, keys under HKLM only, uninstall.cmd /machine."""
     wine.require("x86_64")
     steps, folder = Steps(), package_folder(args)
-    rc, _ = wine.run("x86_64", "net.exe", "session")
-    print(f"Wine answers 'net session' with exit code {rc} (Windows: 0 only in an elevated prompt); "
-          "Wine runs programs with administrator rights, so /machine goes ahead here")
+    rc, out = wine.run("x86_64", "net.exe", "session")
+    print(f"'net session' exits {rc} here (on Windows 0 only in an elevated prompt)"
+          + ("; this net.exe has no such command and prints its usage" if "NET command" in out else "")
+          + ". Wine lets every program write the machine's keys, so /machine goes ahead.")
     install(wine, steps, folder, "/machine")
     check_registration(wine, steps, MACHINE, folder)
     steps.expect("nothing under HKCU", keys_left(wine, USER), [])
@@ -726,6 +727,10 @@ def package_machine(wine, args):
                  len(lines) == 1 and "needs administrator rights" in lines[0], True)
     steps.expect("/machine without administrator rights: nothing registered",
                  keys_left(wine, MACHINE) + keys_left(wine, USER), [])
+    rc, _ = wine.run("x86_64", "regsvr32.exe", "/s", "/n", "/i:everyone",
+                     wine.path(folder / "x64" / "qv_VCard.dll"))
+    steps.expect("regsvr32 /n /i: with an unknown scope fails and registers nothing",
+                 (rc != 0, keys_left(wine, MACHINE) + keys_left(wine, USER)), (True, []))
     rc, lines = run_cmd(wine, folder, "install.cmd", "/everyone")
     steps.expect("unknown option: exit code 2 and usage", (rc, lines), (2, ["usage: install.cmd [/machine]"]))
     return steps.passed()
