@@ -1,5 +1,6 @@
-// Entry points of qv_VCard.dll: DllMain, the class factory, DllGetClassObject
-// and DllCanUnloadNow, and the process-wide state they share.
+// Entry points of qv_VCard.dll: DllMain, the class factory, DllGetClassObject,
+// DllCanUnloadNow and the registration entry points, and the process-wide
+// state they share.
 #include <new>
 #include <string>
 
@@ -148,8 +149,22 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* out) {
 
 STDAPI DllCanUnloadNow() { return qv_com::InUse() ? S_FALSE : S_OK; }
 
-STDAPI DllRegisterServer() { return qv_com::RegisterServer(); }
+STDAPI DllRegisterServer() { return qv_com::RegisterServer(qv_com::Scope::kMachine); }
 
-STDAPI DllUnregisterServer() { return qv_com::UnregisterServer(); }
+STDAPI DllUnregisterServer() { return qv_com::UnregisterServer(qv_com::Scope::kMachine); }
+
+// regsvr32 /i:user (with /n: only this) registers for the current user, and
+// /u /i:user removes that registration; an empty command line, or
+// "machine", does what DllRegisterServer and DllUnregisterServer do.
+STDAPI DllInstall(BOOL install, LPCWSTR command_line) {
+  qv_com::Scope scope = qv_com::Scope::kMachine;
+  if (command_line != nullptr && lstrcmpiW(command_line, L"user") == 0) {
+    scope = qv_com::Scope::kUser;
+  } else if (command_line != nullptr && *command_line != L'\0' &&
+             lstrcmpiW(command_line, L"machine") != 0) {
+    return E_INVALIDARG;
+  }
+  return install ? qv_com::RegisterServer(scope) : qv_com::UnregisterServer(scope);
+}
 
 }  // extern "C"

@@ -43,10 +43,15 @@ HRESULT CreateCardObject(REFIID riid, void** out) noexcept;
 // The class factory of qvVCard (a static object, not reference counted).
 IClassFactory* ClassFactory() noexcept;
 
+// Where a registration is recorded: for every user of the machine
+// (HKLM\Software\Classes, needs administrator rights) or for the current
+// user only (HKCU\Software\Classes).
+enum class Scope { kMachine, kUser };
+
 // Registration of the class, the programmatic identifier, the type library
-// and the interface.
-HRESULT RegisterServer() noexcept;
-HRESULT UnregisterServer() noexcept;
+// and the interface in one scope, and its removal.
+HRESULT RegisterServer(Scope scope) noexcept;
+HRESULT UnregisterServer(Scope scope) noexcept;
 
 }  // namespace qv_com
 

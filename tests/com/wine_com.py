@@ -87,14 +87,14 @@ class Wine:
     def dll(self, arch):
         return self.path(self.bins[arch] / "qv_VCard.dll")
 
-    def run(self, arch, *argv, locale=None, timeout=180):
+    def run(self, arch, *argv, locale=None, timeout=180, cwd=None):
         env = dict(self.env)
         if locale:
             env["LC_ALL"] = locale
         # Output goes through a file, not a pipe: Wine's helper processes
         # inherit it and would hold a pipe open until the wineserver exits.
         with tempfile.TemporaryFile() as out:
-            p = subprocess.run([self.loaders[arch], *argv], env=env, stdout=out,
+            p = subprocess.run([self.loaders[arch], *argv], env=env, stdout=out, cwd=cwd,
                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout)
             out.seek(0)
             return p.returncode, out.read().decode("latin-1").replace("\r\n", "\n")
@@ -394,6 +394,400 @@ def cards(wine, args):
     return failures == 0 and len(cases) > 0
 
 
+# ---- the release zip, unzipped, installed, used and removed ----------------
+#
+# These checks run in a prefix of their own (not the one of the com_wine
+# fixture): every registration they make is their own.
+
+CLSID = "{AE0DD753-1145-4963-8093-F1489A4EBC87}"
+LIBID = "{AE972F38-F3C2-43D2-B48D-F37ABAC12DCF}"
+IID = "{92784E96-63B0-461A-8EE4-DB844DDE3F1E}"
+AUTOMATION_PROXY = "{00020424-0000-0000-C000-000000000046}"
+USER = "HKCU\\Software\\Classes"
+MACHINE = "HKLM\\Software\\Classes"
+# The keys of a registration, below a scope's classes key, with the
+# registry views they are looked for in (None: a key shared by both).
+KEYS = [("CLSID\\" + CLSID, "64"), ("CLSID\\" + CLSID, "32"), ("qv_VCard.qvVCard", None),
+        ("TypeLib\\" + LIBID, None), ("Interface\\" + IID, "64"), ("Interface\\" + IID, "32")]
+
+
+def reg(wine, *argv):
+    return wine.run("x86_64", "reg.exe", *argv)
+
+
+def key_exists(wine, key, view=None):
+    return reg(wine, "query", key, *([f"/reg:{view}"] if view else []))[0] == 0
+
+
+def reg_value(wine, key, name=None, view=None):
+    """A string value of key (name None: the default value); None when missing."""
+    argv = ["query", key] + (["/ve"] if name is None else ["/v", name])
+    rc, out = reg(wine, *argv, *([f"/reg:{view}"] if view else []))
+    if rc != 0:
+        return None
+    for line in out.split("\n"):
+        m = re.match(r"^ {4}(.+?) {4}REG_[A-Z_]+(?: {4}(.*))?$", line)
+        if m and m.group(1) == (name or "(Default)"):
+            return m.group(2) or ""
+    return None
+
+
+def keys_left(wine, root):
+    """The keys of a registration that exist under root."""
+    return [f"{root}\\{k}" + (f" /reg:{v}" if v else "") for k, v in KEYS
+            if key_exists(wine, f"{root}\\{k}", v)]
+
+
+def lower(text):
+    return text.lower() if isinstance(text, str) else text
+
+
+def utf8_locale():
+    """A UTF-8 locale this host has, so that Wine can name files in any script."""
+    have = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.split()
+    have = {h.lower().replace("-", ""): h for h in have}
+    for want in ("en_US.UTF-8", "C.UTF-8"):
+        if want.lower().replace("-", "") in have:
+            return have[want.lower().replace("-", "")]
+    return "en_US.UTF-8"
+
+
+def package_folder(args):
+    return pathlib.Path(args.workdir) / "unzipped"
+
+
+def run_cmd(wine, folder, *argv):
+    """cmd /c SCRIPT ARGS in the unzipped folder: (exit code, output lines)."""
+    rc, out = wine.run("x86_64", "cmd.exe", "/c", *argv, cwd=folder)
+    print(f"> cmd /c {' '.join(argv)}: exit {rc}\n" + "".join(f"  {l}\n" for l in out.split("\n") if l))
+    return rc, [l for l in out.split("\n") if l]
+
+
+def install(wine, steps, folder, *options, again=False):
+    rc, lines = run_cmd(wine, folder, "install.cmd", *options)
+    scope = "for all users of this computer" if options else "for the current user"
+    bits = "64-bit and 32-bit" if "i686" in wine.runnable() else "64-bit"
+    what = f"install.cmd {' '.join(options)}".strip() + (" again" if again else "")
+    steps.expect(f"{what}: exit code", rc, 0)
+    steps.expect(f"{what}: says in one line what it did",
+                 len(lines) == 1 and lines[0].startswith(f"qv_VCard is registered {scope}")
+                 and f"({bits})" in lines[0], True)
+
+
+def uninstall(wine, steps, folder, *options, again=False):
+    rc, lines = run_cmd(wine, folder, "uninstall.cmd", *options)
+    scope = "for all users of this computer" if options else "for the current user"
+    what = f"uninstall.cmd {' '.join(options)}".strip() + (" again" if again else "")
+    steps.expect(f"{what}: exit code", rc, 0)
+    steps.expect(f"{what}: says so", len(lines) == 1 and
+                 lines[0].startswith(f"qv_VCard is no longer registered {scope}"), True)
+
+
+def check_registration(wine, steps, root, folder):
+    """The keys install.cmd leaves under root: the class served from the unzipped folder."""
+    dll64 = lower(wine.path(folder / "x64" / "qv_VCard.dll"))
+    dll32 = lower(wine.path(folder / "x86" / "qv_VCard.dll"))
+    clsid, version = f"{root}\\CLSID\\{CLSID}", f"{root}\\TypeLib\\{LIBID}\\7.0"
+    steps.expect(f"{root}: 64-bit server", lower(reg_value(wine, clsid + "\\InprocServer32", view="64")),
+                 dll64)
+    steps.expect(f"{root}: threading model", reg_value(wine, clsid + "\\InprocServer32",
+                                                       "ThreadingModel", view="64"), "Apartment")
+    steps.expect(f"{root}: ProgID", reg_value(wine, f"{root}\\qv_VCard.qvVCard\\Clsid"), CLSID)
+    steps.expect(f"{root}: 64-bit type library", lower(reg_value(wine, version + "\\0\\win64")), dll64)
+    for view in ("64", "32"):
+        steps.expect(f"{root}: interface in the {view}-bit view",
+                     (reg_value(wine, f"{root}\\Interface\\{IID}\\TypeLib", view=view),
+                      reg_value(wine, f"{root}\\Interface\\{IID}\\ProxyStubClsid32", view=view)),
+                     (LIBID, AUTOMATION_PROXY))
+    if "i686" in wine.runnable():
+        steps.expect(f"{root}: 32-bit type library", lower(reg_value(wine, version + "\\0\\win32")),
+                     dll32)
+        if root == MACHINE:
+            # (Wine keeps one CLSID key for both bitnesses of the user; only
+            # the machine's keys show the 32-bit view.)
+            steps.expect(f"{root}: 32-bit server",
+                         lower(reg_value(wine, clsid + "\\InprocServer32", view="32")), dll32)
+
+
+class UserClassesVisible:
+    """Lets COM find the current user's registration while the block runs.
+
+    Windows shows HKCU\\Software\\Classes inside HKEY_CLASSES_ROOT, where COM
+    looks; Wine 8 shows only the machine's classes there. When the user's
+    keys do not show through HKEY_CLASSES_ROOT, they are copied, exactly as
+    install.cmd wrote them, to the machine's classes for the time of the
+    block and removed afterwards, so that COM runs the server recorded for
+    the user.
+    """
+
+    def __init__(self, wine, work):
+        self.wine, self.work, self.copied = wine, pathlib.Path(work), []
+
+    def __enter__(self):
+        merged = key_exists(self.wine, "HKCR\\qv_VCard.qvVCard")
+        print(f"this Wine {'shows' if merged else 'does not show'} the user's classes in "
+              f"HKEY_CLASSES_ROOT{'' if merged else ': copying them to the machine for now'}")
+        if merged:
+            return self
+        for key, view in KEYS:
+            if view == "32" or not key_exists(self.wine, f"{USER}\\{key}"):
+                continue
+            exported = self.work / "user-key.reg"
+            reg(self.wine, "export", f"{USER}\\{key}", self.wine.path(exported), "/y")
+            text = exported.read_bytes().decode("utf-16").replace(
+                "[HKEY_CURRENT_USER\\Software\\Classes\\", "[HKEY_LOCAL_MACHINE\\Software\\Classes\\")
+            exported.write_bytes(text.encode("utf-16"))
+            if reg(self.wine, "import", self.wine.path(exported))[0] != 0:
+                raise RuntimeError(f"could not copy {key} to the machine's classes")
+            self.copied.append(key)
+        return self
+
+    def __exit__(self, *_):
+        for key in self.copied:
+            reg(self.wine, "delete", f"{MACHINE}\\{key}", "/f")
+
+
+def drive(wine, steps, what, arch="x86_64"):
+    """The late-bound checks of the object, through whatever COM finds registered."""
+    out = wine.cscript(arch, pathlib.Path(wine.create_script).with_name("checks.vbs"))
+    steps.expect(what, sentinel_ok(out, "checks.vbs"), True)
+
+
+def csv_rows():
+    """The example's input: (raw record, expected outcome) pairs.
+
+    Outcomes: ("card", FN) for a record that becomes a card, ("report", text)
+    for one reported and skipped (text: the start of the report after the
+    row number), ("blank", None) for a blank line.
+    """
+    return [
+        ('namefamily,NAMEGIVEN,FormatedName,Tel1_Number,Tel1_Cell,Tel1_Work,Note,GeoLatDeg,'
+         'GeoLatMin,GeoLonDeg', ("header", None)),
+        ('M\u00fcller,Zo\u00eb,Zo\u00eb M\u00fcller,+49 30 5550 1234,True,0,'
+         '"Likes ""tea"", and cake",,,', ("card", "Zo\u00eb M\u00fcller")),
+        ('\u00c1lvarez N\u00fa\u00f1ez,Jos\u00e9,Jos\u00e9 \u00c1lvarez N\u00fa\u00f1ez,'
+         '+34 91 555 0142,1,false,"Calls after 18:00,\r\nnot before",,,',
+         ("card", "Jos\u00e9 \u00c1lvarez N\u00fa\u00f1ez")),
+        ('', ("blank", None)),
+        ('Over,Flow,Over Flow,,,,,32767,1,', ("report", "vCard: Overflow (error 6)")),
+        ('Short,Row,Short Row', ("report", "3 fields where the header has 10")),
+        ('M\u00fcller,Zo\u00eb,Zo\u00eb M\u00fcller,,-1,yes,,,,', ("card", "Zo\u00eb M\u00fcller")),
+        (',,CON,,,,,,,', ("card", "CON")),
+        ('Bad,Flag,Bad Flag,,maybe,,,,,', ("report", "Tel1_Cell: ")),
+        ('Far,East,Far East,,,,,,,40000', ("report", "GeoLonDeg: ")),
+        ('"Quote"d,X,,,,,,,,', ("report", "text after the closing quote of field 1")),
+        ('\u03a0\u03b1\u03c0\u03b1\u03b4\u03cc\u03c0\u03bf\u03c5\u03bb\u03bf\u03c2,'
+         '\u0395\u03bb\u03ad\u03bd\u03b7,\u0395\u03bb\u03ad\u03bd\u03b7 '
+         '\u03a0\u03b1\u03c0\u03b1\u03b4\u03cc\u03c0\u03bf\u03c5\u03bb\u03bf\u03c2,,,,,,,',
+         ("card", "\u0395\u03bb\u03ad\u03bd\u03b7 "
+                  "\u03a0\u03b1\u03c0\u03b1\u03b4\u03cc\u03c0\u03bf\u03c5\u03bb\u03bf\u03c2")),
+        ('Lindqvist,\u00c5sa,\u00c5sa Lindqvist,,,,,67,51,', ("card", "\u00c5sa Lindqvist")),
+    ]
+
+
+def csv_example(wine, steps, folder, work):
+    """examples\\csv-to-vcards.vbs on a UTF-16 CSV: cards a standard reader reads back."""
+    import vobject
+    rows = csv_rows()
+    work = pathlib.Path(work)
+    source = work / "contacts-utf16.csv"
+    source.write_bytes("\r\n".join(r for r, _ in rows).encode("utf-16") + "\r\n".encode("utf-16-le"))
+    out_dir = work / "cards"
+    shutil.rmtree(out_dir, ignore_errors=True)
+    out_dir.mkdir(parents=True)
+    # A file of the first card's name is there already and must stay as it is.
+    kept = out_dir / "Zo\u00eb M\u00fcller.vcf"
+    kept.write_bytes(b"kept\r\n")
+    rc, out = wine.run("x86_64", "cscript.exe", "//nologo",
+                       wine.path(folder / "examples" / "csv-to-vcards.vbs"), wine.path(source),
+                       wine.path(out_dir))
+    out = out.encode("latin-1").decode("cp1252", "replace")
+    print("".join(f"  {l}\n" for l in out.split("\n") if l))
+    lines = [l for l in out.split("\n") if l]
+    utf16 = bool(lines) and lines[0].startswith("ADODB.Stream cannot write text here")
+    steps.expect("where ADODB.Stream cannot write text, it says so in one line and writes UTF-16",
+                 utf16 or not any("ADODB" in l for l in lines), True)
+    reports = [l for l in lines if l.startswith("row ")]
+    wanted, line, cards = [], 1, []
+    for raw, (kind, detail) in rows:
+        if kind == "report":
+            wanted.append((f"row {line}: ", detail))
+        elif kind == "card":
+            cards.append(detail)
+        line += 1 + raw.count("\n")
+    steps.expect("one report per bad row, with its row number",
+                 [next((w for w in wanted if r.startswith(w[0] + w[1])), None) for r in reports],
+                 wanted)
+    steps.expect("summary line", lines[-1] if lines else None,
+                 f"cards written to {wine.path(out_dir)}: {len(cards)}; rows skipped: {len(wanted)}")
+    steps.expect("exit code (rows were skipped)", rc, 1)
+    steps.expect("the file that was there is unchanged", kept.read_bytes(), b"kept\r\n")
+    names = sorted(p.name for p in out_dir.iterdir() if p != kept)
+    steps.expect("taken names get (2), (3); a device name gets _", all(n in names for n in [
+        "Zo\u00eb M\u00fcller (2).vcf", "Zo\u00eb M\u00fcller (3).vcf", "CON_.vcf",
+        "Jos\u00e9 \u00c1lvarez N\u00fa\u00f1ez.vcf", "\u00c5sa Lindqvist.vcf"]) and
+        len(names) == len(cards), True)
+    read = []
+    for name in names:
+        data = (out_dir / name).read_bytes()
+        if utf16:
+            ok = data.startswith(b"\xff\xfe")
+            text = data.decode("utf-16")
+        else:
+            ok = not data.startswith(b"\xef\xbb\xbf")
+            text = data.decode("utf-8")
+        steps.expect(f"{name}: {'UTF-16 with a byte-order mark' if utf16 else 'UTF-8'}, one card",
+                     ok and text.startswith("BEGIN:VCARD\r\n") and text.endswith("END:VCARD\r\n"),
+                     True)
+        card = vobject.readOne(text)
+        read.append(card.fn.value)
+        # (The card writes commas in texts as they are, so the reader's view
+        # of a NOTE with a comma is a list: its line is compared instead.)
+        body = text.split("\r\n")
+        if name.startswith("Zo\u00eb M\u00fcller (2)"):
+            steps.expect("quoted field with a comma and doubled quotes",
+                         'NOTE:Likes "tea", and cake' in body, True)
+            steps.expect("N read back", (card.n.value.family, card.n.value.given),
+                         ("M\u00fcller", "Zo\u00eb"))
+            steps.expect("True and 0 flags", card.tel.params.get("TYPE"), ["CELL"])
+        if name.startswith("Jos\u00e9"):
+            steps.expect("quoted field over two lines", "NOTE:Calls after 18:00,\\nnot before" in body,
+                         True)
+            steps.expect("1 and false flags", card.tel.params.get("TYPE"), ["CELL"])
+        if name.startswith("\u00c5sa"):
+            steps.expect("position", "67.85" in card.geo.value, True)
+    steps.expect("a standard reader reads every card back with its name", sorted(read),
+                 sorted(cards))
+
+
+def package_setup(wine, args):
+    """A fresh prefix of their own for the package checks, and the zip unzipped."""
+    shutil.rmtree(wine.prefix, ignore_errors=True)
+    wine.host_file.unlink(missing_ok=True)
+    for arch, why in wine.host().items():
+        print(f"{arch}: {'runs on this host' if not why else 'cannot run here: ' + why}")
+    wine.require("x86_64")
+    if wine.run("x86_64", "wineboot.exe", "-i", timeout=300)[0] != 0:
+        print("wineboot failed")
+        return False
+    import zipfile
+    folder = package_folder(args)
+    shutil.rmtree(folder, ignore_errors=True)
+    with zipfile.ZipFile(args.zip) as z:
+        z.extractall(folder)
+    print(f"unzipped {args.zip}: {', '.join(sorted(z.namelist()))}")
+    return True
+
+
+def package_user(wine, args):
+    """install.cmd for the user: keys under HKCU only, the object at work, uninstall.cmd."""
+    wine.require("x86_64")
+    steps, folder = Steps(), package_folder(args)
+    install(wine, steps, folder)
+    check_registration(wine, steps, USER, folder)
+    steps.expect("nothing under HKLM", keys_left(wine, MACHINE), [])
+    install(wine, steps, folder, again=True)
+    check_registration(wine, steps, USER, folder)
+    with UserClassesVisible(wine, args.workdir):
+        steps.expect("the object is created", create_status(wine, "x86_64"), 0)
+        drive(wine, steps, "the object behaves (checks.vbs)")
+        csv_example(wine, steps, folder, args.workdir)
+    steps.expect("nothing left under HKLM", keys_left(wine, MACHINE), [])
+    uninstall(wine, steps, folder)
+    steps.expect("no key left under HKCU", keys_left(wine, USER), [])
+    uninstall(wine, steps, folder, again=True)
+    steps.expect("still no key under HKCU or HKLM", keys_left(wine, USER) + keys_left(wine, MACHINE),
+                 [])
+    return steps.passed()
+
+
+def package_machine(wine, args):
+    """install.cmd /machine: what Wine reports, keys under HKLM only, uninstall.cmd /machine."""
+    wine.require("x86_64")
+    steps, folder = Steps(), package_folder(args)
+    rc, out = wine.run("x86_64", "net.exe", "session")
+    print(f"'net session' exits {rc} here (on Windows 0 only in an elevated prompt)"
+          + ("; this net.exe has no such command and prints its usage" if "NET command" in out else "")
+          + ". Wine lets every program write the machine's keys, so /machine goes ahead.")
+    install(wine, steps, folder, "/machine")
+    check_registration(wine, steps, MACHINE, folder)
+    steps.expect("nothing under HKCU", keys_left(wine, USER), [])
+    install(wine, steps, folder, "/machine", again=True)
+    steps.expect("the object is created", create_status(wine, "x86_64"), 0)
+    drive(wine, steps, "the object behaves (checks.vbs)")
+    uninstall(wine, steps, folder, "/machine")
+    steps.expect("no key left under HKLM", keys_left(wine, MACHINE), [])
+    steps.expect("the class is gone", create_status(wine, "x86_64"), 429)
+    uninstall(wine, steps, folder, "/machine", again=True)
+    # Where the check for administrator rights fails (here: the command it
+    # runs cannot be found), /machine stops, says why, and registers nothing.
+    rc, lines = run_cmd(wine, folder, "set SystemRoot=C:\\nonexistent&& install.cmd /machine")
+    steps.expect("/machine without administrator rights: exit code", rc, 5)
+    steps.expect("/machine without administrator rights: says so",
+                 len(lines) == 1 and "needs administrator rights" in lines[0], True)
+    steps.expect("/machine without administrator rights: nothing registered",
+                 keys_left(wine, MACHINE) + keys_left(wine, USER), [])
+    rc, _ = wine.run("x86_64", "regsvr32.exe", "/s", "/n", "/i:everyone",
+                     wine.path(folder / "x64" / "qv_VCard.dll"))
+    steps.expect("regsvr32 /n /i: with an unknown scope fails and registers nothing",
+                 (rc != 0, keys_left(wine, MACHINE) + keys_left(wine, USER)), (True, []))
+    rc, lines = run_cmd(wine, folder, "install.cmd", "/everyone")
+    steps.expect("unknown option: exit code 2 and usage", (rc, lines), (2, ["usage: install.cmd [/machine]"]))
+    return steps.passed()
+
+
+def package_side_by_side(wine, args):
+    """Registered for the user and for the machine; removing one leaves the other working."""
+    wine.require("x86_64")
+    steps, folder = Steps(), package_folder(args)
+    install(wine, steps, folder)
+    install(wine, steps, folder, "/machine")
+    uninstall(wine, steps, folder)
+    steps.expect("user's keys removed", keys_left(wine, USER), [])
+    check_registration(wine, steps, MACHINE, folder)
+    drive(wine, steps, "machine-wide object still works")
+    install(wine, steps, folder)
+    uninstall(wine, steps, folder, "/machine")
+    steps.expect("machine's keys removed", keys_left(wine, MACHINE), [])
+    check_registration(wine, steps, USER, folder)
+    with UserClassesVisible(wine, args.workdir):
+        drive(wine, steps, "user's object still works")
+    uninstall(wine, steps, folder)
+    steps.expect("no key left", keys_left(wine, USER) + keys_left(wine, MACHINE), [])
+    return steps.passed()
+
+
+def package_i686(wine, args):
+    """The 32-bit server from the zip: registered by install.cmd and used by 32-bit scripts."""
+    wine.require("x86_64")
+    wine.require("i686")
+    steps, folder = Steps(), package_folder(args)
+    install(wine, steps, folder)
+    check_registration(wine, steps, USER, folder)
+    uninstall(wine, steps, folder)
+    install(wine, steps, folder, "/machine")
+    check_registration(wine, steps, MACHINE, folder)
+    steps.expect("32-bit object created", create_status(wine, "i686"), 0)
+    drive(wine, steps, "32-bit object behaves (checks.vbs)", "i686")
+    uninstall(wine, steps, folder, "/machine")
+    steps.expect("32-bit class gone", create_status(wine, "i686"), 429)
+    steps.expect("no key left", keys_left(wine, USER) + keys_left(wine, MACHINE), [])
+    return steps.passed()
+
+
+def package_cleanup(wine, args):
+    """Nothing registered is left; the prefix is removed unless something was."""
+    wine.require("x86_64")
+    steps = Steps()
+    steps.expect("no key left under HKCU or HKLM", keys_left(wine, USER) + keys_left(wine, MACHINE),
+                 [])
+    if steps.passed():
+        subprocess.run([wine.wineserver, "-w"], env=wine.env, timeout=60)
+        shutil.rmtree(wine.prefix, ignore_errors=True)
+        shutil.rmtree(package_folder(args), ignore_errors=True)
+    return steps.passed()
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--prefix", required=True)
@@ -425,10 +819,22 @@ def main():
     s.add_argument("--expect", required=True)
     s.add_argument("--header", required=True)
     s.add_argument("--workdir", required=True)
+    s = sub.add_parser("package-setup")
+    s.add_argument("--zip", required=True)
+    s.add_argument("--workdir", required=True)
+    for name in ("package-user", "package-machine", "package-side-by-side", "package-i686",
+                 "package-cleanup"):
+        sub.add_parser(name).add_argument("--workdir", required=True)
     args = p.parse_args()
     wine = Wine(args)
+    if args.command.startswith("package-"):
+        # Unix file names in UTF-8 (the cards are named after the people).
+        wine.env["LC_ALL"] = utf8_locale()
     command = {"setup": setup, "client": client, "script": script, "example": example,
-               "side-by-side": side_by_side, "unregister": unregister, "cards": cards}[args.command]
+               "side-by-side": side_by_side, "unregister": unregister, "cards": cards,
+               "package-setup": package_setup, "package-user": package_user,
+               "package-machine": package_machine, "package-side-by-side": package_side_by_side,
+               "package-i686": package_i686, "package-cleanup": package_cleanup}[args.command]
     try:
         ok = command(wine, args)
     except Unavailable as e:
