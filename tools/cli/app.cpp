@@ -25,7 +25,8 @@ the one card could not be built); 2 usage error, unknown column or key,
 unreadable input or failed write.
 )text";
 
-constexpr const char* kBatchNotes = R"text(Text values are escaped for card readers as on the command line (see
+constexpr const char* kBatchNotes =
+    R"text(Text values are escaped for card readers as on the command line (see
 qvvcard --help); --no-rfc-escape passes pre-escaped data unchanged.
 
 With --out-dir, each card is saved as its vCardFileName, made safe for every

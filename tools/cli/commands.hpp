@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "input/records.hpp"
 #include "output/safe_write.hpp"
 
 namespace qvvcard {
@@ -16,9 +17,6 @@ inline constexpr int kExitSkipped = 1;  // some records were skipped (or the one
 inline constexpr int kExitUsage = 2;    // the run could not be done as asked
 // A run stopped by a signal exits 128 + the signal's number (130 for
 // SIGINT, 143 for SIGTERM).
-
-// The largest record (a CSV record or a JSON line) read, in bytes.
-inline constexpr std::size_t kDefaultMaxRecordBytes = std::size_t{16} << 20;
 
 struct SingleOptions {
   std::vector<std::string> assignments;  // "Name=value"

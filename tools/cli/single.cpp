@@ -4,8 +4,8 @@
 #include <string>
 
 #include "cli/commands.hpp"
-#include "text_convert.hpp"
 #include "input/values.hpp"
+#include "text_convert.hpp"
 
 namespace qvvcard {
 

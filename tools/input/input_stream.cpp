@@ -29,7 +29,14 @@ InputStream::InputStream(int fd, std::size_t buffer_size)
   }
 }
 
+InputStream::InputStream(std::string_view bytes)
+    : fd_(-1), buffer_(bytes.begin(), bytes.end()), end_(bytes.size()) {
+  if (buffer_.size() < kMinBuffer) buffer_.resize(kMinBuffer);
+  size_ = bytes.size();
+}
+
 bool InputStream::Fill() {
+  if (fd_ < 0) return false;  // in memory: everything is in the buffer
   base_ += end_;
   pos_ = end_ = 0;
   for (;;) {
@@ -69,7 +76,7 @@ bool InputStream::SkipByteOrderMark() {
   static constexpr char kBom[] = "\xEF\xBB\xBF";
   // Gather three bytes (a pipe may deliver fewer at a time) without losing
   // what is already buffered.
-  while (end_ - pos_ < 3) {
+  while (fd_ >= 0 && end_ - pos_ < 3) {
     if (pos_ > 0) {
       std::memmove(buffer_.data(), buffer_.data() + pos_, end_ - pos_);
       base_ += pos_;
@@ -92,6 +99,10 @@ bool InputStream::SkipByteOrderMark() {
 }
 
 void InputStream::Rewind() {
+  if (fd_ < 0) {
+    pos_ = 0;
+    return;
+  }
   if (lseek(fd_, 0, SEEK_SET) != 0) ThrowErrno("cannot go back to the start of the input");
   base_ = 0;
   pos_ = end_ = 0;

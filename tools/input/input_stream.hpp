@@ -20,6 +20,8 @@ class InputStream {
   // Reads from fd, which the stream does not own, through a buffer of at
   // least kMinBuffer bytes. Read errors throw std::system_error.
   explicit InputStream(int fd, std::size_t buffer_size = std::size_t{1} << 16);
+  // Reads a copy of bytes held in memory (a request body, say).
+  explicit InputStream(std::string_view bytes);
   InputStream(const InputStream&) = delete;
   InputStream& operator=(const InputStream&) = delete;
 

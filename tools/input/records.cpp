@@ -1,0 +1,296 @@
+#include "input/records.hpp"
+
+#include <filesystem>
+
+#include "input/csv_reader.hpp"
+#include "input/jsonl_reader.hpp"
+#include "text_convert.hpp"
+
+namespace qvvcard {
+
+using qv_VCard::PropertyInfo;
+
+// ---------------------------------------------------------------------------
+
+void CardBuilder::Begin(std::uint64_t n) {
+  record_ = n;
+  problems_.clear();
+  // vCardClean keeps TimeZone, which must not pass from one record to the
+  // next.
+  card_.vCardClean();
+  card_.put_TimeZone(std::u16string());
+  assigned_.reset();
+}
+
+bool CardBuilder::Once(const PropertyInfo& info) {
+  const auto i = static_cast<std::size_t>(info.property);
+  if (assigned_.test(i)) {
+    Fail(info.name, "given twice");
+    return false;
+  }
+  assigned_.set(i);
+  return true;
+}
+
+void CardBuilder::Set(const PropertyInfo& info, std::string_view raw) {
+  if (Once(info) && !TryAssignText(card_, info, raw, options_.rfc_escape, scratch_, refusal_)) {
+    Fail(info.name, refusal_);
+  }
+}
+
+void CardBuilder::Set(const PropertyInfo& info, const FieldValue& value) {
+  if (!Once(info)) return;
+  std::string refusal = Assign(card_, info, value, options_.rfc_escape, scratch_);
+  if (!refusal.empty()) Fail(info.name, std::move(refusal));
+}
+
+void CardBuilder::Fail(std::string field, std::string reason, qv_VCard::Status status) {
+  problems_.push_back({record_, std::move(field), std::move(reason), status});
+}
+
+bool CardBuilder::Finish(std::string& card) {
+  if (bad()) return false;
+  const qv_VCard::Status s = card_.get_vCard(text16_);
+  if (qv_VCard::Failed(s)) {
+    Fail("vCard", StatusText(s), s);
+    return false;
+  }
+  if (!TextToUtf8(text16_, card)) {
+    Fail("vCard", "not valid UTF-16");
+    return false;
+  }
+  // The card ends with "END:VCARD"; in a file every line ends with CR LF.
+  card += "\r\n";
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+std::string Plural(std::uint64_t n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+// A name the input has but the card does not, and where it was first seen.
+struct UnknownName {
+  std::string name;
+  std::string where;  // "column 3", "record 2 (line 4)"
+};
+
+// All unknown names in one message, each with the property it is nearest
+// to when one is near enough.
+std::string DescribeUnknown(const std::vector<UnknownName>& unknown, const char* what,
+                            const std::string& in) {
+  const auto one = [](const UnknownName& u, bool with_where) {
+    std::string s = Quoted(u.name);
+    const std::string near = NearestPropertyName(u.name);
+    if (with_where || !near.empty()) {
+      s += " (";
+      if (with_where) s += u.where;
+      if (!near.empty()) s += std::string(with_where ? "; " : "") + "did you mean " + near + "?";
+      s += ")";
+    }
+    return s;
+  };
+  if (unknown.size() == 1) {
+    return std::string("unknown ") + what + " " + one(unknown[0], false) + " in " +
+           unknown[0].where + " of " + in;
+  }
+  std::string s = std::string("unknown ") + what + "s in " + in + ": ";
+  for (std::size_t i = 0; i < unknown.size(); ++i) {
+    if (i > 0) s += ", ";
+    s += one(unknown[i], true);
+  }
+  return s;
+}
+
+std::string TrimmedName(std::string_view s) {
+  const std::size_t first = s.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
+}
+
+// A record whose fields are all empty (spreadsheets write rows of separators
+// only after formatted ranges) is no record, like a blank line.
+bool AllEmpty(std::span<const std::string_view> fields) {
+  for (const std::string_view f : fields) {
+    if (!f.empty()) return false;
+  }
+  return true;
+}
+bool AllEmpty(std::span<const JsonItem> items) {
+  for (const JsonItem& item : items) {
+    const FieldValue& v = item.value;
+    if (v.type != FieldValue::Type::Null && !(v.type == FieldValue::Type::Text && v.text.empty())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+class CsvSource final : public RecordSource {
+ public:
+  CsvSource(InputStream& in, const std::string& shown, const ConvertOptions& options)
+      : reader_(in, CsvReader::Limits{options.max_record_bytes}) {
+    ReadHeader(shown);
+  }
+
+  bool Next(CardBuilder& b) override {
+    while (reader_.Next(rec_)) {
+      if (rec_.error().empty() && AllEmpty(rec_.views())) continue;
+      b.Begin(++n_);
+      if (!rec_.error().empty()) {
+        b.Fail("line " + std::to_string(rec_.line()), rec_.error());
+      } else if (rec_.views().size() != columns_.size()) {
+        b.Fail("line " + std::to_string(rec_.line()), Plural(rec_.views().size(), "field") +
+                                                          ", the header has " +
+                                                          std::to_string(columns_.size()));
+      } else {
+        const std::span<const std::string_view> values = rec_.views();
+        for (std::size_t i = 0; i < values.size(); ++i) {
+          if (const PropertyInfo* info = columns_[i]) {
+            b.Set(*info, values[i]);
+          } else if (!values[i].empty()) {
+            b.Fail("column " + std::to_string(i + 1), "a value in a column without a name");
+          }
+        }
+      }
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  void ReadHeader(const std::string& shown) {
+    CsvRecord header;
+    bool found = false;
+    while (reader_.Next(header)) {
+      if (!header.error().empty() || !AllEmpty(header.views())) {
+        found = true;
+        break;
+      }
+    }
+    if (!found) throw InputRefused(shown + " is empty: it has no header row", false);
+    if (!header.error().empty()) {
+      throw InputRefused("the header of " + shown + " is malformed: " + header.error(), false);
+    }
+    std::vector<std::size_t> column_of(qv_VCard::kPropertyCount, 0);
+    std::vector<UnknownName> unknown;
+    for (std::size_t i = 0; i < header.views().size(); ++i) {
+      const std::string name = TrimmedName(header.views()[i]);
+      const PropertyInfo* info = nullptr;
+      if (!name.empty()) {
+        info = qv_VCard::FindProperty(name);
+        if (info == nullptr) {
+          unknown.push_back({name, "column " + std::to_string(i + 1)});
+        } else {
+          std::size_t& seen = column_of[static_cast<std::size_t>(info->property)];
+          if (seen != 0) {
+            throw InputRefused(std::string("column ") + info->name +
+                                   " appears twice in the header of " + shown + " (columns " +
+                                   std::to_string(seen) + " and " + std::to_string(i + 1) + ")",
+                               false);
+          }
+          seen = i + 1;
+        }
+      }
+      columns_.push_back(info);
+    }
+    if (!unknown.empty()) {
+      throw InputRefused(DescribeUnknown(unknown, "column", "the header of " + shown), true);
+    }
+  }
+
+  CsvReader reader_;
+  CsvRecord rec_;
+  // The property of each column, as the header names it; nullptr for a
+  // column without a name, which must stay empty.
+  std::vector<const PropertyInfo*> columns_;
+  std::uint64_t n_ = 0;
+};
+
+class JsonlSource final : public RecordSource {
+ public:
+  JsonlSource(InputStream& in, const std::string& shown, const ConvertOptions& options)
+      : in_(in), limits_{options.max_record_bytes} {
+    CheckKeys(shown);
+    in_.Rewind();
+    reader_ = std::make_unique<JsonlReader>(in_, limits_);
+  }
+
+  bool Next(CardBuilder& b) override {
+    while (reader_->Next(rec_)) {
+      if (rec_.error().empty() && AllEmpty(rec_.items())) continue;
+      b.Begin(++n_);
+      if (!rec_.error().empty()) {
+        b.Fail("line " + std::to_string(rec_.line()), rec_.error());
+      } else {
+        for (const JsonItem& item : rec_.items()) {
+          if (const PropertyInfo* info = qv_VCard::FindProperty(item.key)) {
+            b.Set(*info, item.value);
+          } else {
+            b.Fail(item.key, "not a property");
+          }
+        }
+      }
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  // Every key of every readable record must name a property; every
+  // unknown key is named once.
+  void CheckKeys(const std::string& shown) {
+    JsonlReader reader(in_, limits_);
+    JsonRecord rec;
+    std::uint64_t n = 0;
+    bool any = false;
+    std::vector<UnknownName> unknown;
+    while (reader.Next(rec)) {
+      any = true;
+      if (!rec.error().empty()) {
+        ++n;
+        continue;  // reported when converted
+      }
+      if (AllEmpty(rec.items())) continue;
+      ++n;
+      for (const JsonItem& item : rec.items()) {
+        if (qv_VCard::FindProperty(item.key) != nullptr) continue;
+        bool seen = false;
+        for (const UnknownName& u : unknown) seen = seen || u.name == item.key;
+        if (!seen && unknown.size() < 50) {
+          unknown.push_back({item.key, "record " + std::to_string(n) + " (line " +
+                                           std::to_string(rec.line()) + ")"});
+        }
+      }
+    }
+    if (!any) throw InputRefused(shown + " is empty: it holds no records", false);
+    if (!unknown.empty()) throw InputRefused(DescribeUnknown(unknown, "key", shown), true);
+  }
+
+  InputStream& in_;
+  JsonlReader::Limits limits_;
+  std::unique_ptr<JsonlReader> reader_;
+  JsonRecord rec_;
+  std::uint64_t n_ = 0;
+};
+
+}  // namespace
+
+std::string FormatFor(const std::string& format, const std::string& name) {
+  if (!format.empty()) return format;
+  std::string ext = std::filesystem::path(name).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".jsonl" || ext == ".ndjson") return "jsonl";
+  return "csv";
+}
+
+std::unique_ptr<RecordSource> OpenRecords(InputStream& in, const std::string& format,
+                                          const std::string& shown, const ConvertOptions& options) {
+  if (format == "jsonl") return std::make_unique<JsonlSource>(in, shown, options);
+  return std::make_unique<CsvSource>(in, shown, options);
+}
+
+}  // namespace qvvcard
