@@ -19,9 +19,12 @@
 #include "input/values.hpp"
 #include "output/file_names.hpp"
 #include "output/safe_write.hpp"
-#include "text_convert.hpp"
+#include "bridge/utf.hpp"
 
 namespace qvvcard {
+
+using qv_VCard::bridge::TextToUtf8;
+using qv_VCard::bridge::Utf8ToText;
 
 namespace {
 

@@ -4,9 +4,14 @@
 
 #include "input/csv_reader.hpp"
 #include "input/jsonl_reader.hpp"
-#include "text_convert.hpp"
+#include "bridge/status.hpp"
+#include "card/ascii.hpp"
+#include "bridge/utf.hpp"
 
 namespace qvvcard {
+
+using qv_VCard::bridge::TextToUtf8;
+using qv_VCard::bridge::Utf8ToText;
 
 using qv_VCard::PropertyInfo;
 
@@ -52,7 +57,7 @@ bool CardBuilder::Finish(std::string& card) {
   if (bad()) return false;
   const qv_VCard::Status s = card_.get_vCard(text16_);
   if (qv_VCard::Failed(s)) {
-    Fail("vCard", StatusText(s), s);
+    Fail("vCard", qv_VCard::bridge::StatusMessage(s), s);
     return false;
   }
   if (!TextToUtf8(text16_, card)) {
@@ -282,7 +287,7 @@ class JsonlSource final : public RecordSource {
 std::string FormatFor(const std::string& format, const std::string& name) {
   if (!format.empty()) return format;
   std::string ext = std::filesystem::path(name).extension().string();
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : ext) c = qv_VCard::ascii::Fold(c);
   if (ext == ".jsonl" || ext == ".ndjson") return "jsonl";
   return "csv";
 }

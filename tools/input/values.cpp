@@ -4,38 +4,29 @@
 #include <cstdio>
 #include <vector>
 
-#include "text_convert.hpp"
+#include "bridge/status.hpp"
+#include "bridge/utf.hpp"
+#include "card/ascii.hpp"
+#include "card/line_table.hpp"
 
 namespace qvvcard {
+
+using qv_VCard::bridge::TextToUtf8;
+using qv_VCard::bridge::Utf8ToText;
 
 using qv_VCard::Kind;
 using qv_VCard::Property;
 
 Escape EscapeClass(Property p) noexcept {
-  switch (p) {
-    case Property::NameFamily:
-    case Property::NameGiven:
-    case Property::NameAdditional:
-    case Property::NamePrefix:
-    case Property::NameSuffix:
-    case Property::FormatedName:
-    case Property::SortString:
-    case Property::Title:
-    case Property::Role:
-    case Property::Note:
-    case Property::OrgName:
-    case Property::OrgUnit:
+  // What card readers take as structure in the value decides.
+  switch (qv_VCard::lines::RoleOf(p)) {
+    case qv_VCard::lines::ValueRole::Component:
+    case qv_VCard::lines::ValueRole::Text:
       return Escape::All;
-    case Property::Categorie:
-    case Property::Nickname:
+    case qv_VCard::lines::ValueRole::ListItems:
       return Escape::ListItems;
-    default:
+    case qv_VCard::lines::ValueRole::Verbatim:
       break;
-  }
-  // The seven text components of every address slot.
-  const qv_VCard::PropertyInfo& info = qv_VCard::Info(p);
-  if (info.kind == Kind::Text && std::string_view(info.name).starts_with("Adr")) {
-    return Escape::All;
   }
   return Escape::None;
 }
@@ -61,15 +52,6 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (x != b[i]) return false;
-  }
-  return true;
-}
 
 ParseResult RangeCheck(std::int64_t v, std::int16_t& out) {
   if (v < INT16_MIN || v > INT16_MAX) return ParseResult::OutOfRange;
@@ -120,11 +102,11 @@ ParseResult ParseFlag(std::string_view s, std::int16_t& out) noexcept {
   if ((first >= '0' && first <= '9') || first == '-' || first == '+') {
     return ParseDecimal(word, out);
   }
-  if (EqualsIgnoringCase(word, "true") || EqualsIgnoringCase(word, "yes")) {
+  if (qv_VCard::ascii::EqualIgnoringCase(word, "true") || qv_VCard::ascii::EqualIgnoringCase(word, "yes")) {
     out = qv_VCard::kTrue;
     return ParseResult::Ok;
   }
-  if (EqualsIgnoringCase(word, "false") || EqualsIgnoringCase(word, "no")) {
+  if (qv_VCard::ascii::EqualIgnoringCase(word, "false") || qv_VCard::ascii::EqualIgnoringCase(word, "no")) {
     out = qv_VCard::kFalse;
     return ParseResult::Ok;
   }
@@ -184,7 +166,7 @@ std::string OutOfRange(const std::string& shown) {
 }
 
 std::string Refusal(qv_VCard::Status status) {
-  return qv_VCard::Failed(status) ? "cannot be assigned: " + StatusText(status) : std::string();
+  return qv_VCard::Failed(status) ? "cannot be assigned: " + qv_VCard::bridge::StatusMessage(status) : std::string();
 }
 
 std::string PutNumber(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info, ParseResult r,
@@ -275,31 +257,6 @@ std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
   return std::string(Expectation(info.kind)) + ", not " + Describe(value);
 }
 
-std::string StatusText(qv_VCard::Status s) {
-  const char* what = "failure";
-  switch (s) {
-    case qv_VCard::kOverflow:
-      what = "16-bit overflow";
-      break;
-    case qv_VCard::kOutOfMemory:
-      what = "out of memory";
-      break;
-    case qv_VCard::kTypeMismatch:
-      what = "type mismatch";
-      break;
-    case qv_VCard::kInvalidArg:
-      what = "invalid argument";
-      break;
-    case qv_VCard::kNoUnicodeTranslation:
-      what = "text not valid Unicode";
-      break;
-    default:
-      break;
-  }
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%s (0x%08X)", what, static_cast<unsigned>(s));
-  return buf;
-}
 
 namespace {
 

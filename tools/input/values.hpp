@@ -64,8 +64,6 @@ std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
 // A short, printable rendering of an offending input value for messages.
 std::string Quoted(std::string_view raw);
 
-// "16-bit overflow (0x800A0006)" and the like.
-std::string StatusText(qv_VCard::Status s);
 
 // The property name nearest to name (ignoring ASCII case), when one is near
 // enough to be what was meant; "" otherwise.
