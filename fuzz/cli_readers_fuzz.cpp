@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
-#include "input/csv_reader.hpp"
 #include "fuzz_input.hpp"
+#include "input/csv_reader.hpp"
 #include "input/jsonl_reader.hpp"
+#include "input/values.hpp"
 #include "qv_vcard/qvVCard.hpp"
 #include "utf8_oracle.hpp"
-#include "input/values.hpp"
 
 namespace {
 

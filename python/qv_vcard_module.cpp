@@ -286,13 +286,13 @@ vCardFileName are read-only results; vCardClean() resets the card.)doc");
   for (const PropertyInfo& p : Properties()) {
     const PropertyInfo* row = &p;
     const std::string doc = PropertyDoc(p);
-    cls.def_property(
-        p.name,
-        py::cpp_function(
-            [row](py::handle self) { return Read(CardOf(self), row->name, row->dispid); }),
-        py::cpp_function(
-            [row](py::handle self, py::handle value) { Write(CardOf(self), *row, value); }),
-        doc.c_str());
+    cls.def_property(p.name, py::cpp_function([row](py::handle self) {
+                       return Read(CardOf(self), row->name, row->dispid);
+                     }),
+                     py::cpp_function([row](py::handle self, py::handle value) {
+                       Write(CardOf(self), *row, value);
+                     }),
+                     doc.c_str());
   }
 
   cls.def_property_readonly(
@@ -302,9 +302,7 @@ vCardFileName are read-only results; vCardClean() resets the card.)doc");
       "the card cannot be made (status 0x800A0006 when the geographic position overflows).");
   cls.def_property_readonly(
       "vCardFileName",
-      [](py::handle self) {
-        return Read(CardOf(self), "vCardFileName", kDispIdVCardFileName);
-      },
+      [](py::handle self) { return Read(CardOf(self), "vCardFileName", kDispIdVCardFileName); },
       "A file name for the card (str, read-only): the formatted name, trimmed and cleaned "
       "of characters that file systems refuse, followed by '.vcf'.");
   cls.def(

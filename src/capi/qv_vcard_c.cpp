@@ -52,9 +52,7 @@ qv_status Guard(Body&& body) noexcept {
 }
 
 // A length no text can have: refused before a single unit is read.
-bool BeyondAnyText(std::size_t len) noexcept {
-  return len != QV_NTS && len > Text().max_size();
-}
+bool BeyondAnyText(std::size_t len) noexcept { return len != QV_NTS && len > Text().max_size(); }
 
 template <typename Char>
 std::size_t MeasureLength(const Char* text, std::size_t len) noexcept {

@@ -15,7 +15,8 @@ constexpr Char Fold(Char c) noexcept {
 
 // Whether a and b are the same text but for the case of ASCII letters.
 template <typename A, typename B>
-constexpr bool EqualIgnoringCase(std::basic_string_view<A> a, std::basic_string_view<B> b) noexcept {
+constexpr bool EqualIgnoringCase(std::basic_string_view<A> a,
+                                 std::basic_string_view<B> b) noexcept {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (Fold(static_cast<char32_t>(a[i])) != Fold(static_cast<char32_t>(b[i]))) return false;

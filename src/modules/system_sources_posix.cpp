@@ -6,8 +6,8 @@
 // bytes.
 #include <sys/mman.h>
 #include <sys/random.h>
-#include <unistd.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -136,8 +136,8 @@ class RandomBlock {
   };
 
   bool Map() {
-    void* p = mmap(nullptr, sizeof(Mapping), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                   -1, 0);
+    void* p =
+        mmap(nullptr, sizeof(Mapping), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return false;
 #ifdef MADV_WIPEONFORK
     wiped_on_fork_ = madvise(p, sizeof(Mapping), MADV_WIPEONFORK) == 0;

@@ -12,6 +12,7 @@
 #include <optional>
 #include <system_error>
 
+#include "bridge/utf.hpp"
 #include "cli/commands.hpp"
 #include "cli/progress.hpp"
 #include "input/input_stream.hpp"
@@ -19,7 +20,6 @@
 #include "input/values.hpp"
 #include "output/file_names.hpp"
 #include "output/safe_write.hpp"
-#include "bridge/utf.hpp"
 
 namespace qvvcard {
 

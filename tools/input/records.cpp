@@ -2,11 +2,11 @@
 
 #include <filesystem>
 
+#include "bridge/status.hpp"
+#include "bridge/utf.hpp"
+#include "card/ascii.hpp"
 #include "input/csv_reader.hpp"
 #include "input/jsonl_reader.hpp"
-#include "bridge/status.hpp"
-#include "card/ascii.hpp"
-#include "bridge/utf.hpp"
 
 namespace qvvcard {
 

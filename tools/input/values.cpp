@@ -52,7 +52,6 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-
 ParseResult RangeCheck(std::int64_t v, std::int16_t& out) {
   if (v < INT16_MIN || v > INT16_MAX) return ParseResult::OutOfRange;
   out = static_cast<std::int16_t>(v);
@@ -102,11 +101,13 @@ ParseResult ParseFlag(std::string_view s, std::int16_t& out) noexcept {
   if ((first >= '0' && first <= '9') || first == '-' || first == '+') {
     return ParseDecimal(word, out);
   }
-  if (qv_VCard::ascii::EqualIgnoringCase(word, "true") || qv_VCard::ascii::EqualIgnoringCase(word, "yes")) {
+  if (qv_VCard::ascii::EqualIgnoringCase(word, "true") ||
+      qv_VCard::ascii::EqualIgnoringCase(word, "yes")) {
     out = qv_VCard::kTrue;
     return ParseResult::Ok;
   }
-  if (qv_VCard::ascii::EqualIgnoringCase(word, "false") || qv_VCard::ascii::EqualIgnoringCase(word, "no")) {
+  if (qv_VCard::ascii::EqualIgnoringCase(word, "false") ||
+      qv_VCard::ascii::EqualIgnoringCase(word, "no")) {
     out = qv_VCard::kFalse;
     return ParseResult::Ok;
   }
@@ -166,7 +167,8 @@ std::string OutOfRange(const std::string& shown) {
 }
 
 std::string Refusal(qv_VCard::Status status) {
-  return qv_VCard::Failed(status) ? "cannot be assigned: " + qv_VCard::bridge::StatusMessage(status) : std::string();
+  return qv_VCard::Failed(status) ? "cannot be assigned: " + qv_VCard::bridge::StatusMessage(status)
+                                  : std::string();
 }
 
 std::string PutNumber(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info, ParseResult r,
@@ -256,7 +258,6 @@ std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
   }
   return std::string(Expectation(info.kind)) + ", not " + Describe(value);
 }
-
 
 namespace {
 

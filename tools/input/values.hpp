@@ -64,7 +64,6 @@ std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
 // A short, printable rendering of an offending input value for messages.
 std::string Quoted(std::string_view raw);
 
-
 // The property name nearest to name (ignoring ASCII case), when one is near
 // enough to be what was meant; "" otherwise.
 std::string NearestPropertyName(std::string_view name);

@@ -19,7 +19,6 @@ namespace {
 
 constexpr std::string_view kExtension = ".vcf";
 
-
 void TrimTrailingDotsAndBlanks(std::string& s) {
   while (!s.empty() && (s.back() == '.' || s.back() == ' ')) s.pop_back();
 }
@@ -43,10 +42,9 @@ bool IsAscii(std::string_view s) {
 // with ok false when s is not valid UTF-8.
 std::string Map(std::string_view s, int options, bool& ok) {
   utf8proc_uint8_t* out = nullptr;
-  const utf8proc_ssize_t n =
-      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(s.data()),
-                   static_cast<utf8proc_ssize_t>(s.size()), &out,
-                   static_cast<utf8proc_option_t>(options | UTF8PROC_STABLE));
+  const utf8proc_ssize_t n = utf8proc_map(
+      reinterpret_cast<const utf8proc_uint8_t*>(s.data()), static_cast<utf8proc_ssize_t>(s.size()),
+      &out, static_cast<utf8proc_option_t>(options | UTF8PROC_STABLE));
   const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owned(out, &std::free);
   ok = n >= 0;
   if (!ok) return std::string(s);
@@ -82,7 +80,8 @@ std::string_view CutUtf8(std::string_view s, std::size_t max) {
 
 std::string CardFileName(std::string_view proposed, unsigned number) {
   if (proposed.size() >= kExtension.size() &&
-      qv_VCard::ascii::EqualIgnoringCase(proposed.substr(proposed.size() - kExtension.size()), kExtension)) {
+      qv_VCard::ascii::EqualIgnoringCase(proposed.substr(proposed.size() - kExtension.size()),
+                                         kExtension)) {
     proposed.remove_suffix(kExtension.size());
   }
   const std::string suffix = number > 1 ? " (" + std::to_string(number) + ")" : std::string();
