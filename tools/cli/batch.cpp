@@ -79,6 +79,7 @@ std::uint64_t Convert(RecordSource& source, CardBuilder& builder, CardSink& sink
     if (builder.Finish(card)) {
       if (named) name = ProposedFileName(builder.card(), namer);
       sink.Put(card, name);
+      builder.ReleaseLarge(card);
     } else {
       ++skipped;
       progress.Clear();

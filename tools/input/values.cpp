@@ -34,14 +34,19 @@ Escape EscapeClass(Property p) noexcept {
 void RfcEscape(Escape how, std::u16string& text) {
   if (how == Escape::None) return;
   const std::u16string_view special = how == Escape::All ? u"\\;," : u"\\;";
-  if (text.find_first_of(special) == std::u16string::npos) return;
-  std::u16string out;
-  out.reserve(text.size() + 8);
-  for (char16_t c : text) {
-    if (special.find(c) != std::u16string_view::npos) out.push_back(u'\\');
-    out.push_back(c);
+  std::size_t count = 0;
+  for (const char16_t c : text) count += special.find(c) != std::u16string_view::npos;
+  if (count == 0) return;
+  // In place, from the back: each backslash goes in before its character,
+  // so a text of any size needs no second copy.
+  std::size_t from = text.size();
+  text.resize(text.size() + count);
+  std::size_t to = text.size();
+  while (from > 0) {
+    const char16_t c = text[--from];
+    text[--to] = c;
+    if (special.find(c) != std::u16string_view::npos) text[--to] = u'\\';
   }
-  text.swap(out);
 }
 
 namespace {
@@ -137,7 +142,7 @@ namespace {
 std::string Describe(const FieldValue& v) {
   switch (v.type) {
     case FieldValue::Type::Text:
-      return Quoted(v.text);
+      return Quoted(v.view());
     case FieldValue::Type::Bool:
       return v.boolean ? "true" : "false";
     case FieldValue::Type::Integer:
@@ -211,10 +216,15 @@ bool TryAssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
                    std::string& refusal) {
   qv_VCard::Status s = qv_VCard::kOk;
   if (info.kind == Kind::Text) {
+    // A large text is made in its own storage and handed over to the card,
+    // so that it exists only once beside the input; a small one goes
+    // through the reused scratch text.
+    std::u16string large;
+    std::u16string& text = raw.size() > kLargeValueBytes ? large : scratch;
     std::size_t bad = 0;
-    if (!Utf8ToText(raw, scratch, &bad)) return RefuseUtf8(bad, refusal);
-    if (rfc_escape) RfcEscape(EscapeClass(info.property), scratch);
-    s = card.Put(info.property, scratch);
+    if (!Utf8ToText(raw, text, &bad)) return RefuseUtf8(bad, refusal);
+    if (rfc_escape) RfcEscape(EscapeClass(info.property), text);
+    s = &text == &large ? card.Put(info.property, std::move(large)) : card.Put(info.property, text);
   } else {
     std::int16_t v = 0;
     const ParseResult r = info.kind == Kind::Flag ? ParseFlag(raw, v) : ParseInt16(raw, v);
@@ -235,11 +245,16 @@ std::string AssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& in
 std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
                    const FieldValue& value, bool rfc_escape, std::u16string& scratch) {
   using Type = FieldValue::Type;
+  // A number for a text property (a postal code, a telephone number) is
+  // taken as its text exactly as written.
+  if (value.number && info.kind == Kind::Text && !value.text.empty()) {
+    return AssignText(card, info, value.text, rfc_escape, scratch);
+  }
   switch (value.type) {
     case Type::Null:
       return {};
     case Type::Text:
-      return AssignText(card, info, value.text, rfc_escape, scratch);
+      return AssignText(card, info, value.view(), rfc_escape, scratch);
     case Type::Bool:
       if (info.kind == Kind::Flag) {
         return Refusal(card.Put(info.property, value.boolean ? qv_VCard::kTrue : qv_VCard::kFalse));
@@ -261,8 +276,6 @@ std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
 
 namespace {
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Edits (insertions, deletions, substitutions, ASCII case ignored) that turn
 // a into b.
 std::size_t EditDistance(std::string_view a, std::string_view b) {
@@ -273,7 +286,8 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
     row[0] = i;
     for (std::size_t j = 1; j <= b.size(); ++j) {
       const std::size_t above = row[j];
-      const std::size_t change = LowerAscii(a[i - 1]) == LowerAscii(b[j - 1]) ? 0 : 1;
+      const std::size_t change =
+          qv_VCard::ascii::Fold(a[i - 1]) == qv_VCard::ascii::Fold(b[j - 1]) ? 0 : 1;
       row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + change});
       diagonal = above;
     }
