@@ -194,7 +194,7 @@ std::string PutNumber(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& inf
 // The reasons for refusing a value, kept out of the way of assignments
 // that succeed.
 [[gnu::cold, gnu::noinline]] bool RefuseUtf8(std::size_t bad, std::string& refusal) {
-  refusal = "invalid UTF-8 at byte " + std::to_string(bad + 1);
+  refusal = std::string(kInvalidUtf8) + " at byte " + std::to_string(bad + 1);
   return false;
 }
 [[gnu::cold, gnu::noinline]] bool RefuseStatus(qv_VCard::Status s, std::string& refusal) {
