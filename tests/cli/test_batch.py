@@ -419,3 +419,36 @@ def test_a_large_record_needs_memory_in_proportion(tmp_path, fmt):
     # the program itself.
     limit = (3.5 if fmt == "csv" else 4.5) * size / 1024 + 8 * 1024
     assert peak_kb < limit, f"{peak_kb} KiB for a record of {size >> 20} MiB"
+
+
+@pytest.mark.parametrize("fmt", ["csv", "jsonl"])
+def test_uids_from_a_column_stay_the_same_when_cards_are_made_again(tmp_path, fmt):
+    import uuid
+    space = uuid.UUID("8cb1f02f-7e3c-4a61-a736-ff3b2be6e92b")
+    rows = [("c-17", "Doe"), ("", "Roe"), (" c-17 ", "Doe again"), ("Zoë 9", "Moe")]
+    src = tmp_path / f"in.{fmt}"
+    if fmt == "csv":
+        # The column need not be a property, and its name is matched in any case.
+        src.write_text("ID;NameFamily\n" + "".join(f"{i};{n}\n" for i, n in rows))
+    else:
+        src.write_text("".join(json.dumps({"id": i, "NameFamily": n}) + "\n" for i, n in rows))
+
+    def uids():
+        r = run("batch", str(src), "--uid-from", "Id")
+        assert r.returncode == 0, r.stderr
+        assert r.stderr.decode() == ("qvvcard: 4 cards written, 0 records skipped; "
+                                     "1 card got a random UID (Id was empty)\n")
+        return [l[4:] for c in split_cards(r.stdout) for l in card_lines(c) if l.startswith("UID:")]
+
+    first, again = uids(), uids()
+    want = str(uuid.uuid5(space, "c-17")).upper()
+    assert [first[0], first[2], first[3]] == [want, want, str(uuid.uuid5(space, "Zoë 9")).upper()]
+    assert first[1] != again[1] and uuid.UUID(first[1]).version == 4
+    assert [first[0], first[2], first[3]] == [again[0], again[2], again[3]]
+    if fmt == "csv":
+        r = run("batch", str(src), "--uid-from", "Key")
+        assert r.returncode == 2
+        assert b'unknown column "ID"' in r.stderr
+        src.write_text("NameFamily\nDoe\n")
+        r = run("batch", str(src), "--uid-from", "Key")
+        assert r.returncode == 2 and b'has no column "Key" for --uid-from' in r.stderr

@@ -111,6 +111,10 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
             throw CLI::ValidationError("expects comma, semicolon or tab, not \"" + value + "\"");
           },
           "", "separator");
+  sub->add_option("--uid-from", batch.uid_from,
+                  "Make each card's UID from this column (or JSON key), so that cards made again "
+                  "from an updated file keep their UIDs; a record with it empty gets a random UID")
+      ->type_name("COLUMN");
   CLI::Option* out_dir =
       sub->add_option("--out-dir", batch.out_dir,
                       "Write one file per card into this folder (created if missing)")

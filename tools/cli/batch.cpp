@@ -145,6 +145,7 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
   bool replacing = false;  // the output is a file replaced at the end
   std::uint64_t skipped = 0;
   bool not_utf8 = false;
+  std::unique_ptr<CardBuilder> builder;
   int failed = 0;  // exit status of a run that could not finish
   try {
     std::vector<Input> inputs(options.inputs.size());
@@ -168,7 +169,8 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     }
     // Every input is opened and its header or keys checked before a card
     // is written: a refused input leaves the output as it was.
-    const ConvertOptions convert{options.rfc_escape, options.max_record_bytes, options.separator};
+    const ConvertOptions convert{options.rfc_escape, options.max_record_bytes, options.separator,
+                                 options.uid_from};
     std::uint64_t total = 0;
     bool sized = true;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -191,13 +193,13 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     }
     const bool show = !options.quiet && isatty(STDERR_FILENO) && !OutputOnErrorTerminal() && sized;
     Progress progress(show, total);
-    CardBuilder builder(convert);
+    builder = std::make_unique<CardBuilder>(convert);
     try {
       std::uint64_t done_bytes = 0;
       for (Input& input : inputs) {
         const std::string prefix = inputs.size() > 1 ? input.shown + ": " : "";
         skipped +=
-            Convert(input, prefix, builder, *sink, to_folder, done_bytes, progress, &not_utf8);
+            Convert(input, prefix, *builder, *sink, to_folder, done_bytes, progress, &not_utf8);
         if (StopSignal() != 0) break;
         done_bytes += input.in->consumed();
         input.source.reset();
@@ -237,8 +239,13 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     return failed;
   }
   if (!options.quiet) {
-    std::fprintf(stderr, "qvvcard: %s, %s skipped\n", counts.c_str(),
-                 Plural(skipped, "record").c_str());
+    std::string random;
+    if (builder && builder->random_uids() > 0) {
+      random = "; " + Plural(builder->random_uids(), "card") + " got a random UID (" +
+               options.uid_from + " was empty)";
+    }
+    std::fprintf(stderr, "qvvcard: %s, %s skipped%s\n", counts.c_str(),
+                 Plural(skipped, "record").c_str(), random.c_str());
   }
   if (not_utf8 && !options.encoding) {
     std::fprintf(stderr,

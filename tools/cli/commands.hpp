@@ -33,6 +33,7 @@ struct BatchOptions {
   std::string format;                // "csv", "jsonl", or "" to go by each input's name
   std::optional<Encoding> encoding;  // none: UTF-8, or UTF-16 with a byte-order mark
   char separator = 0;                // 0: taken from the CSV header
+  std::string uid_from;              // the column or key the UIDs are made from
   std::string out_dir;
   bool out_dir_given = false;
   std::string output;  // "" or "-": standard output

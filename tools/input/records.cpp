@@ -26,6 +26,13 @@ void CardBuilder::Begin(std::uint64_t n) {
   card_.put_TimeZone(std::u16string());
   assigned_.reset();
   text_bytes_ = 0;
+  guids_.SetKey({});
+}
+
+void CardBuilder::UidKey(std::string_view value) {
+  const std::size_t first = value.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return;
+  guids_.SetKey(value.substr(first, value.find_last_not_of(" \t") - first + 1));
 }
 
 bool CardBuilder::Once(const PropertyInfo& info) {
@@ -114,6 +121,7 @@ bool CardBuilder::Finish(std::string& card) {
   }
   // The card ends with "END:VCARD"; in a file every line ends with CR LF.
   card += "\r\n";
+  if (!options_.uid_from.empty() && !guids_.has_key()) ++random_uids_;
   return true;
 }
 
@@ -194,13 +202,17 @@ bool AllEmpty(std::span<const JsonItem> items) {
   return true;
 }
 
-// Whether a header row names columns the tool knows.
-bool KnownHeader(std::span<const std::string_view> names) {
+// Whether a header row names columns the tool knows (the column of
+// --uid-from among them).
+bool KnownHeader(std::span<const std::string_view> names, std::string_view uid_from) {
   bool any = false;
   for (const std::string_view name : names) {
     const std::string trimmed = TrimmedName(name);
     if (trimmed.empty()) continue;
-    if (qv_VCard::FindProperty(trimmed) == nullptr) return false;
+    if (qv_VCard::FindProperty(trimmed) == nullptr &&
+        !(!uid_from.empty() && qv_VCard::ascii::EqualIgnoringCase(trimmed, uid_from))) {
+      return false;
+    }
     any = true;
   }
   return any;
@@ -228,7 +240,7 @@ char SeparatorOf(InputStream& in, const ConvertOptions& options) {
     bool found = false;
     while (!found && reader.Next(rec)) found = !AllEmpty(rec.views());
     if (!found) break;
-    if (KnownHeader(rec.views())) return c;
+    if (KnownHeader(rec.views(), options.uid_from)) return c;
     if (rec.views().size() > most) {
       most = rec.views().size();
       best = c;
@@ -240,7 +252,8 @@ char SeparatorOf(InputStream& in, const ConvertOptions& options) {
 class CsvSource final : public RecordSource {
  public:
   CsvSource(InputStream& in, const std::string& shown, const ConvertOptions& options)
-      : reader_(in, CsvReader::Limits{options.max_record_bytes}, SeparatorOf(in, options)) {
+      : reader_(in, CsvReader::Limits{options.max_record_bytes}, SeparatorOf(in, options)),
+        uid_from_(options.uid_from) {
     ReadHeader(shown);
   }
 
@@ -256,10 +269,11 @@ class CsvSource final : public RecordSource {
                                                           std::to_string(columns_.size()));
       } else {
         const std::span<const std::string_view> values = rec_.views();
+        if (uid_column_ != 0) b.UidKey(values[uid_column_ - 1]);
         for (std::size_t i = 0; i < values.size(); ++i) {
           if (const PropertyInfo* info = columns_[i]) {
             b.Set(*info, values[i]);
-          } else if (!values[i].empty()) {
+          } else if (!values[i].empty() && i + 1 != uid_column_) {
             b.Fail("column " + std::to_string(i + 1), "a value in a column without a name");
           }
         }
@@ -289,7 +303,9 @@ class CsvSource final : public RecordSource {
     for (std::size_t i = 0; i < header.views().size(); ++i) {
       const std::string name = TrimmedName(header.views()[i]);
       const PropertyInfo* info = nullptr;
-      if (!name.empty()) {
+      const bool uid = !uid_from_.empty() && qv_VCard::ascii::EqualIgnoringCase(name, uid_from_);
+      if (uid && uid_column_ == 0) uid_column_ = i + 1;
+      if (!name.empty() && (!uid || qv_VCard::FindProperty(name) != nullptr)) {
         info = qv_VCard::FindProperty(name);
         if (info == nullptr) {
           unknown.push_back({name, "column " + std::to_string(i + 1)});
@@ -309,6 +325,11 @@ class CsvSource final : public RecordSource {
     if (!unknown.empty()) {
       throw InputRefused(DescribeUnknown(unknown, "column", "the header of " + shown), true);
     }
+    if (!uid_from_.empty() && uid_column_ == 0) {
+      throw InputRefused(
+          "the header of " + shown + " has no column " + Quoted(uid_from_) + " for --uid-from",
+          false);
+    }
   }
 
   CsvReader reader_;
@@ -316,13 +337,15 @@ class CsvSource final : public RecordSource {
   // The property of each column, as the header names it; nullptr for a
   // column without a name, which must stay empty.
   std::vector<const PropertyInfo*> columns_;
+  std::string uid_from_;
+  std::size_t uid_column_ = 0;  // from 1; 0: none
   std::uint64_t n_ = 0;
 };
 
 class JsonlSource final : public RecordSource {
  public:
   JsonlSource(InputStream& in, const std::string& shown, const ConvertOptions& options)
-      : in_(in), limits_{options.max_record_bytes} {
+      : in_(in), limits_{options.max_record_bytes}, uid_from_(options.uid_from) {
     CheckKeys(shown);
     in_.Rewind();
     reader_ = std::make_unique<JsonlReader>(in_, limits_);
@@ -336,9 +359,13 @@ class JsonlSource final : public RecordSource {
         b.Fail("line " + std::to_string(rec_.line()), rec_.error());
       } else {
         for (const JsonItem& item : rec_.items()) {
+          const bool uid = IsUidKey(item.key);
+          if (uid && (item.value.type == FieldValue::Type::Text || item.value.number)) {
+            b.UidKey(item.value.view());
+          }
           if (const PropertyInfo* info = qv_VCard::FindProperty(item.key)) {
             b.Set(*info, item.value);
-          } else {
+          } else if (!uid) {
             b.Fail(item.key, "not a property");
           }
         }
@@ -367,7 +394,7 @@ class JsonlSource final : public RecordSource {
       if (AllEmpty(rec.items())) continue;
       ++n;
       for (const JsonItem& item : rec.items()) {
-        if (qv_VCard::FindProperty(item.key) != nullptr) continue;
+        if (qv_VCard::FindProperty(item.key) != nullptr || IsUidKey(item.key)) continue;
         bool seen = false;
         for (const UnknownName& u : unknown) seen = seen || u.name == item.key;
         if (!seen && unknown.size() < 50) {
@@ -380,8 +407,13 @@ class JsonlSource final : public RecordSource {
     if (!unknown.empty()) throw InputRefused(DescribeUnknown(unknown, "key", shown), true);
   }
 
+  bool IsUidKey(std::string_view key) const {
+    return !uid_from_.empty() && qv_VCard::ascii::EqualIgnoringCase(key, uid_from_);
+  }
+
   InputStream& in_;
   JsonlReader::Limits limits_;
+  std::string uid_from_;
   std::unique_ptr<JsonlReader> reader_;
   JsonRecord rec_;
   std::uint64_t n_ = 0;

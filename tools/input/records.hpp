@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "input/input_stream.hpp"
+#include "input/name_uid.hpp"
 #include "input/values.hpp"
 #include "qv_vcard/qvVCard.hpp"
 
@@ -29,6 +30,9 @@ struct ConvertOptions {
   // The CSV separator; 0: the one of ",", ";" and tab that splits the
   // header row into names the tool knows.
   char separator = 0;
+  // The column (CSV) or key (JSON Lines) whose value makes the UID of the
+  // card; "" for random UIDs. It need not name a property.
+  std::string uid_from;
 };
 
 // What is wrong with one record.
@@ -51,7 +55,10 @@ struct InputRefused : std::runtime_error {
 // A clean card per record, its values assigned as the tool reads them.
 class CardBuilder {
  public:
-  explicit CardBuilder(const ConvertOptions& options) : options_(options) {}
+  explicit CardBuilder(const ConvertOptions& options)
+      : options_(options), card_(qv_VCard::SystemClock(), guids_) {}
+  CardBuilder(const CardBuilder&) = delete;
+  CardBuilder& operator=(const CardBuilder&) = delete;
 
   // Starts record n (from 1).
   void Begin(std::uint64_t n);
@@ -61,6 +68,9 @@ class CardBuilder {
   // A problem of the record as a whole or of one of its fields.
   void Fail(std::string field, std::string reason, qv_VCard::Status status = qv_VCard::kOk);
   bool bad() const { return !problems_.empty(); }
+  // The value of the uid_from column of the record (blanks around it do
+  // not count).
+  void UidKey(std::string_view value);
 
   // Ends the record: true with its card (UTF-8, every line ending in CR LF)
   // when it has no problem; false otherwise (the card read's own failure
@@ -73,11 +83,14 @@ class CardBuilder {
   std::uint64_t record() const { return record_; }
   const std::vector<RecordProblem>& problems() const { return problems_; }
   const qv_VCard::qvVCard& card() const { return card_; }
+  // Cards made with a random UID because their uid_from value was empty.
+  std::uint64_t random_uids() const { return random_uids_; }
 
  private:
   bool Once(const qv_VCard::PropertyInfo& info);
 
   const ConvertOptions& options_;
+  NameBasedGuids guids_;  // before card_, which refers to it
   qv_VCard::qvVCard card_;
   std::bitset<qv_VCard::kPropertyCount> assigned_;
   std::vector<RecordProblem> problems_;
@@ -85,6 +98,7 @@ class CardBuilder {
   std::string refusal_;
   std::uint64_t record_ = 0;
   std::size_t text_bytes_ = 0;  // of the values given to this record
+  std::uint64_t random_uids_ = 0;
 };
 
 // The records of one input.
