@@ -100,6 +100,12 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
                   "(16 MiB)")
       ->type_name("BYTES")
       ->check(CLI::PositiveNumber);
+  sub->add_option("--columns", batch.columns,
+                  "How CSV columns are read: google, google-old or outlook (an address-book "
+                  "export; any case), or a column map FILE; default: by the header")
+      ->type_name("google|google-old|outlook|FILE");
+  sub->add_flag("--strict", batch.strict,
+                "Exit 1 when a value had no place on the card (they are always reported)");
 
   try {
     app.parse(argc, argv);

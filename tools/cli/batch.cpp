@@ -10,7 +10,9 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "bridge/utf.hpp"
 #include "cli/commands.hpp"
@@ -37,7 +39,10 @@ int RefuseInput(const std::string& what) {
 }
 
 int RefuseUnknownNames(const std::string& what) {
-  std::fprintf(stderr, "qvvcard: %s; nothing was written.\nValid names (any case):\n%s",
+  std::fprintf(stderr,
+               "qvvcard: %s; nothing was written.\nA Google Contacts or Outlook CSV export is "
+               "read as such; for other headers, --columns FILE names the property of each "
+               "column.\nValid names (any case):\n%s",
                what.c_str(), PropertyNameList().c_str());
   return kExitUsage;
 }
@@ -109,7 +114,8 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
   std::string where;       // " to DIR", " to FILE" or "" for standard output
   bool replacing = false;  // the output is a file replaced at the end
   std::uint64_t skipped = 0;
-  int failed = 0;  // exit status of a run that could not finish
+  std::vector<std::string> unplaced;  // columns whose values had no place
+  int failed = 0;                     // exit status of a run that could not finish
   try {
     Fd input{OpenInput(options.input)};
     // The output is looked at before anything is read: writing over the
@@ -134,12 +140,15 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     }
     InputStream in(input.fd);
 
-    const ConvertOptions convert{options.rfc_escape, options.max_record_bytes};
+    const ConvertOptions convert{options.rfc_escape, options.max_record_bytes, options.columns};
     std::unique_ptr<RecordSource> source;
     try {
       source = OpenRecords(in, format, Shown(options.input), convert);
     } catch (const InputRefused& refused) {
       return refused.list_names ? RefuseUnknownNames(refused.what()) : RefuseInput(refused.what());
+    }
+    if (const std::string notice = source->Notice(); !notice.empty() && !options.quiet) {
+      std::fprintf(stderr, "%s\n", notice.c_str());
     }
 
     if (to_folder) {
@@ -157,6 +166,7 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
       // waiting for input or output was cut short: the stop is handled below
     }
     progress.Clear();
+    unplaced = source->Unplaced();
     // A stopped run keeps the complete cards that went out, but a file being
     // replaced is not replaced by a part of the cards.
     if (StopSignal() == 0 || !replacing) sink->Finish();
@@ -170,6 +180,9 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     failed = kExitUsage;
   }
 
+  // What had no place is said after the records' own problems, before the
+  // summary.
+  for (const std::string& line : unplaced) std::fprintf(stderr, "%s\n", line.c_str());
   const std::uint64_t written = sink ? sink->delivered() : 0;
   const int stop = StopSignal();
   const std::string counts = Plural(written, "card") + " written" + where;
@@ -190,7 +203,7 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     std::fprintf(stderr, "qvvcard: %s, %s skipped\n", counts.c_str(),
                  Plural(skipped, "record").c_str());
   }
-  return skipped > 0 ? kExitSkipped : kExitOk;
+  return skipped > 0 || (options.strict && !unplaced.empty()) ? kExitSkipped : kExitOk;
 }
 
 }  // namespace qvvcard

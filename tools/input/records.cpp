@@ -6,6 +6,7 @@
 #include "bridge/utf.hpp"
 #include "card/ascii.hpp"
 #include "input/csv_reader.hpp"
+#include "input/exports.hpp"
 #include "input/jsonl_reader.hpp"
 
 namespace qvvcard {
@@ -42,6 +43,15 @@ void CardBuilder::Set(const PropertyInfo& info, std::string_view raw) {
   text_bytes_ += raw.size();
   if (Once(info) && !TryAssignText(card_, info, raw, options_.rfc_escape, scratch_, refusal_)) {
     Fail(info.name, refusal_);
+  }
+}
+
+void CardBuilder::Set(const PropertyInfo& info, std::string_view raw, std::string_view column,
+                      bool escape) {
+  text_bytes_ += raw.size();
+  if (Once(info) &&
+      !TryAssignText(card_, info, raw, escape && options_.rfc_escape, scratch_, refusal_)) {
+    Fail(std::string(column) + " (" + info.name + ")", refusal_);
   }
 }
 
@@ -198,7 +208,12 @@ class CsvSource final : public RecordSource {
  public:
   CsvSource(InputStream& in, const std::string& shown, const ConvertOptions& options)
       : reader_(in, CsvReader::Limits{options.max_record_bytes}) {
-    ReadHeader(shown);
+    ReadHeader(shown, options);
+  }
+
+  std::string Notice() const override { return plan_ ? plan_->notice() : std::string(); }
+  std::vector<std::string> Unplaced() const override {
+    return plan_ ? plan_->Report() : std::vector<std::string>();
   }
 
   bool Next(CardBuilder& b) override {
@@ -211,6 +226,8 @@ class CsvSource final : public RecordSource {
         b.Fail("line " + std::to_string(rec_.line()), Plural(rec_.views().size(), "field") +
                                                           ", the header has " +
                                                           std::to_string(columns_.size()));
+      } else if (plan_) {
+        plan_->Apply(rec_.views(), b);
       } else {
         const std::span<const std::string_view> values = rec_.views();
         for (std::size_t i = 0; i < values.size(); ++i) {
@@ -228,7 +245,7 @@ class CsvSource final : public RecordSource {
   }
 
  private:
-  void ReadHeader(const std::string& shown) {
+  void ReadHeader(const std::string& shown, const ConvertOptions& options) {
     CsvRecord header;
     bool found = false;
     while (reader_.Next(header)) {
@@ -240,6 +257,12 @@ class CsvSource final : public RecordSource {
     if (!found) throw InputRefused(shown + " is empty: it has no header row", false);
     if (!header.error().empty()) {
       throw InputRefused("the header of " + shown + " is malformed: " + header.error(), false);
+    }
+    // A known export or a column map; otherwise property names.
+    plan_ = PlanColumns(header.views(), options, shown);
+    if (plan_) {
+      columns_.resize(header.views().size());
+      return;
     }
     std::vector<std::size_t> column_of(qv_VCard::kPropertyCount, 0);
     std::vector<UnknownName> unknown;
@@ -273,6 +296,7 @@ class CsvSource final : public RecordSource {
   // The property of each column, as the header names it; nullptr for a
   // column without a name, which must stay empty.
   std::vector<const PropertyInfo*> columns_;
+  std::unique_ptr<ColumnPlan> plan_;
   std::uint64_t n_ = 0;
 };
 
@@ -356,7 +380,13 @@ std::string FormatFor(const std::string& format, const std::string& name) {
 
 std::unique_ptr<RecordSource> OpenRecords(InputStream& in, const std::string& format,
                                           const std::string& shown, const ConvertOptions& options) {
-  if (format == "jsonl") return std::make_unique<JsonlSource>(in, shown, options);
+  if (format == "jsonl") {
+    if (!options.columns.empty()) {
+      throw InputRefused("--columns applies to CSV input, not to the JSON Lines of " + shown,
+                         false);
+    }
+    return std::make_unique<JsonlSource>(in, shown, options);
+  }
   return std::make_unique<CsvSource>(in, shown, options);
 }
 
