@@ -64,6 +64,30 @@ class MapReader {
     map_.lines.push_back(std::move(entry));
   }
 
+  // The card writes a telephone or an address only with a type: a map that
+  // fills a slot and sets none of its types would lose it on every card.
+  void CheckTypes() {
+    for (const ColumnMapLine& entry : map_.lines) {
+      std::vector<const qv_VCard::PropertyInfo*> used;
+      if (entry.target != nullptr) used.push_back(entry.target);
+      for (const ColumnMapLine::Extra& e : entry.extras) used.push_back(e.property);
+      for (const qv_VCard::PropertyInfo* info : used) {
+        const std::string_view name = info->name;
+        if (info->kind == qv_VCard::Kind::Flag ||
+            !(name.starts_with("Tel") || name.starts_with("Adr"))) {
+          continue;
+        }
+        const std::string_view slot = name.substr(0, name.find('_') + 1);
+        if (!SlotTyped(slot)) {
+          line_ = entry.line;
+          Refuse(std::string(name) + " stands on a card only with a type of " +
+                 std::string(slot.substr(0, slot.size() - 1)) + " (such as " + std::string(slot) +
+                 (name.starts_with("Tel") ? "Voice" : "Postal") + "=true)");
+        }
+      }
+    }
+  }
+
   ColumnMap Take() { return std::move(map_); }
 
  private:
@@ -119,6 +143,20 @@ class MapReader {
     entry.extras.push_back({info, std::move(value)});
   }
 
+  bool SlotTyped(std::string_view slot) const {
+    const auto typed = [&](const qv_VCard::PropertyInfo* p) {
+      return p != nullptr && p->kind == qv_VCard::Kind::Flag &&
+             std::string_view(p->name).starts_with(slot);
+    };
+    for (const ColumnMapLine& entry : map_.lines) {
+      if (typed(entry.target)) return true;
+      for (const ColumnMapLine::Extra& e : entry.extras) {
+        if (typed(e.property)) return true;
+      }
+    }
+    return false;
+  }
+
   ColumnMap map_;
   std::size_t line_ = 0;
 };
@@ -137,6 +175,7 @@ ColumnMap ParseColumnMap(std::string_view text, const std::string& shown) {
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1));
   }
+  reader.CheckTypes();
   return reader.Take();
 }
 

@@ -41,7 +41,8 @@ struct ColumnMap {
 // InputRefused naming the line of the first error: no "=", no column
 // name, an unknown property, a value its property does not take, a column
 // given twice, a property filled by two lines (further assignments of the
-// same value on several lines are allowed).
+// same value on several lines are allowed), a telephone or address slot
+// filled without any of its types (the card would leave it out).
 ColumnMap ParseColumnMap(std::string_view text, const std::string& shown);
 // The same, read from a file; a file that cannot be read is refused too.
 ColumnMap ReadColumnMap(const std::string& path);

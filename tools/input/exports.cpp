@@ -576,7 +576,11 @@ class ExportPlan final : public ColumnPlan {
       if (value.empty()) continue;
       bool primary = false;
       const std::string_view label = Unmarked(g.fixed.empty() ? Cell(g.label) : g.fixed, primary);
-      std::uint16_t flags = PhoneFlags(label) | (primary ? kPref : 0);
+      // The card writes a telephone only with a type: one whose label
+      // gives none is a voice number, the type a telephone has by default.
+      std::uint16_t flags = PhoneFlags(label);
+      if (flags == 0) flags = kVoice;
+      if (primary) flags |= kPref;
       ForEachPiece(value, multi_, [&](std::string_view number) {
         if (slot == slots.tel.size()) {
           Lose(g.value, n_, kNoTelephone);
@@ -665,9 +669,12 @@ class ExportPlan final : public ColumnPlan {
         }
         if (!street.empty()) Put(b, from == kNone ? g.parts[2] : from, *adr.parts[2], street);
         const std::size_t flag_column = FirstColumn(g);
-        if (EqualIgnoringCase(label, "Work")) Flag(b, flag_column, adr.work);
-        if (EqualIgnoringCase(label, "Home")) Flag(b, flag_column, adr.home);
-        if (EqualIgnoringCase(label, "Other")) Flag(b, flag_column, adr.postal);
+        // The card writes an address only with a type: Work, Home, and
+        // Postal for the others.
+        const PropertyInfo* type = EqualIgnoringCase(label, "Work")   ? adr.work
+                                   : EqualIgnoringCase(label, "Home") ? adr.home
+                                                                      : adr.postal;
+        Flag(b, flag_column, type);
       }
     }
   }
