@@ -18,7 +18,10 @@ using qv_VCard::ascii::Fold;
 namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-constexpr std::string_view kMultiSeparator = " ::: ";
+// Between the values of a cell; blanks around each value are removed, so
+// that an empty value between two ("a :::  ::: b", "a ::: ::: b") keeps its
+// place.
+constexpr std::string_view kMultiSeparator = ":::";
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -50,7 +53,7 @@ bool Matches(std::string_view pattern, std::string_view name, std::uint32_t& gro
 }
 
 // The pieces of a cell: the whole cell, or with multi, each value between
-// " ::: " (blanks around them removed, empty ones left out).
+// ":::" (blanks around them removed, empty ones left out).
 template <typename F>
 void ForEachPiece(std::string_view cell, bool multi, F&& f) {
   while (true) {
