@@ -36,13 +36,22 @@ done. A record that cannot become a card is reported on standard error as
 "record N: FIELD: reason" and skipped; an unknown column or key stops the run
 before anything is written.
 
+A Google Contacts or Outlook CSV export is recognised by its header and read
+as such; --columns forces one, or gives a column map file for other headers
+(lines "Column Name = Property[, Property=VALUE ...]"). After the run, each
+column that held values with no place on the card is named with the number of
+records ("Pager: 12 records had a value with no telephone slot left").
+
 Examples:
   qvvcard batch contacts.csv --out-dir cards
   qvvcard batch contacts.jsonl --output all.vcf --no-rfc-escape
+  qvvcard batch google.csv --out-dir cards
+  qvvcard batch sheet.csv --columns sheet.map --strict -o all.vcf
   cat contacts.csv | qvvcard batch - > all.vcf
 
-Exit status: 0 every record became a card; 1 some records were skipped; 2
-usage error, unknown column or key, unreadable input or failed write.
+Exit status: 0 every record became a card; 1 some records were skipped (or,
+with --strict, a value had no place); 2 usage error, unknown column or key,
+column map error, unreadable input or failed write.
 )text";
 
 }  // namespace
