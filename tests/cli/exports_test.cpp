@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,46 @@ TEST(ExportTables, EveryColumnIsHandledAsItsRowSays) {
         EXPECT_TRUE(placed) << run.cards[0];
         EXPECT_TRUE(run.unplaced.empty()) << run.unplaced.front();
       }
+    }
+  }
+}
+
+// All columns of a table at once: no property is given twice, and every
+// value that is not a label is on the card or reported.
+TEST(ExportTables, AllColumnsAtOnce) {
+  for (const ExportFormat& format : KnownExports()) {
+    SCOPED_TRACE(format.key);
+    std::string head, line;
+    std::vector<std::string> values;
+    for (std::size_t i = 0; i < format.columns.size(); ++i) {
+      const ExportColumn& row = format.columns[i];
+      std::string value = std::string(1, 'v').append(std::to_string(i)).append("w");
+      if (row.holds == Holds::UsDate) value = "7/4/1979";
+      if (row.part == Part::Label) value = "Work";
+      if (i > 0) {
+        head += ',';
+        line += ',';
+      }
+      head += CsvCell(Expanded(row.header));
+      line += value;
+      values.push_back(value);
+    }
+    const Converted run = Convert(head + "\n" + line + "\n");
+    ASSERT_EQ(run.cards.size(), 1u);
+    EXPECT_TRUE(run.problems.empty()) << run.problems.front();
+    for (std::size_t i = 0; i < format.columns.size(); ++i) {
+      const ExportColumn& row = format.columns[i];
+      if (row.holds == Holds::Qualifier || row.part == Part::Label) continue;
+      if (row.part == Part::Formatted) {
+        // It repeats the parts of its address, which are there.
+        EXPECT_EQ(run.cards[0].find(values[i]), std::string::npos);
+        continue;
+      }
+      const std::string shown = row.holds == Holds::UsDate ? "1979-07-04" : values[i];
+      const std::string name = Expanded(row.header) + ": ";
+      const bool reported = std::any_of(run.unplaced.begin(), run.unplaced.end(),
+                                        [&](const std::string& l) { return l.starts_with(name); });
+      EXPECT_NE(run.cards[0].find(shown) != std::string::npos, reported) << row.header;
     }
   }
 }
