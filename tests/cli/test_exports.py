@@ -215,8 +215,9 @@ def test_column_map(examples, tmp_path):
     assert r.returncode == 2 and not (tmp_path / "out.vcf").exists()
     assert err == [f"qvvcard: the column map {tmp_path / 'bad.map'}: line 4: unknown property "
                    '"Tel1_Numbr" (did you mean Tel1_Number?); nothing was written.']
-    r, err = convert(src, "--columns", str(tmp_path / "missing.map"))
-    assert r.returncode == 2 and "cannot read the column map" in err[0]
+    for missing in (tmp_path / "missing.map", tmp_path):
+        r, err = convert(src, "--columns", str(missing))
+        assert r.returncode == 2 and "cannot read the column map" in err[0]
 
 
 def test_google_rules_in_small_headers(tmp_path):

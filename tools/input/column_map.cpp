@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -180,6 +181,10 @@ ColumnMap ParseColumnMap(std::string_view text, const std::string& shown) {
 }
 
 ColumnMap ReadColumnMap(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    throw InputRefused("cannot read the column map " + path + ": it is a folder", false);
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     throw InputRefused("cannot read the column map " + path + ": " + std::strerror(errno), false);

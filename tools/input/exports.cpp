@@ -113,7 +113,7 @@ struct LabelFlags {
   std::uint16_t flags;
 };
 // Telephone labels (any case) and the types they give; other labels give
-// none.
+// none here and are taken as voice numbers.
 const LabelFlags kPhoneLabels[] = {
     {"Mobile", kCell},
     {"Work", kWork | kVoice},
