@@ -11,7 +11,9 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "bridge/utf.hpp"
 #include "cli/commands.hpp"
@@ -39,7 +41,10 @@ int RefuseInput(const std::string& what) {
 }
 
 int RefuseUnknownNames(const std::string& what) {
-  std::fprintf(stderr, "qvvcard: %s; nothing was written.\nValid names (any case):\n%s",
+  std::fprintf(stderr,
+               "qvvcard: %s; nothing was written.\nA Google Contacts or Outlook CSV export is "
+               "read as such; for other headers, --columns FILE names the property of each "
+               "column.\nValid names (any case):\n%s",
                what.c_str(), PropertyNameList().c_str());
   return kExitUsage;
 }
@@ -146,7 +151,8 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
   std::uint64_t skipped = 0;
   bool not_utf8 = false;
   std::unique_ptr<CardBuilder> builder;
-  int failed = 0;  // exit status of a run that could not finish
+  std::vector<std::string> unplaced;  // columns whose values had no place
+  int failed = 0;                     // exit status of a run that could not finish
   try {
     std::vector<Input> inputs(options.inputs.size());
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -170,7 +176,7 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     // Every input is opened and its header or keys checked before a card
     // is written: a refused input leaves the output as it was.
     const ConvertOptions convert{options.rfc_escape, options.max_record_bytes, options.separator,
-                                 options.uid_from};
+                                 options.uid_from, options.columns};
     std::uint64_t total = 0;
     bool sized = true;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -184,6 +190,9 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
       }
       sized = sized && input.in->size().has_value();
       total += input.in->size().value_or(0);
+      if (const std::string notice = input.source->Notice(); !notice.empty() && !options.quiet) {
+        std::fprintf(stderr, "%s\n", notice.c_str());
+      }
     }
 
     if (to_folder) {
@@ -200,6 +209,7 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
         const std::string prefix = inputs.size() > 1 ? input.shown + ": " : "";
         skipped +=
             Convert(input, prefix, *builder, *sink, to_folder, done_bytes, progress, &not_utf8);
+        for (const std::string& line : input.source->Unplaced()) unplaced.push_back(prefix + line);
         if (StopSignal() != 0) break;
         done_bytes += input.in->consumed();
         input.source.reset();
@@ -222,6 +232,9 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     failed = kExitUsage;
   }
 
+  // What had no place is said after the records' own problems, before the
+  // summary.
+  for (const std::string& line : unplaced) std::fprintf(stderr, "%s\n", line.c_str());
   const std::uint64_t written = sink ? sink->delivered() : 0;
   const int stop = StopSignal();
   const std::string counts = Plural(written, "card") + " written" + where;
@@ -252,7 +265,7 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
                  "qvvcard: the input is not UTF-8 throughout; for a file saved by Excel on "
                  "Windows, try --encoding cp1252\n");
   }
-  return skipped > 0 ? kExitSkipped : kExitOk;
+  return skipped > 0 || (options.strict && !unplaced.empty()) ? kExitSkipped : kExitOk;
 }
 
 }  // namespace qvvcard

@@ -40,6 +40,8 @@ struct BatchOptions {
   bool quiet = false;
   bool rfc_escape = true;
   std::size_t max_record_bytes = kDefaultMaxRecordBytes;
+  std::string columns;  // --columns: google, google-old, outlook or a column map's path
+  bool strict = false;  // a value with no place on the card fails the run (exit 1)
 };
 int RunBatch(const BatchOptions& options, const WriteSeams& seams = NoSeams());
 

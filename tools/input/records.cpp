@@ -6,6 +6,7 @@
 #include "bridge/utf.hpp"
 #include "card/ascii.hpp"
 #include "input/csv_reader.hpp"
+#include "input/exports.hpp"
 #include "input/jsonl_reader.hpp"
 
 namespace qvvcard {
@@ -49,6 +50,15 @@ void CardBuilder::Set(const PropertyInfo& info, std::string_view raw) {
   text_bytes_ += raw.size();
   if (Once(info) && !TryAssignText(card_, info, raw, options_.rfc_escape, scratch_, refusal_)) {
     Fail(info.name, refusal_);
+  }
+}
+
+void CardBuilder::Set(const PropertyInfo& info, std::string_view raw, std::string_view column,
+                      bool escape) {
+  text_bytes_ += raw.size();
+  if (Once(info) &&
+      !TryAssignText(card_, info, raw, escape && options_.rfc_escape, scratch_, refusal_)) {
+    Fail(std::string(column) + " (" + info.name + ")", refusal_);
   }
 }
 
@@ -202,9 +212,19 @@ bool AllEmpty(std::span<const JsonItem> items) {
   return true;
 }
 
-// Whether a header row names columns the tool knows (the column of
-// --uid-from among them).
-bool KnownHeader(std::span<const std::string_view> names, std::string_view uid_from) {
+// Whether a header row names columns the tool knows: a known export, the
+// columns of the export or column map --columns names, or property names
+// (the column of --uid-from among them).
+bool KnownHeader(std::span<const std::string_view> names, const ConvertOptions& options) {
+  if (!options.columns.empty()) {
+    try {
+      return PlanColumns(names, options, "the input") != nullptr;
+    } catch (const InputRefused&) {
+      return false;
+    }
+  }
+  if (RecognisedHeader(names)) return true;
+  const std::string_view uid_from = options.uid_from;
   bool any = false;
   for (const std::string_view name : names) {
     const std::string trimmed = TrimmedName(name);
@@ -240,7 +260,7 @@ char SeparatorOf(InputStream& in, const ConvertOptions& options) {
     bool found = false;
     while (!found && reader.Next(rec)) found = !AllEmpty(rec.views());
     if (!found) break;
-    if (KnownHeader(rec.views(), options.uid_from)) return c;
+    if (KnownHeader(rec.views(), options)) return c;
     if (rec.views().size() > most) {
       most = rec.views().size();
       best = c;
@@ -254,7 +274,12 @@ class CsvSource final : public RecordSource {
   CsvSource(InputStream& in, const std::string& shown, const ConvertOptions& options)
       : reader_(in, CsvReader::Limits{options.max_record_bytes}, SeparatorOf(in, options)),
         uid_from_(options.uid_from) {
-    ReadHeader(shown);
+    ReadHeader(shown, options);
+  }
+
+  std::string Notice() const override { return plan_ ? plan_->notice() : std::string(); }
+  std::vector<std::string> Unplaced() const override {
+    return plan_ ? plan_->Report() : std::vector<std::string>();
   }
 
   bool Next(CardBuilder& b) override {
@@ -267,6 +292,9 @@ class CsvSource final : public RecordSource {
         b.Fail("line " + std::to_string(rec_.line()), Plural(rec_.views().size(), "field") +
                                                           ", the header has " +
                                                           std::to_string(columns_.size()));
+      } else if (plan_) {
+        if (uid_column_ != 0) b.UidKey(rec_.views()[uid_column_ - 1]);
+        plan_->Apply(rec_.views(), b);
       } else {
         const std::span<const std::string_view> values = rec_.views();
         if (uid_column_ != 0) b.UidKey(values[uid_column_ - 1]);
@@ -285,7 +313,7 @@ class CsvSource final : public RecordSource {
   }
 
  private:
-  void ReadHeader(const std::string& shown) {
+  void ReadHeader(const std::string& shown, const ConvertOptions& options) {
     CsvRecord header;
     bool found = false;
     while (reader_.Next(header)) {
@@ -298,13 +326,30 @@ class CsvSource final : public RecordSource {
     if (!header.error().empty()) {
       throw InputRefused("the header of " + shown + " is malformed: " + header.error(), false);
     }
+    for (std::size_t i = 0; i < header.views().size() && !uid_from_.empty(); ++i) {
+      if (qv_VCard::ascii::EqualIgnoringCase(TrimmedName(header.views()[i]), uid_from_)) {
+        uid_column_ = i + 1;
+        break;
+      }
+    }
+    if (!uid_from_.empty() && uid_column_ == 0) {
+      throw InputRefused(
+          "the header of " + shown + " has no column " + Quoted(uid_from_) + " for --uid-from",
+          false);
+    }
+    // A known export or a column map; otherwise property names.
+    plan_ = PlanColumns(header.views(), options, shown);
+    if (plan_) {
+      if (uid_column_ != 0) plan_->ReadElsewhere(uid_column_ - 1);
+      columns_.resize(header.views().size());
+      return;
+    }
     std::vector<std::size_t> column_of(qv_VCard::kPropertyCount, 0);
     std::vector<UnknownName> unknown;
     for (std::size_t i = 0; i < header.views().size(); ++i) {
       const std::string name = TrimmedName(header.views()[i]);
       const PropertyInfo* info = nullptr;
-      const bool uid = !uid_from_.empty() && qv_VCard::ascii::EqualIgnoringCase(name, uid_from_);
-      if (uid && uid_column_ == 0) uid_column_ = i + 1;
+      const bool uid = i + 1 == uid_column_;
       if (!name.empty() && (!uid || qv_VCard::FindProperty(name) != nullptr)) {
         info = qv_VCard::FindProperty(name);
         if (info == nullptr) {
@@ -325,11 +370,6 @@ class CsvSource final : public RecordSource {
     if (!unknown.empty()) {
       throw InputRefused(DescribeUnknown(unknown, "column", "the header of " + shown), true);
     }
-    if (!uid_from_.empty() && uid_column_ == 0) {
-      throw InputRefused(
-          "the header of " + shown + " has no column " + Quoted(uid_from_) + " for --uid-from",
-          false);
-    }
   }
 
   CsvReader reader_;
@@ -339,6 +379,7 @@ class CsvSource final : public RecordSource {
   std::vector<const PropertyInfo*> columns_;
   std::string uid_from_;
   std::size_t uid_column_ = 0;  // from 1; 0: none
+  std::unique_ptr<ColumnPlan> plan_;
   std::uint64_t n_ = 0;
 };
 
@@ -431,7 +472,13 @@ std::string FormatFor(const std::string& format, const std::string& name) {
 
 std::unique_ptr<RecordSource> OpenRecords(InputStream& in, const std::string& format,
                                           const std::string& shown, const ConvertOptions& options) {
-  if (format == "jsonl") return std::make_unique<JsonlSource>(in, shown, options);
+  if (format == "jsonl") {
+    if (!options.columns.empty()) {
+      throw InputRefused("--columns applies to CSV input, not to the JSON Lines of " + shown,
+                         false);
+    }
+    return std::make_unique<JsonlSource>(in, shown, options);
+  }
   return std::make_unique<CsvSource>(in, shown, options);
 }
 

@@ -33,6 +33,10 @@ struct ConvertOptions {
   // The column (CSV) or key (JSON Lines) whose value makes the UID of the
   // card; "" for random UIDs. It need not name a property.
   std::string uid_from;
+  // How CSV columns are read: "" by the header (property names or a known
+  // export), an export's word (google, google-old, outlook; any case) or
+  // the path of a column map.
+  std::string columns;
 };
 
 // What is wrong with one record.
@@ -65,6 +69,10 @@ class CardBuilder {
   // A value as text (a CSV cell, a query parameter) or as JSON brings it.
   void Set(const qv_VCard::PropertyInfo& info, std::string_view raw);
   void Set(const qv_VCard::PropertyInfo& info, const FieldValue& value);
+  // A value an export's column or a column map gives: a refusal names the
+  // column and the property; escape false takes the text as escaped already.
+  void Set(const qv_VCard::PropertyInfo& info, std::string_view raw, std::string_view column,
+           bool escape);
   // A problem of the record as a whole or of one of its fields.
   void Fail(std::string field, std::string reason, qv_VCard::Status status = qv_VCard::kOk);
   bool bad() const { return !problems_.empty(); }
@@ -109,6 +117,12 @@ class RecordSource {
   // false at the end of the input. Records whose fields are all empty are
   // skipped, like blank lines.
   virtual bool Next(CardBuilder& builder) = 0;
+  // How the input is read when its header is not property names (a line
+  // for standard error); "" otherwise.
+  virtual std::string Notice() const { return {}; }
+  // After the run: one line per column whose value had no place in some
+  // records, with their number and why; empty when nothing was left out.
+  virtual std::vector<std::string> Unplaced() const { return {}; }
 };
 
 // "csv", "jsonl", or "" to go by the name: jsonl for *.jsonl and *.ndjson
@@ -118,7 +132,7 @@ std::string FormatFor(const std::string& format, const std::string& name);
 // Opens an input of the given format; shown names it in messages. A CSV
 // header, and every key of JSON Lines, is checked here (JSON Lines are read
 // to the end and rewound, so the stream must be rewindable). Throws
-// InputRefused.
+// InputRefused, also for options.columns with JSON Lines.
 std::unique_ptr<RecordSource> OpenRecords(InputStream& in, const std::string& format,
                                           const std::string& shown, const ConvertOptions& options);
 
