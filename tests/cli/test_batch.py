@@ -84,7 +84,9 @@ def test_many_varied_csv_records_give_the_cards_of_their_json_lines(tmp_path):
     for name in ("in.csv", "in.jsonl"):
         target = tmp_path / (name + ".vcf")
         r = run("batch", str(tmp_path / name), "--output", str(target), "--quiet")
-        assert r.returncode == 0 and r.stderr == b"", r.stderr
+        # Numbers and addresses without a type are left off the cards, and said.
+        assert r.returncode == 0, r.stderr
+        assert all(b"had no type flag" in l for l in r.stderr.splitlines()), r.stderr
         assert target.stat().st_size > 8 << 20
         got[name] = [without_stamps(c) for c in split_cards(target.read_bytes())]
     assert len(got["in.csv"]) == len(records)
@@ -435,3 +437,19 @@ def test_uids_from_a_column_stay_the_same_when_cards_are_made_again(tmp_path, fm
     if fmt == "csv":
         r = run("batch", str(src), "--uid-from", "Key")
         assert r.returncode == 2 and b'has no column "Key" for --uid-from' in r.stderr
+
+
+def test_a_slot_the_card_leaves_out_for_want_of_a_type_is_reported(tmp_path):
+    # The card writes a TEL or ADR line only when one of its type flags is
+    # set; a number or address without one is said to be left out.
+    src = write_csv(tmp_path / "in.csv", ["NameFamily", "Tel1_Number", "Tel2_Number", "Tel2_Cell",
+                                          "Adr1_Street", "Adr3_Locality", "Adr3_Home"],
+                    ["A", "1", "2", "yes", "Main St", "Town", "1"], ["B", "3", "", "", "", "", ""])
+    r = run("batch", str(src))
+    assert r.returncode == 0
+    assert r.stderr.decode().splitlines() == [
+        "Adr1_*: 1 card left the address out: it had no type flag (set Adr1_Postal, say)",
+        "Tel1_*: 2 cards left the telephone number out: it had no type flag (set Tel1_Voice, say)",
+        "qvvcard: 2 cards written, 0 records skipped"]
+    assert b"TEL;TYPE=CELL:2" in r.stdout and b"ADR;TYPE=HOME:;;;Town;;;" in r.stdout
+    assert run("batch", str(src), "--strict", "-q").returncode == 1

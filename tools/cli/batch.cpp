@@ -218,6 +218,7 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     } catch (const Stopped&) {
       // waiting for input or output was cut short: the stop is handled below
     }
+    for (std::string& line : builder->Untyped()) unplaced.push_back(std::move(line));
     progress.Clear();
     // A stopped run keeps the complete cards that went out, but a file being
     // replaced is not replaced by a part of the cards.

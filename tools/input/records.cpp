@@ -114,6 +114,60 @@ class Utf8Card final : public qv_VCard::TextSink {
 
 }  // namespace
 
+namespace {
+
+std::string Plural(std::uint64_t n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+// The slots whose line the card writes only when one of its type flags is
+// set: their texts and their flags.
+struct TypedSlot {
+  const char* prefix;
+  const char* what;
+  const char* example;  // a flag that gives any such value its line
+  std::vector<qv_VCard::Property> texts, flags;
+};
+const std::vector<TypedSlot>& TypedSlots() {
+  static const std::vector<TypedSlot> slots = [] {
+    std::vector<TypedSlot> all;
+    for (const char* p : {"Adr1_", "Adr2_", "Adr3_"})
+      all.push_back({p, "address", "Postal", {}, {}});
+    for (const char* p : {"Tel1_", "Tel2_", "Tel3_", "Tel4_"}) {
+      all.push_back({p, "telephone number", "Voice", {}, {}});
+    }
+    for (TypedSlot& slot : all) {
+      for (const PropertyInfo& info : qv_VCard::Properties()) {
+        if (!std::string_view(info.name).starts_with(slot.prefix)) continue;
+        (info.kind == qv_VCard::Kind::Flag ? slot.flags : slot.texts).push_back(info.property);
+      }
+    }
+    return all;
+  }();
+  return slots;
+}
+
+void CountUntyped(const qv_VCard::qvVCard& card, std::array<std::uint64_t, 7>& counts) {
+  const std::vector<TypedSlot>& slots = TypedSlots();
+  qv_VCard::Text text;
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    bool any_text = false, any_flag = false;
+    for (const qv_VCard::Property p : slots[i].texts) {
+      // An address part reads with its ";" after it.
+      const std::size_t empty = qv_VCard::Info(p).rule == qv_VCard::ReadRule::Separator ? 1 : 0;
+      any_text = any_text || (card.Get(p, text) == qv_VCard::kOk && text.size() > empty);
+    }
+    if (!any_text) continue;
+    for (const qv_VCard::Property p : slots[i].flags) {
+      std::int16_t v = 0;
+      any_flag = any_flag || (card.Get(p, v) == qv_VCard::kOk && v != 0);
+    }
+    if (!any_flag) ++counts[i];
+  }
+}
+
+}  // namespace
+
 bool CardBuilder::Finish(std::string& card) {
   if (bad()) return false;
   // The card's UTF-8 is about as long as the values that went into it (a
@@ -132,7 +186,20 @@ bool CardBuilder::Finish(std::string& card) {
   // The card ends with "END:VCARD"; in a file every line ends with CR LF.
   card += "\r\n";
   if (!options_.uid_from.empty() && !guids_.has_key()) ++random_uids_;
+  CountUntyped(card_, untyped_);
   return true;
+}
+
+std::vector<std::string> CardBuilder::Untyped() const {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < untyped_.size(); ++i) {
+    if (untyped_[i] == 0) continue;
+    const TypedSlot& slot = TypedSlots()[i];
+    lines.push_back(std::string(slot.prefix) + "*: " + Plural(untyped_[i], "card") + " left the " +
+                    slot.what + " out: it had no type flag (set " + slot.prefix + slot.example +
+                    ", say)");
+  }
+  return lines;
 }
 
 void CardBuilder::ReleaseLarge(std::string& card) {
@@ -149,10 +216,6 @@ void CardBuilder::ReleaseLarge(std::string& card) {
 // ---------------------------------------------------------------------------
 
 namespace {
-
-std::string Plural(std::uint64_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
 
 // A name the input has but the card does not, and where it was first seen.
 struct UnknownName {

@@ -5,6 +5,7 @@
 #ifndef QVVCARD_INPUT_RECORDS_HPP
 #define QVVCARD_INPUT_RECORDS_HPP
 
+#include <array>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
@@ -93,6 +94,10 @@ class CardBuilder {
   const qv_VCard::qvVCard& card() const { return card_; }
   // Cards made with a random UID because their uid_from value was empty.
   std::uint64_t random_uids() const { return random_uids_; }
+  // One line per address or telephone slot that some cards left out
+  // because its values came without a type flag (the card writes such a
+  // line only when a type is set), with the number of those cards.
+  std::vector<std::string> Untyped() const;
 
  private:
   bool Once(const qv_VCard::PropertyInfo& info);
@@ -107,6 +112,7 @@ class CardBuilder {
   std::uint64_t record_ = 0;
   std::size_t text_bytes_ = 0;  // of the values given to this record
   std::uint64_t random_uids_ = 0;
+  std::array<std::uint64_t, 7> untyped_{};  // Adr1..Adr3, Tel1..Tel4
 };
 
 // The records of one input.
