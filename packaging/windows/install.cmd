@@ -41,9 +41,14 @@ if not exist "%here%x64\qv_VCard.dll" goto missing
 if not exist "%here%x86\qv_VCard.dll" goto missing
 
 if defined flags goto elevated
-rem Only an administrator may list the sessions of this computer.
+rem Only an administrator may list the sessions of this computer. That needs
+rem the Server service; where it is stopped, only an administrator may write
+rem the computer's classes (the key is removed at once).
 "%SystemRoot%\System32\net.exe" session >nul 2>&1
+if not errorlevel 1 goto elevated
+"%SystemRoot%\System32\reg.exe" add "HKLM\Software\Classes\qv_VCard.RightsCheck" /f >nul 2>&1
 if errorlevel 1 goto not_elevated
+"%SystemRoot%\System32\reg.exe" delete "HKLM\Software\Classes\qv_VCard.RightsCheck" /f >nul 2>&1
 :elevated
 
 rem The regsvr32 of each bitness this Windows runs. A 32-bit Command Prompt
