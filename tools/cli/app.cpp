@@ -6,6 +6,7 @@
 
 #include "cli/commands.hpp"
 #include "output/safe_write.hpp"
+#include "serve/serve.hpp"
 
 namespace {
 
@@ -101,6 +102,9 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
       ->type_name("BYTES")
       ->check(CLI::PositiveNumber);
 
+  ServeOptions serve;
+  CLI::App* serve_command = AddServeCommand(app, serve);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
@@ -110,6 +114,7 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
     return kExitUsage;
   }
 
+  if (serve_command->parsed()) return RunServe(serve);
   if (sub->parsed()) {
     if (!single.assignments.empty() || !single.reads.empty()) {
       std::cerr << "qvvcard: batch takes no Name=value or --get arguments\n";
