@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures `qvvcard batch` on a generated CSV of typical contacts: once into
 # one output file and once into an output folder, reporting records per
-# second and peak memory (maximum resident set size). Memory is also measured
+# second and peak memory (maximum resident set size); then the same records
+# as JSON Lines into one file, with their rate as a share of the CSV rate. Memory is also measured
 # on the first 10,000 records, to show whether it stays flat as the input
 # grows.
 #
@@ -78,6 +79,15 @@ with open(path, "w", encoding="utf-8", newline="") as out:
             lons=(n * 11) % 60))
 PY
 head -n 10001 "$csv" > "$small"
+jsonl=$work/contacts.jsonl
+python3 - "$csv" "$jsonl" <<'PY'
+import csv, json, sys
+
+with open(sys.argv[1], encoding="utf-8", newline="") as src, \
+        open(sys.argv[2], "w", encoding="utf-8") as out:
+    for row in csv.DictReader(src):
+        out.write(json.dumps({k: v for k, v in row.items() if v != ""}, ensure_ascii=False) + "\n")
+PY
 
 # Runs qvvcard with /usr/bin/time; prints "seconds peak_kib user sys".
 measure() {
@@ -104,6 +114,17 @@ read -r s kib u y < <(measure batch "$csv" --output "$work/all.vcf")
 cards=$(count_cards "$work/all.vcf")
 [[ $cards == "$records" ]] || { echo "batch.sh: $cards cards for $records records" >&2; exit 1; }
 report "one file, $records" "$records" "$s" "$kib" "$u" "$y"
+csv_seconds=$s
+csv_cards=$(grep -v '^\(REV\|UID\):' "$work/all.vcf" | md5sum)
+rm -f "$work/all.vcf"
+
+read -r s kib u y < <(measure batch "$jsonl" --output "$work/all.vcf")
+cards=$(count_cards "$work/all.vcf")
+[[ $cards == "$records" ]] || { echo "batch.sh: $cards cards for $records JSON lines" >&2; exit 1; }
+[[ $(grep -v '^\(REV\|UID\):' "$work/all.vcf" | md5sum) == "$csv_cards" ]] ||
+  { echo "batch.sh: the JSON Lines gave other cards than the CSV" >&2; exit 1; }
+report "JSON Lines, $records" "$records" "$s" "$kib" "$u" "$y"
+awk -v c="$csv_seconds" -v j="$s" 'BEGIN { printf "JSON Lines rate: %.0f%% of the CSV rate\n", 100 * c / j }'
 rm -f "$work/all.vcf"
 
 if ((folder)); then

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "bridge/access.hpp"
+#include "bridge/status.hpp"
 #include "qv_vcard/qvVCard.hpp"
 
 namespace py = pybind11;
@@ -47,17 +49,19 @@ constexpr const char* kErrorSource = R"py(
 class Error(Exception):
     """A member of qvVCard failed.
 
-    status -- the member's status code as an unsigned 32-bit integer, for
-              example 0x800A0006 when the geographic position of the card
-              overflows 16 bits, or 0x80020003 for a member that cannot be
-              used so (a put to vCard, a get of vCardClean, an unknown
-              dispatch identifier).
+    status -- the member's status code, a signed 32-bit integer as on every
+              surface of the library (negative for a failure): for example
+              -2146828282, 0x800A0006 as an unsigned number, when the
+              geographic position of the card overflows 16 bits, or
+              -2147352573 (0x80020003) for a member that cannot be used so
+              (a put to vCard, a get of vCardClean, an unknown dispatch
+              identifier). status & 0xFFFFFFFF gives the unsigned form.
     """
 
     def __init__(self, status, message=None):
         super().__init__(status, message)
         self.status = status
-        self.message = message if message is not None else "status 0x%08X" % status
+        self.message = message if message is not None else "status 0x%08X" % (status & 0xFFFFFFFF)
 
     def __str__(self):
         return self.message
@@ -86,35 +90,9 @@ qvVCard& CardOf(py::handle self) {
   return *static_cast<qvVCard*>(value_and_holder.value_ptr());
 }
 
-std::string Hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
-  return buf;
-}
-
-const char* Describe(Status s) {
-  switch (s) {
-    case kOverflow:
-      return "16-bit overflow";
-    case kOutOfMemory:
-      return "out of memory";
-    case kMemberNotFound:
-      return "member not found";
-    case kTypeMismatch:
-      return "type mismatch";
-    case kUnknownName:
-      return "unknown name";
-    case kNoUnicodeTranslation:
-      return "no Unicode translation";
-    default:
-      return "failed";
-  }
-}
-
 [[noreturn]] void RaiseStatus(Status s, const std::string& member) {
-  const auto status = static_cast<std::uint32_t>(s);
-  const std::string message = member + ": " + Describe(s) + " (" + Hex(status) + ")";
-  py::object error = py::reinterpret_borrow<py::object>(g_error)(status, message);
+  const std::string message = member + ": " + bridge::StatusMessage(s);
+  py::object error = py::reinterpret_borrow<py::object>(g_error)(s, message);
   PyErr_SetObject(g_error.ptr(), error.ptr());
   throw py::error_already_set();
 }
@@ -172,9 +150,17 @@ Value ToValue(const PropertyInfo& p, py::handle value) {
   return static_cast<std::int16_t>(v);
 }
 
+// How a member is read: as a text, or as a 16-bit value.
+bridge::Access ReadAccessOf(DispId id) {
+  MemberInfo member;
+  const bool value = Succeeded(FindMember(id, member)) && member.kind == MemberKind::Property &&
+                     member.property->kind != Kind::Text;
+  return value ? bridge::Access::GetValue : bridge::Access::GetText;
+}
+
 py::object Read(const qvVCard& card, const char* name, DispId id) {
   Value value;
-  const Status s = card.GetById(id, value);
+  const Status s = bridge::Get(card, id, ReadAccessOf(id), value);
   if (Failed(s)) RaiseStatus(s, name);
   if (const auto* text = std::get_if<Text>(&value)) return FromText(*text);
   return py::int_(*std::get_if<std::int16_t>(&value));
@@ -182,7 +168,7 @@ py::object Read(const qvVCard& card, const char* name, DispId id) {
 
 void Write(qvVCard& card, const PropertyInfo& p, py::handle value) {
   const Value v = ToValue(p, value);  // nothing is stored when this throws
-  const Status s = card.PutById(p.dispid, v);
+  const Status s = bridge::Put(card, p.dispid, v);
   if (Failed(s)) RaiseStatus(s, p.name);
 }
 
@@ -214,8 +200,8 @@ MemberInfo Resolve(py::handle key) {
 }
 
 std::string PropertyDoc(const PropertyInfo& p) {
-  std::string doc = std::string(p.name) + " (dispatch identifier " +
-                    Hex(static_cast<std::uint32_t>(p.dispid)) + "): ";
+  std::string doc =
+      std::string(p.name) + " (dispatch identifier " + bridge::Hex32(p.dispid) + "): ";
   switch (p.kind) {
     case Kind::Flag:
       return doc +
@@ -300,13 +286,13 @@ vCardFileName are read-only results; vCardClean() resets the card.)doc");
   for (const PropertyInfo& p : Properties()) {
     const PropertyInfo* row = &p;
     const std::string doc = PropertyDoc(p);
-    cls.def_property(
-        p.name,
-        py::cpp_function(
-            [row](py::handle self) { return Read(CardOf(self), row->name, row->dispid); }),
-        py::cpp_function(
-            [row](py::handle self, py::handle value) { Write(CardOf(self), *row, value); }),
-        doc.c_str());
+    cls.def_property(p.name, py::cpp_function([row](py::handle self) {
+                       return Read(CardOf(self), row->name, row->dispid);
+                     }),
+                     py::cpp_function([row](py::handle self, py::handle value) {
+                       Write(CardOf(self), *row, value);
+                     }),
+                     doc.c_str());
   }
 
   cls.def_property_readonly(
@@ -316,9 +302,7 @@ vCardFileName are read-only results; vCardClean() resets the card.)doc");
       "the card cannot be made (status 0x800A0006 when the geographic position overflows).");
   cls.def_property_readonly(
       "vCardFileName",
-      [](py::handle self) {
-        return Read(CardOf(self), "vCardFileName", kDispIdVCardFileName);
-      },
+      [](py::handle self) { return Read(CardOf(self), "vCardFileName", kDispIdVCardFileName); },
       "A file name for the card (str, read-only): the formatted name, trimmed and cleaned "
       "of characters that file systems refuse, followed by '.vcf'.");
   cls.def(
@@ -334,7 +318,6 @@ vCardFileName are read-only results; vCardClean() resets the card.)doc");
       [](py::handle self, py::object key) -> py::object {
         const qvVCard& card = CardOf(self);
         const MemberInfo member = Resolve(key);
-        if (member.kind == MemberKind::Method) RaiseStatus(kMemberNotFound, member.name);
         return Read(card, member.name, member.dispid);
       },
       py::arg("name_or_dispid"),
@@ -346,7 +329,13 @@ vCardFileName are read-only results; vCardClean() resets the card.)doc");
       [](py::handle self, py::object key, py::object value) {
         qvVCard& card = CardOf(self);
         const MemberInfo member = Resolve(key);
-        if (member.kind != MemberKind::Property) RaiseStatus(kMemberNotFound, member.name);
+        if (member.property == nullptr) {
+          // vCard, vCardFileName and vCardClean take no value: refused as
+          // any adapter refuses them.
+          MemberInfo checked;
+          RaiseStatus(bridge::CheckAccess(member.dispid, bridge::Access::PutText, checked),
+                      member.name);
+        }
         Write(card, *member.property, value);
       },
       py::arg("name_or_dispid"), py::arg("value"),

@@ -57,8 +57,7 @@ std::string Stubs() {
         "class qvVCard:\n"
         "    def __init__(\n        self,\n        *,\n";
   for (const auto& p : qv_VCard::Properties()) {
-    os << "        " << p.name << ": " << PythonType(p.kind)
-       << " = ...,\n";
+    os << "        " << p.name << ": " << PythonType(p.kind) << " = ...,\n";
   }
   os << "    ) -> None: ...\n\n";
   for (const auto& p : qv_VCard::Properties()) {

@@ -111,8 +111,11 @@ typedef uint16_t qv_utf16;
 /* A 16-bit overflow while composing the geographic position of the card. */
 #define QV_E_OVERFLOW ((qv_status)0x800A0006)
 #define QV_E_OUTOFMEMORY ((qv_status)0x8007000E)
-/* An unexpected internal failure. */
+/* An unspecified failure (of the clock, for example). */
 #define QV_E_FAIL ((qv_status)0x80004005)
+/* An internal fault: an exception of no known kind, a card written past its
+ * room. The same value on every surface of the library. */
+#define QV_E_UNEXPECTED ((qv_status)0x8000FFFF)
 /* A required pointer argument was NULL. */
 #define QV_E_POINTER ((qv_status)0x80004003)
 #define QV_E_INVALIDARG ((qv_status)0x80070057)
@@ -219,6 +222,12 @@ QV_VCARD_API qv_status qv_vcard_card_utf16(const qv_vcard* card, qv_utf16** out,
 QV_VCARD_API qv_status qv_vcard_file_name_utf8(const qv_vcard* card, char** out, size_t* out_len);
 QV_VCARD_API qv_status qv_vcard_file_name_utf16(const qv_vcard* card, qv_utf16** out,
                                                 size_t* out_len);
+
+/* The words for a status, the same on every surface of the library:
+ * "16-bit overflow" for QV_E_OVERFLOW, "out of memory", "member not found",
+ * ...; "failure" for a status the library does not give. A static string,
+ * never freed. */
+QV_VCARD_API const char* qv_vcard_status_text(qv_status status);
 
 /* Release a text handed out by this library. NULL is accepted and ignored.
  * Always QV_S_OK. */

@@ -11,7 +11,9 @@
 #include <string_view>
 #include <type_traits>
 
-#include "capi/utf.hpp"
+#include "bridge/access.hpp"
+#include "bridge/status.hpp"
+#include "bridge/utf.hpp"
 #include "qv_vcard/qvVCard.hpp"
 
 struct qv_vcard {
@@ -27,6 +29,7 @@ static_assert(QV_S_OK == kOk);
 static_assert(QV_E_OVERFLOW == kOverflow);
 static_assert(QV_E_OUTOFMEMORY == kOutOfMemory);
 static_assert(QV_E_FAIL == kFail);
+static_assert(QV_E_UNEXPECTED == kUnexpected);
 static_assert(QV_E_POINTER == kPointer);
 static_assert(QV_E_INVALIDARG == kInvalidArg);
 static_assert(QV_E_MEMBERNOTFOUND == kMemberNotFound);
@@ -43,19 +46,13 @@ template <typename Body>
 qv_status Guard(Body&& body) noexcept {
   try {
     return body();
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  } catch (const std::length_error&) {
-    return kOutOfMemory;  // more than a text can hold
   } catch (...) {
-    return kFail;
+    return bridge::StatusOfCurrentException();
   }
 }
 
 // A length no text can have: refused before a single unit is read.
-bool BeyondAnyText(std::size_t len) noexcept {
-  return len != QV_NTS && len > Text().max_size();
-}
+bool BeyondAnyText(std::size_t len) noexcept { return len != QV_NTS && len > Text().max_size(); }
 
 template <typename Char>
 std::size_t MeasureLength(const Char* text, std::size_t len) noexcept {
@@ -69,26 +66,13 @@ std::u16string_view View16(const qv_utf16* text, std::size_t len) noexcept {
   return {reinterpret_cast<const char16_t*>(text), MeasureLength(text, len)};
 }
 
-// How a member is used: assigned or read, as a text or as a 16-bit value.
-enum class Access { PutText, PutValue, GetText, GetValue };
+using bridge::Access;
 
 // Whether member id can be used so; the status that refuses it otherwise.
 // Checked before any conversion or read, so a refused call does no work.
 Status CheckMember(DispId id, Access access) noexcept {
   MemberInfo member;
-  if (const Status s = FindMember(id, member); Failed(s)) return s;
-  const bool put = access == Access::PutText || access == Access::PutValue;
-  const bool text = access == Access::PutText || access == Access::GetText;
-  switch (member.kind) {
-    case MemberKind::Method:
-      return kMemberNotFound;  // vCardClean is called, never assigned or read
-    case MemberKind::ReadOnlyText:
-      if (put) return kMemberNotFound;  // vCard and vCardFileName have no assignment
-      return text ? kOk : kTypeMismatch;
-    case MemberKind::Property:
-      return (member.property->kind == Kind::Text) == text ? kOk : kTypeMismatch;
-  }
-  return kMemberNotFound;
+  return bridge::CheckAccess(id, access, member);
 }
 
 // A buffer of n code units plus a terminating 0, from the library's
@@ -116,14 +100,14 @@ Status HandOut16(const Text& text, qv_utf16** out, std::size_t* out_len) noexcep
   return kOk;
 }
 
-Status HandOut8(const Text& text, char** out, std::size_t* out_len) noexcept {
-  const std::size_t n = capi::Utf8Length(text);
-  if (n == capi::kNotEncodable) return kNoUnicodeTranslation;
-  char* p = AllocateText<char>(n);
+Status HandOut8(const Text& text, char** out, std::size_t* out_len) {
+  std::string utf8;
+  if (!bridge::TextToUtf8(text, utf8)) return kNoUnicodeTranslation;  // an unpaired surrogate
+  char* p = AllocateText<char>(utf8.size());
   if (p == nullptr) return kOutOfMemory;
-  capi::EncodeUtf8(text, p);
+  if (!utf8.empty()) std::memcpy(p, utf8.data(), utf8.size());
   *out = p;
-  if (out_len != nullptr) *out_len = n;
+  if (out_len != nullptr) *out_len = utf8.size();
   return kOk;
 }
 
@@ -132,7 +116,7 @@ Status ReadText(const qv_vcard* card, DispId id, Text& text) {
   if (const Status s = CheckMember(id, Access::GetText); Failed(s)) return s;
   Value value{Text()};
   if (const Status s = card->card.GetById(id, value); Failed(s)) return s;
-  text = std::move(*std::get_if<Text>(&value));
+  text = std::move(std::get<Text>(value));
   return kOk;
 }
 
@@ -159,10 +143,10 @@ qv_status PutText(qv_vcard* card, qv_dispid id, View source) noexcept {
     if (const Status s = CheckMember(id, Access::PutText); Failed(s)) return s;
     if (BeyondAnyText(source.size())) return kOutOfMemory;
     Value value{Text()};
-    Text& text = *std::get_if<Text>(&value);
+    Text& text = std::get<Text>(value);
     if constexpr (std::is_same_v<View, std::u16string_view>) {
       text.assign(source);
-    } else if (!capi::DecodeUtf8(source, text)) {
+    } else if (!bridge::Utf8ToText(source, text)) {
       return kNoUnicodeTranslation;
     }
     return card->card.PutById(id, value);
@@ -274,6 +258,8 @@ qv_status qv_vcard_file_name_utf16(const qv_vcard* card, qv_utf16** out, size_t*
   return GetText(card, kDispIdVCardFileName, out, out_len);
 }
 
+const char* qv_vcard_status_text(qv_status status) { return bridge::StatusText(status); }
+
 qv_status qv_vcard_free_utf8(char* text) {
   std::free(text);
   return kOk;
@@ -300,7 +286,7 @@ qv_status qv_vcard_get_int16(const qv_vcard* card, qv_dispid id, int16_t* out) {
     if (const Status s = CheckMember(id, Access::GetValue); Failed(s)) return s;
     Value value{std::int16_t{0}};
     if (const Status s = card->card.GetById(id, value); Failed(s)) return s;
-    *out = *std::get_if<std::int16_t>(&value);
+    *out = std::get<std::int16_t>(value);
     return kOk;
   });
 }

@@ -2,6 +2,7 @@
 // name and by dispatch identifier.
 #include <algorithm>
 
+#include "card/ascii.hpp"
 #include "qv_vcard/qvVCard.hpp"
 
 namespace qv_VCard {
@@ -67,19 +68,11 @@ constexpr bool IdentifiersAreDense() {
 }
 static_assert(IdentifiersAreDense(), "dispatch identifiers must descend without a gap");
 
-template <typename Char>
-constexpr char FoldAscii(Char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
-}
-
+// A name given as UTF-8 bytes or UTF-16 units equals a member's ASCII name
+// when it differs only in the case of ASCII letters.
 template <typename Char>
 bool EqualsIgnoreAsciiCase(std::basic_string_view<Char> a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size(); ++i) {
-    if (b[i] == '\0') return false;
-    if (a[i] > 0x7F || FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return b[i] == '\0';
+  return ascii::EqualIgnoringCase(a, std::string_view(b));
 }
 
 struct Method {

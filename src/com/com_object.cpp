@@ -4,8 +4,9 @@
 // card logic.
 //
 // No exception may cross the interface: every member runs its body inside
-// Guarded(), which turns std::bad_alloc into E_OUTOFMEMORY and anything else
-// into E_UNEXPECTED. A failing member also publishes an error object
+// Guarded(), which gives an exception the status every surface gives it
+// (E_OUTOFMEMORY for running out of memory, E_UNEXPECTED for anything
+// else). A failing member also publishes an error object
 // (SetErrorInfo); through IDispatch::Invoke the failure becomes an exception
 // carrying that status, so a script sees the member's own code (0x800A0006
 // is VBScript's Overflow, error 6).
@@ -13,6 +14,8 @@
 #include <string>
 
 #include <qv_vcard/qvVCard.hpp>
+
+#include "bridge/status.hpp"
 
 #include "com_module.hpp"
 
@@ -35,15 +38,10 @@ HRESULT ToBstr(const Text& text, BSTR* out) noexcept {
   return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-const wchar_t* Describe(HRESULT status) noexcept {
-  switch (status) {
-    case qv_VCard::kOverflow:
-      return L"Overflow";
-    case E_OUTOFMEMORY:
-      return L"Out of memory";
-    default:
-      return L"";
-  }
+// The status's words, as every surface says them ("16-bit overflow").
+std::wstring Describe(HRESULT status) {
+  const char* const text = qv_VCard::bridge::StatusText(static_cast<qv_VCard::Status>(status));
+  return std::wstring(text, text + std::char_traits<char>::length(text));
 }
 
 // Publishes an error object for status on this thread, so that callers that
@@ -53,7 +51,13 @@ void PublishError(HRESULT status) noexcept {
   if (FAILED(CreateErrorInfo(&create))) return;
   create->SetGUID(IID__qvVCard);
   create->SetSource(const_cast<LPOLESTR>(kProgId));
-  create->SetDescription(const_cast<LPOLESTR>(Describe(status)));
+  std::wstring description;
+  try {
+    description = Describe(status);
+  } catch (...) {
+    // no words then, the status still goes out
+  }
+  create->SetDescription(const_cast<LPOLESTR>(description.c_str()));
   IErrorInfo* info = nullptr;
   if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
     SetErrorInfo(0, info);
@@ -177,10 +181,8 @@ class CardObject final : public _qvVCard, public ISupportErrorInfo {
     HRESULT status;
     try {
       status = static_cast<HRESULT>(body());
-    } catch (const std::bad_alloc&) {
-      status = E_OUTOFMEMORY;
     } catch (...) {
-      status = E_UNEXPECTED;
+      status = static_cast<HRESULT>(qv_VCard::bridge::StatusOfCurrentException());
     }
     if (FAILED(status)) PublishError(status);
     Release();
@@ -236,12 +238,9 @@ HRESULT CreateCardObject(REFIID riid, void** out) noexcept {
   CardObject* object = nullptr;
   try {
     object = new CardObject(type_info);  // takes over the reference
-  } catch (const std::bad_alloc&) {
-    type_info->Release();
-    return E_OUTOFMEMORY;
   } catch (...) {
     type_info->Release();
-    return E_UNEXPECTED;
+    return static_cast<HRESULT>(qv_VCard::bridge::StatusOfCurrentException());
   }
   hr = object->QueryInterface(riid, out);
   object->Release();  // the caller's reference, if any, keeps it alive

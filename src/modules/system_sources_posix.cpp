@@ -1,17 +1,16 @@
 // The system clock and GUID source on POSIX systems.
 //
 // GUIDs are RFC 4122 version-4 identifiers from the kernel's secure random
-// source. Randomness is drawn in blocks into a per-thread buffer; a fork
-// discards every buffer, so parent and child never hand out the same bytes.
-#include <pthread.h>
+// source. Randomness is drawn in blocks into a per-thread buffer that no
+// copy of the process shares, so parent and child never hand out the same
+// bytes.
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <time.h>
+#include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "qv_vcard/qvVCard.hpp"
 
@@ -80,21 +79,6 @@ class PosixClock final : public Clock {
   }
 };
 
-std::atomic<unsigned> g_fork_generation{0};
-
-void OnForkChild() { g_fork_generation.fetch_add(1, std::memory_order_relaxed); }
-
-// Each system call costs microseconds here, so randomness is fetched in
-// blocks of 32 KiB (2,048 GUIDs), allocated when a thread first needs one.
-struct RandomBlock {
-  static constexpr std::size_t kSize = 32768;
-  std::unique_ptr<unsigned char[]> bytes;
-  std::size_t used = kSize;  // nothing left
-  unsigned generation = 0;
-};
-
-thread_local RandomBlock t_random;
-
 bool FillFromKernel(unsigned char* p, std::size_t n) {
   while (n > 0) {
     const ssize_t got = getrandom(p, n, 0);
@@ -108,36 +92,73 @@ bool FillFromKernel(unsigned char* p, std::size_t n) {
   return true;
 }
 
-// Sixteen bytes from the thread's block, refilled when used up; false when
-// no block could be allocated or filled.
-bool TakeFromBlock(RandomBlock& b, unsigned char (&r)[16]) {
-  if (RandomBlock::kSize - b.used < sizeof r) {
-    if (!b.bytes) b.bytes.reset(new (std::nothrow) unsigned char[RandomBlock::kSize]);
-    if (!b.bytes || !FillFromKernel(b.bytes.get(), RandomBlock::kSize)) return false;
-    b.used = 0;
+// Each system call costs microseconds here, so randomness is fetched in
+// blocks of 32 KiB (2,048 GUIDs), mapped when a thread first needs one.
+//
+// A copy of the process must never hand out the bytes its parent hands out,
+// however it was made (fork(), or a raw fork or clone system call that runs
+// none of libc's fork handlers). The block's pages are therefore mapped
+// with MADV_WIPEONFORK: in any child they read as zeros, and a zero `valid`
+// word marks the block as empty. Where the kernel lacks that, the block
+// remembers the process it was filled in and is refilled in another.
+class RandomBlock {
+ public:
+  static constexpr std::size_t kBytes = 32768;
+
+  ~RandomBlock() {
+    if (map_ != nullptr) munmap(map_, sizeof(Mapping));
   }
-  std::memcpy(r, b.bytes.get() + b.used, sizeof r);
-  std::memset(b.bytes.get() + b.used, 0, sizeof r);  // hand out each byte once
-  b.used += sizeof r;
-  return true;
-}
+
+  // Sixteen bytes, each handed out once; false when no block could be
+  // mapped or filled.
+  bool Take(unsigned char (&r)[16]) {
+    if (map_ == nullptr && !Map()) return false;
+    Mapping& m = *map_;
+    if (m.valid == 0 || (!wiped_on_fork_ && m.pid != getpid()) || kBytes - m.used < sizeof r) {
+      m.valid = 0;
+      if (!FillFromKernel(m.bytes, kBytes)) return false;
+      m.used = 0;
+      m.pid = wiped_on_fork_ ? 0 : getpid();
+      m.valid = 1;
+    }
+    std::memcpy(r, m.bytes + m.used, sizeof r);
+    std::memset(m.bytes + m.used, 0, sizeof r);  // hand out each byte once
+    m.used += sizeof r;
+    return true;
+  }
+
+ private:
+  struct Mapping {
+    std::uint64_t valid;  // 0: nothing to hand out (also after a fork)
+    std::uint64_t used;
+    pid_t pid;
+    unsigned char bytes[kBytes];
+  };
+
+  bool Map() {
+    void* p =
+        mmap(nullptr, sizeof(Mapping), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+#ifdef MADV_WIPEONFORK
+    wiped_on_fork_ = madvise(p, sizeof(Mapping), MADV_WIPEONFORK) == 0;
+#endif
+    map_ = static_cast<Mapping*>(p);  // zeros: not valid yet
+    return true;
+  }
+
+  Mapping* map_ = nullptr;
+  bool wiped_on_fork_ = false;
+};
+
+thread_local RandomBlock t_random;
 
 class PosixGuidSource final : public GuidSource {
  public:
-  PosixGuidSource() { pthread_atfork(nullptr, nullptr, &OnForkChild); }
-
   Status Create(Guid& out) noexcept override {
-    RandomBlock& b = t_random;
-    const unsigned generation = g_fork_generation.load(std::memory_order_relaxed);
-    if (b.generation != generation) {
-      if (b.bytes) std::memset(b.bytes.get(), 0, RandomBlock::kSize);
-      b.used = RandomBlock::kSize;
-      b.generation = generation;
-    }
     // Without a block (no memory for one), the bytes come straight from
     // the kernel.
     unsigned char r[16];
-    if (!TakeFromBlock(b, r) && !FillFromKernel(r, sizeof r)) return kFail;
+    if (!t_random.Take(r) && !FillFromKernel(r, sizeof r)) return kFail;
     r[6] = static_cast<unsigned char>((r[6] & 0x0F) | 0x40);  // version 4
     r[8] = static_cast<unsigned char>((r[8] & 0x3F) | 0x80);  // RFC 4122 variant
     out.data1 = (std::uint32_t{r[0]} << 24) | (std::uint32_t{r[1]} << 16) |

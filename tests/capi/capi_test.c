@@ -414,6 +414,10 @@ static void test_refusals(void) {
     check_status(qv_vcard_get_int16(card, unknown[k], &v), QV_E_MEMBERNOTFOUND, "get", __LINE__,
                  "unknown id");
   }
+  /* every status has its words, the same on every surface */
+  CHECK(strcmp(qv_vcard_status_text(QV_E_OVERFLOW), "16-bit overflow") == 0);
+  CHECK(strcmp(qv_vcard_status_text(QV_E_UNEXPECTED), "unexpected failure") == 0);
+  CHECK(strcmp(qv_vcard_status_text((qv_status)0x80001234), "failure") == 0);
   /* a length no text can have is refused before the text is read */
   CHECK_STATUS(qv_vcard_put_utf16(card, family, x16, SIZE_MAX - 1), QV_E_OUTOFMEMORY);
   CHECK_STATUS(qv_vcard_put_utf8(card, family, "x", SIZE_MAX - 1), QV_E_OUTOFMEMORY);

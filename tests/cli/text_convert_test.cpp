@@ -8,12 +8,12 @@
 #include <memory>
 #include <string>
 
-#include "text_convert.hpp"
+#include "bridge/utf.hpp"
 
 namespace {
 
-using qvvcard::TextToUtf8;
-using qvvcard::Utf8ToText;
+using qv_VCard::bridge::TextToUtf8;
+using qv_VCard::bridge::Utf8ToText;
 
 // ASCII that lies at the edges of the range, so that a shortcut taking a
 // byte or unit above it for ASCII, or the reverse, shows.

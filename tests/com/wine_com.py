@@ -569,7 +569,7 @@ def csv_rows():
          '+34 91 555 0142,1,false,"Calls after 18:00,\r\nnot before",,,',
          ("card", "Jos\u00e9 \u00c1lvarez N\u00fa\u00f1ez")),
         ('', ("blank", None)),
-        ('Over,Flow,Over Flow,,,,,32767,1,', ("report", "vCard: Overflow (error 6)")),
+        ('Over,Flow,Over Flow,,,,,32767,1,', ("report", "vCard: 16-bit overflow (error 6)")),
         ('Short,Row,Short Row', ("report", "3 fields where the header has 10")),
         ('M\u00fcller,Zo\u00eb,Zo\u00eb M\u00fcller,,-1,yes,,,,', ("card", "Zo\u00eb M\u00fcller")),
         (',,CON,,,,,,,', ("card", "CON")),

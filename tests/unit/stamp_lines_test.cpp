@@ -1,5 +1,6 @@
 // REV, UID and PRODID, and the system clock and GUID source behind them.
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,29 +107,48 @@ TEST(SystemSources, UidsAreVersion4UpperCaseAndDistinct) {
   }
 }
 
+// However the process is copied: by fork(), which runs libc's fork
+// handlers, or by the fork system call itself, which runs none. The child
+// and the parent each make 100 identifiers from where the buffered block
+// stood; none may repeat.
 TEST(SystemSources, ParentAndForkedChildNeverShareIdentifiers) {
-  Guid g;
-  ASSERT_EQ(SystemGuidSource().Create(g), kOk);  // leaves buffered bytes behind
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    Guid child;
-    const bool ok = SystemGuidSource().Create(child) == kOk;
-    const ssize_t n = write(fds[1], &child, sizeof child);
-    _exit(ok && n == static_cast<ssize_t>(sizeof child) ? 0 : 1);
+  constexpr int kCount = 100;
+  for (const bool raw : {false, true}) {
+    Guid g;
+    ASSERT_EQ(SystemGuidSource().Create(g), kOk);  // leaves buffered bytes behind
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = raw ? static_cast<pid_t>(syscall(SYS_fork)) : fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      Guid child[kCount];
+      bool ok = true;
+      for (Guid& c : child) ok = ok && SystemGuidSource().Create(c) == kOk;
+      const ssize_t n = write(fds[1], child, sizeof child);
+      _exit(ok && n == static_cast<ssize_t>(sizeof child) ? 0 : 1);
+    }
+    Guid parent[kCount];
+    for (Guid& p : parent) ASSERT_EQ(SystemGuidSource().Create(p), kOk);
+    Guid child[kCount];
+    std::size_t got = 0;
+    while (got < sizeof child) {
+      const ssize_t n = read(fds[0], reinterpret_cast<char*>(child) + got, sizeof child - got);
+      ASSERT_GT(n, 0);
+      got += static_cast<std::size_t>(n);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    close(fds[0]);
+    close(fds[1]);
+    std::set<std::string> seen;
+    for (const Guid* side : {parent, child}) {
+      for (int i = 0; i < kCount; ++i) {
+        const std::string bytes(reinterpret_cast<const char*>(&side[i]), sizeof(Guid));
+        EXPECT_TRUE(seen.insert(bytes).second) << (raw ? "raw fork" : "fork") << " " << i;
+      }
+    }
   }
-  Guid parent;
-  ASSERT_EQ(SystemGuidSource().Create(parent), kOk);
-  Guid child;
-  ASSERT_EQ(read(fds[0], &child, sizeof child), static_cast<ssize_t>(sizeof child));
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  close(fds[0]);
-  close(fds[1]);
-  EXPECT_NE(std::memcmp(&parent, &child, sizeof parent), 0);
 }
 
 // A calendar reading as seconds since 1970, read as UTC.

@@ -12,6 +12,7 @@
 #include <optional>
 #include <system_error>
 
+#include "bridge/utf.hpp"
 #include "cli/commands.hpp"
 #include "cli/progress.hpp"
 #include "input/input_stream.hpp"
@@ -19,9 +20,11 @@
 #include "input/values.hpp"
 #include "output/file_names.hpp"
 #include "output/safe_write.hpp"
-#include "text_convert.hpp"
 
 namespace qvvcard {
+
+using qv_VCard::bridge::TextToUtf8;
+using qv_VCard::bridge::Utf8ToText;
 
 namespace {
 
@@ -76,6 +79,7 @@ std::uint64_t Convert(RecordSource& source, CardBuilder& builder, CardSink& sink
     if (builder.Finish(card)) {
       if (named) name = ProposedFileName(builder.card(), namer);
       sink.Put(card, name);
+      builder.ReleaseLarge(card);
     } else {
       ++skipped;
       progress.Clear();

@@ -3,11 +3,16 @@
 #include <cstdio>
 #include <string>
 
+#include "bridge/access.hpp"
+#include "bridge/status.hpp"
+#include "bridge/utf.hpp"
 #include "cli/commands.hpp"
 #include "input/values.hpp"
-#include "text_convert.hpp"
 
 namespace qvvcard {
+
+using qv_VCard::bridge::TextToUtf8;
+using qv_VCard::bridge::Utf8ToText;
 
 namespace {
 
@@ -36,9 +41,13 @@ int Print(std::string_view utf8, int status) {
 // Adds one read to out; returns false when the read failed.
 bool PrintRead(qv_VCard::qvVCard& card, const qv_VCard::MemberInfo& member, std::string& out) {
   qv_VCard::Value value;
-  const qv_VCard::Status s = card.GetById(member.dispid, value);
+  const bool number = member.property != nullptr && member.property->kind != qv_VCard::Kind::Text;
+  const qv_VCard::Status s = qv_VCard::bridge::Get(
+      card, member.dispid,
+      number ? qv_VCard::bridge::Access::GetValue : qv_VCard::bridge::Access::GetText, value);
   if (qv_VCard::Failed(s)) {
-    std::fprintf(stderr, "qvvcard: %s: %s\n", member.name, StatusText(s).c_str());
+    std::fprintf(stderr, "qvvcard: %s: %s\n", member.name,
+                 qv_VCard::bridge::StatusMessage(s).c_str());
     return false;
   }
   if (const auto* number = std::get_if<std::int16_t>(&value)) {
@@ -93,8 +102,9 @@ int RunSingle(const SingleOptions& options) {
     const qv_VCard::Status s = card.get_vCard(text);
     std::string utf8;
     if (qv_VCard::Failed(s) || !TextToUtf8(text, utf8)) {
-      std::fprintf(stderr, "qvvcard: vCard: %s\n",
-                   qv_VCard::Failed(s) ? StatusText(s).c_str() : "not valid UTF-16");
+      std::fprintf(
+          stderr, "qvvcard: vCard: %s\n",
+          qv_VCard::Failed(s) ? qv_VCard::bridge::StatusMessage(s).c_str() : "not valid UTF-16");
       return kExitSkipped;
     }
     utf8 += "\r\n";
@@ -109,7 +119,7 @@ int RunSingle(const SingleOptions& options) {
       return UnknownName("--get: unknown name " + Quoted(name) +
                          " (also readable: vCard, vCardFileName)");
     }
-    if (member.kind == qv_VCard::MemberKind::Method) {
+    if (member.kind == qv_VCard::MemberKind::Method) {  // (a clearer word than bridge::Get's)
       std::fprintf(stderr, "qvvcard: --get: %s is a method, not a property\n", member.name);
       return kExitUsage;
     }

@@ -76,7 +76,21 @@ inline void CsvReader::StartField(CsvRecord& rec) {
 }
 
 void CsvReader::Grow(CsvRecord& rec, std::size_t n) {
-  rec.text_.resize(std::max(rec.text_.size() * 2, rec.size_ + n + kBlock));
+  // Doubling while records are small; by half as much again beyond, so a
+  // large record holds little more room than its bytes.
+  const std::size_t grown = rec.text_.size() < (std::size_t{1} << 20)
+                                ? rec.text_.size() * 2
+                                : rec.text_.size() + rec.text_.size() / 2;
+  rec.text_.resize(std::max(grown, rec.size_ + n + kBlock));
+}
+
+void CsvRecord::ReleaseIfLarge(std::size_t bytes) {
+  if (text_.capacity() <= bytes) return;
+  std::string().swap(text_);
+  views_.clear();
+  strings_.clear();
+  strings_made_ = false;
+  size_ = 0;
 }
 
 template <bool kChecked>

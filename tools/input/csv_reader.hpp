@@ -37,6 +37,9 @@ class CsvRecord {
   std::uint64_t line() const { return line_; }
   // Empty for a well-formed record; otherwise what is wrong with it.
   const std::string& error() const { return error_; }
+  // Gives back the storage of a record larger than bytes (its fields are
+  // gone then), rather than keeping it for the records after it.
+  void ReleaseIfLarge(std::size_t bytes);
 
  private:
   friend class CsvReader;

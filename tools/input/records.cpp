@@ -2,11 +2,16 @@
 
 #include <filesystem>
 
+#include "bridge/status.hpp"
+#include "bridge/utf.hpp"
+#include "card/ascii.hpp"
 #include "input/csv_reader.hpp"
 #include "input/jsonl_reader.hpp"
-#include "text_convert.hpp"
 
 namespace qvvcard {
+
+using qv_VCard::bridge::TextToUtf8;
+using qv_VCard::bridge::Utf8ToText;
 
 using qv_VCard::PropertyInfo;
 
@@ -20,6 +25,7 @@ void CardBuilder::Begin(std::uint64_t n) {
   card_.vCardClean();
   card_.put_TimeZone(std::u16string());
   assigned_.reset();
+  text_bytes_ = 0;
 }
 
 bool CardBuilder::Once(const PropertyInfo& info) {
@@ -33,12 +39,14 @@ bool CardBuilder::Once(const PropertyInfo& info) {
 }
 
 void CardBuilder::Set(const PropertyInfo& info, std::string_view raw) {
+  text_bytes_ += raw.size();
   if (Once(info) && !TryAssignText(card_, info, raw, options_.rfc_escape, scratch_, refusal_)) {
     Fail(info.name, refusal_);
   }
 }
 
 void CardBuilder::Set(const PropertyInfo& info, const FieldValue& value) {
+  text_bytes_ += value.view().size();
   if (!Once(info)) return;
   std::string refusal = Assign(card_, info, value, options_.rfc_escape, scratch_);
   if (!refusal.empty()) Fail(info.name, std::move(refusal));
@@ -48,20 +56,76 @@ void CardBuilder::Fail(std::string field, std::string reason, qv_VCard::Status s
   problems_.push_back({record_, std::move(field), std::move(reason), status});
 }
 
+namespace {
+
+// Takes the card in the pieces the card object hands over and keeps it as
+// UTF-8: the card is never held whole in UTF-16 beside its record. A
+// surrogate pair split between two pieces waits for its second half.
+class Utf8Card final : public qv_VCard::TextSink {
+ public:
+  explicit Utf8Card(std::string& out) : out_(out) { out_.clear(); }
+  qv_VCard::Status Write(std::u16string_view piece) noexcept override {
+    try {
+      std::u16string_view rest = piece;
+      if (pending_ != 0 && !rest.empty()) {
+        const char16_t pair[2] = {pending_, rest.front()};
+        pending_ = 0;
+        if (!Append({pair, 2})) return qv_VCard::kNoUnicodeTranslation;
+        rest.remove_prefix(1);
+      }
+      if (!rest.empty() && rest.back() >= 0xD800 && rest.back() <= 0xDBFF) {
+        pending_ = rest.back();
+        rest.remove_suffix(1);
+      }
+      return Append(rest) ? qv_VCard::kOk : qv_VCard::kNoUnicodeTranslation;
+    } catch (...) {
+      return qv_VCard::bridge::StatusOfCurrentException();
+    }
+  }
+  bool Complete() const { return pending_ == 0; }
+
+ private:
+  bool Append(std::u16string_view units) {
+    if (!TextToUtf8(units, piece_)) return false;
+    out_ += piece_;
+    return true;
+  }
+  std::string& out_;
+  std::string piece_;
+  char16_t pending_ = 0;
+};
+
+}  // namespace
+
 bool CardBuilder::Finish(std::string& card) {
   if (bad()) return false;
-  const qv_VCard::Status s = card_.get_vCard(text16_);
-  if (qv_VCard::Failed(s)) {
-    Fail("vCard", StatusText(s), s);
+  // The card's UTF-8 is about as long as the values that went into it (a
+  // little longer where they were escaped), plus its fixed lines.
+  if (text_bytes_ > kLargeValueBytes) card.reserve(text_bytes_ + text_bytes_ / 64 + 4096);
+  Utf8Card sink(card);
+  const qv_VCard::Status s = card_.get_vCard(sink);
+  if (s == qv_VCard::kNoUnicodeTranslation || (qv_VCard::Succeeded(s) && !sink.Complete())) {
+    Fail("vCard", "not valid UTF-16");
     return false;
   }
-  if (!TextToUtf8(text16_, card)) {
-    Fail("vCard", "not valid UTF-16");
+  if (qv_VCard::Failed(s)) {
+    Fail("vCard", qv_VCard::bridge::StatusMessage(s), s);
     return false;
   }
   // The card ends with "END:VCARD"; in a file every line ends with CR LF.
   card += "\r\n";
   return true;
+}
+
+void CardBuilder::ReleaseLarge(std::string& card) {
+  // After a large record, the card's texts and the last card give their
+  // storage back instead of holding it for the rest of the run.
+  if (card.capacity() <= kLargeValueBytes) return;
+  std::string().swap(card);
+  for (const qv_VCard::PropertyInfo& p : qv_VCard::Properties()) {
+    if (p.kind == qv_VCard::Kind::Text) card_.Put(p.property, std::u16string());
+  }
+  std::u16string().swap(scratch_);
 }
 
 // ---------------------------------------------------------------------------
@@ -122,7 +186,8 @@ bool AllEmpty(std::span<const std::string_view> fields) {
 bool AllEmpty(std::span<const JsonItem> items) {
   for (const JsonItem& item : items) {
     const FieldValue& v = item.value;
-    if (v.type != FieldValue::Type::Null && !(v.type == FieldValue::Type::Text && v.text.empty())) {
+    if (v.type != FieldValue::Type::Null &&
+        !(v.type == FieldValue::Type::Text && v.view().empty())) {
       return false;
     }
   }
@@ -156,6 +221,7 @@ class CsvSource final : public RecordSource {
           }
         }
       }
+      rec_.ReleaseIfLarge(kLargeValueBytes);  // its values are in the card now
       return true;
     }
     return false;
@@ -234,6 +300,7 @@ class JsonlSource final : public RecordSource {
           }
         }
       }
+      rec_.ReleaseIfLarge(kLargeValueBytes);  // its values are in the card now
       return true;
     }
     return false;
@@ -282,7 +349,7 @@ class JsonlSource final : public RecordSource {
 std::string FormatFor(const std::string& format, const std::string& name) {
   if (!format.empty()) return format;
   std::string ext = std::filesystem::path(name).extension().string();
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : ext) c = qv_VCard::ascii::Fold(c);
   if (ext == ".jsonl" || ext == ".ndjson") return "jsonl";
   return "csv";
 }

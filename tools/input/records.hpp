@@ -63,6 +63,9 @@ class CardBuilder {
   // when it has no problem; false otherwise (the card read's own failure
   // is one more problem).
   bool Finish(std::string& card);
+  // After a large record: gives back the storage it needed (card is the
+  // text Finish wrote into).
+  void ReleaseLarge(std::string& card);
 
   std::uint64_t record() const { return record_; }
   const std::vector<RecordProblem>& problems() const { return problems_; }
@@ -78,6 +81,7 @@ class CardBuilder {
   std::u16string scratch_, text16_;
   std::string refusal_;
   std::uint64_t record_ = 0;
+  std::size_t text_bytes_ = 0;  // of the values given to this record
 };
 
 // The records of one input.

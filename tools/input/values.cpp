@@ -4,38 +4,29 @@
 #include <cstdio>
 #include <vector>
 
-#include "text_convert.hpp"
+#include "bridge/status.hpp"
+#include "bridge/utf.hpp"
+#include "card/ascii.hpp"
+#include "card/line_table.hpp"
 
 namespace qvvcard {
+
+using qv_VCard::bridge::TextToUtf8;
+using qv_VCard::bridge::Utf8ToText;
 
 using qv_VCard::Kind;
 using qv_VCard::Property;
 
 Escape EscapeClass(Property p) noexcept {
-  switch (p) {
-    case Property::NameFamily:
-    case Property::NameGiven:
-    case Property::NameAdditional:
-    case Property::NamePrefix:
-    case Property::NameSuffix:
-    case Property::FormatedName:
-    case Property::SortString:
-    case Property::Title:
-    case Property::Role:
-    case Property::Note:
-    case Property::OrgName:
-    case Property::OrgUnit:
+  // What card readers take as structure in the value decides.
+  switch (qv_VCard::lines::RoleOf(p)) {
+    case qv_VCard::lines::ValueRole::Component:
+    case qv_VCard::lines::ValueRole::Text:
       return Escape::All;
-    case Property::Categorie:
-    case Property::Nickname:
+    case qv_VCard::lines::ValueRole::ListItems:
       return Escape::ListItems;
-    default:
+    case qv_VCard::lines::ValueRole::Verbatim:
       break;
-  }
-  // The seven text components of every address slot.
-  const qv_VCard::PropertyInfo& info = qv_VCard::Info(p);
-  if (info.kind == Kind::Text && std::string_view(info.name).starts_with("Adr")) {
-    return Escape::All;
   }
   return Escape::None;
 }
@@ -43,14 +34,19 @@ Escape EscapeClass(Property p) noexcept {
 void RfcEscape(Escape how, std::u16string& text) {
   if (how == Escape::None) return;
   const std::u16string_view special = how == Escape::All ? u"\\;," : u"\\;";
-  if (text.find_first_of(special) == std::u16string::npos) return;
-  std::u16string out;
-  out.reserve(text.size() + 8);
-  for (char16_t c : text) {
-    if (special.find(c) != std::u16string_view::npos) out.push_back(u'\\');
-    out.push_back(c);
+  std::size_t count = 0;
+  for (const char16_t c : text) count += special.find(c) != std::u16string_view::npos;
+  if (count == 0) return;
+  // In place, from the back: each backslash goes in before its character,
+  // so a text of any size needs no second copy.
+  std::size_t from = text.size();
+  text.resize(text.size() + count);
+  std::size_t to = text.size();
+  while (from > 0) {
+    const char16_t c = text[--from];
+    text[--to] = c;
+    if (special.find(c) != std::u16string_view::npos) text[--to] = u'\\';
   }
-  text.swap(out);
 }
 
 namespace {
@@ -59,16 +55,6 @@ std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (x != b[i]) return false;
-  }
-  return true;
 }
 
 ParseResult RangeCheck(std::int64_t v, std::int16_t& out) {
@@ -120,11 +106,13 @@ ParseResult ParseFlag(std::string_view s, std::int16_t& out) noexcept {
   if ((first >= '0' && first <= '9') || first == '-' || first == '+') {
     return ParseDecimal(word, out);
   }
-  if (EqualsIgnoringCase(word, "true") || EqualsIgnoringCase(word, "yes")) {
+  if (qv_VCard::ascii::EqualIgnoringCase(word, "true") ||
+      qv_VCard::ascii::EqualIgnoringCase(word, "yes")) {
     out = qv_VCard::kTrue;
     return ParseResult::Ok;
   }
-  if (EqualsIgnoringCase(word, "false") || EqualsIgnoringCase(word, "no")) {
+  if (qv_VCard::ascii::EqualIgnoringCase(word, "false") ||
+      qv_VCard::ascii::EqualIgnoringCase(word, "no")) {
     out = qv_VCard::kFalse;
     return ParseResult::Ok;
   }
@@ -154,7 +142,7 @@ namespace {
 std::string Describe(const FieldValue& v) {
   switch (v.type) {
     case FieldValue::Type::Text:
-      return Quoted(v.text);
+      return Quoted(v.view());
     case FieldValue::Type::Bool:
       return v.boolean ? "true" : "false";
     case FieldValue::Type::Integer:
@@ -184,7 +172,8 @@ std::string OutOfRange(const std::string& shown) {
 }
 
 std::string Refusal(qv_VCard::Status status) {
-  return qv_VCard::Failed(status) ? "cannot be assigned: " + StatusText(status) : std::string();
+  return qv_VCard::Failed(status) ? "cannot be assigned: " + qv_VCard::bridge::StatusMessage(status)
+                                  : std::string();
 }
 
 std::string PutNumber(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info, ParseResult r,
@@ -227,10 +216,15 @@ bool TryAssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
                    std::string& refusal) {
   qv_VCard::Status s = qv_VCard::kOk;
   if (info.kind == Kind::Text) {
+    // A large text is made in its own storage and handed over to the card,
+    // so that it exists only once beside the input; a small one goes
+    // through the reused scratch text.
+    std::u16string large;
+    std::u16string& text = raw.size() > kLargeValueBytes ? large : scratch;
     std::size_t bad = 0;
-    if (!Utf8ToText(raw, scratch, &bad)) return RefuseUtf8(bad, refusal);
-    if (rfc_escape) RfcEscape(EscapeClass(info.property), scratch);
-    s = card.Put(info.property, scratch);
+    if (!Utf8ToText(raw, text, &bad)) return RefuseUtf8(bad, refusal);
+    if (rfc_escape) RfcEscape(EscapeClass(info.property), text);
+    s = &text == &large ? card.Put(info.property, std::move(large)) : card.Put(info.property, text);
   } else {
     std::int16_t v = 0;
     const ParseResult r = info.kind == Kind::Flag ? ParseFlag(raw, v) : ParseInt16(raw, v);
@@ -251,11 +245,16 @@ std::string AssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& in
 std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
                    const FieldValue& value, bool rfc_escape, std::u16string& scratch) {
   using Type = FieldValue::Type;
+  // A number for a text property (a postal code, a telephone number) is
+  // taken as its text exactly as written.
+  if (value.number && info.kind == Kind::Text && !value.text.empty()) {
+    return AssignText(card, info, value.text, rfc_escape, scratch);
+  }
   switch (value.type) {
     case Type::Null:
       return {};
     case Type::Text:
-      return AssignText(card, info, value.text, rfc_escape, scratch);
+      return AssignText(card, info, value.view(), rfc_escape, scratch);
     case Type::Bool:
       if (info.kind == Kind::Flag) {
         return Refusal(card.Put(info.property, value.boolean ? qv_VCard::kTrue : qv_VCard::kFalse));
@@ -275,35 +274,7 @@ std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
   return std::string(Expectation(info.kind)) + ", not " + Describe(value);
 }
 
-std::string StatusText(qv_VCard::Status s) {
-  const char* what = "failure";
-  switch (s) {
-    case qv_VCard::kOverflow:
-      what = "16-bit overflow";
-      break;
-    case qv_VCard::kOutOfMemory:
-      what = "out of memory";
-      break;
-    case qv_VCard::kTypeMismatch:
-      what = "type mismatch";
-      break;
-    case qv_VCard::kInvalidArg:
-      what = "invalid argument";
-      break;
-    case qv_VCard::kNoUnicodeTranslation:
-      what = "text not valid Unicode";
-      break;
-    default:
-      break;
-  }
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%s (0x%08X)", what, static_cast<unsigned>(s));
-  return buf;
-}
-
 namespace {
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Edits (insertions, deletions, substitutions, ASCII case ignored) that turn
 // a into b.
@@ -315,7 +286,8 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
     row[0] = i;
     for (std::size_t j = 1; j <= b.size(); ++j) {
       const std::size_t above = row[j];
-      const std::size_t change = LowerAscii(a[i - 1]) == LowerAscii(b[j - 1]) ? 0 : 1;
+      const std::size_t change =
+          qv_VCard::ascii::Fold(a[i - 1]) == qv_VCard::ascii::Fold(b[j - 1]) ? 0 : 1;
       row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + change});
       diagonal = above;
     }

@@ -15,10 +15,20 @@ namespace qvvcard {
 struct FieldValue {
   enum class Type : std::uint8_t { Text, Bool, Integer, Null, Other };
   Type type = Type::Text;
-  std::string text;  // Text: the raw UTF-8 bytes; Other: what was found ("an array")
+  // Text: the raw UTF-8 bytes; a number: the number as written; Other:
+  // what was found ("an array").
+  std::string text;
+  // A large text the reader left in its own storage instead of copying it
+  // into text: valid until the reader reads the next record.
+  std::string_view in_place;
   bool boolean = false;
   std::int64_t integer = 0;
   bool integer_too_large = false;  // an integer beyond 64 bits
+  bool number = false;             // a JSON number (Integer, or Other for a fraction)
+
+  std::string_view view() const {
+    return in_place.data() != nullptr ? in_place : std::string_view(text);
+  }
 
   static FieldValue OfText(std::string_view s) {
     FieldValue v;
@@ -44,6 +54,10 @@ ParseResult ParseInt16(std::string_view s, std::int16_t& out) noexcept;
 // true/yes give -1, false/no give 0 (any case); otherwise ParseInt16.
 ParseResult ParseFlag(std::string_view s, std::int16_t& out) noexcept;
 
+// From this size on, a text value is handed over to the card rather than
+// copied into it.
+inline constexpr std::size_t kLargeValueBytes = std::size_t{64} << 10;
+
 // Assigns a text as it comes from a CSV cell or the command line: for a flag
 // or an integer property it is parsed, for a text property taken as UTF-8.
 std::string AssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
@@ -63,9 +77,6 @@ std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
 
 // A short, printable rendering of an offending input value for messages.
 std::string Quoted(std::string_view raw);
-
-// "16-bit overflow (0x800A0006)" and the like.
-std::string StatusText(qv_VCard::Status s);
 
 // The property name nearest to name (ignoring ASCII case), when one is near
 // enough to be what was meant; "" otherwise.

@@ -7,23 +7,17 @@
 #include <functional>
 #include <memory>
 
-#include "text_convert.hpp"
+#include "bridge/utf.hpp"
+#include "card/ascii.hpp"
 
 namespace qvvcard {
+
+using qv_VCard::bridge::TextToUtf8;
+using qv_VCard::bridge::Utf8ToText;
 
 namespace {
 
 constexpr std::string_view kExtension = ".vcf";
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 void TrimTrailingDotsAndBlanks(std::string& s) {
   while (!s.empty() && (s.back() == '.' || s.back() == ' ')) s.pop_back();
@@ -48,10 +42,9 @@ bool IsAscii(std::string_view s) {
 // with ok false when s is not valid UTF-8.
 std::string Map(std::string_view s, int options, bool& ok) {
   utf8proc_uint8_t* out = nullptr;
-  const utf8proc_ssize_t n =
-      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(s.data()),
-                   static_cast<utf8proc_ssize_t>(s.size()), &out,
-                   static_cast<utf8proc_option_t>(options | UTF8PROC_STABLE));
+  const utf8proc_ssize_t n = utf8proc_map(
+      reinterpret_cast<const utf8proc_uint8_t*>(s.data()), static_cast<utf8proc_ssize_t>(s.size()),
+      &out, static_cast<utf8proc_option_t>(options | UTF8PROC_STABLE));
   const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owned(out, &std::free);
   ok = n >= 0;
   if (!ok) return std::string(s);
@@ -65,10 +58,10 @@ bool IsReservedOnWindows(std::string_view stem) {
   static constexpr std::array<std::string_view, 6> kPlain = {"CON", "PRN",    "AUX",
                                                              "NUL", "CONIN$", "CONOUT$"};
   for (std::string_view name : kPlain) {
-    if (EqualsIgnoringCase(device, name)) return true;
+    if (qv_VCard::ascii::EqualIgnoringCase(device, name)) return true;
   }
-  if (device.size() < 4 || (!EqualsIgnoringCase(device.substr(0, 3), "COM") &&
-                            !EqualsIgnoringCase(device.substr(0, 3), "LPT"))) {
+  if (device.size() < 4 || (!qv_VCard::ascii::EqualIgnoringCase(device.substr(0, 3), "COM") &&
+                            !qv_VCard::ascii::EqualIgnoringCase(device.substr(0, 3), "LPT"))) {
     return false;
   }
   const std::string_view digit = device.substr(3);
@@ -87,7 +80,8 @@ std::string_view CutUtf8(std::string_view s, std::size_t max) {
 
 std::string CardFileName(std::string_view proposed, unsigned number) {
   if (proposed.size() >= kExtension.size() &&
-      EqualsIgnoringCase(proposed.substr(proposed.size() - kExtension.size()), kExtension)) {
+      qv_VCard::ascii::EqualIgnoringCase(proposed.substr(proposed.size() - kExtension.size()),
+                                         kExtension)) {
     proposed.remove_suffix(kExtension.size());
   }
   const std::string suffix = number > 1 ? " (" + std::to_string(number) + ")" : std::string();
@@ -121,7 +115,7 @@ std::string ToNfc(std::string_view utf8) {
 std::string FoldFileName(std::string_view utf8) {
   if (IsAscii(utf8)) {
     std::string folded(utf8);
-    for (char& c : folded) c = Lower(c);
+    for (char& c : folded) c = qv_VCard::ascii::Fold(c);
     return folded;
   }
   bool ok = false;

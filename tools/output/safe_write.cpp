@@ -489,7 +489,8 @@ void OutputFile::Finish() {
     // The new file keeps what it can of the one it replaces: its mode, and
     // its owner and group where this process may set them.
     if (fchmod(fd_, dest_.mode) != 0) ThrowErrno("cannot write " + path);
-    if (fchown(fd_, dest_.uid, dest_.gid) != 0) (void)!fchown(fd_, static_cast<uid_t>(-1), dest_.gid);
+    if (fchown(fd_, dest_.uid, dest_.gid) != 0)
+      (void)!fchown(fd_, static_cast<uid_t>(-1), dest_.gid);
   }
   if (fsync(fd_) != 0) ThrowErrno("cannot write " + path);
   if (mode_ == TempMode::Anonymous) {

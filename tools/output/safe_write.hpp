@@ -124,14 +124,14 @@ struct Destination {
     Stream,   // standard output, a device, a FIFO, a descriptor: written directly
   };
   Kind kind = Kind::Stream;
-  std::string shown;   // as the user named it, for messages
-  std::string folder;  // Replace: the folder of the file, links followed
-  std::string name;    // Replace: its name there
-  bool exists = false; // Replace: a file is there now
-  mode_t mode = 0;     // Replace, exists: what the new file keeps of it
+  std::string shown;    // as the user named it, for messages
+  std::string folder;   // Replace: the folder of the file, links followed
+  std::string name;     // Replace: its name there
+  bool exists = false;  // Replace: a file is there now
+  mode_t mode = 0;      // Replace, exists: what the new file keeps of it
   uid_t uid = 0;
   gid_t gid = 0;
-  int fd = -1;         // Stream: the descriptor (owned unless standard output)
+  int fd = -1;  // Stream: the descriptor (owned unless standard output)
   bool owns_fd = false;
   std::optional<FileId> id;  // the file written to, when it exists
 };
@@ -172,7 +172,7 @@ class OutputFile final : public CardSink {
   std::string temp_name_;  // TempMode::Named
   std::string buffer_;
   std::uint64_t buffered_cards_ = 0;  // cards (or their ends) in buffer_
-  std::uint64_t cards_ = 0;      // cards taken
+  std::uint64_t cards_ = 0;           // cards taken
   std::uint64_t delivered_ = 0;
   std::uint64_t written_ = 0;  // bytes written to fd_ so far
   std::unique_ptr<WriteBehind> behind_;

@@ -47,7 +47,7 @@ card.GeoLatMin = 1
 text = "unchanged"
 text = card.vCard
 Expect Err.Number = 6, "GEO overflow raises error 6 (error " & Err.Number & ")"
-Expect Err.Description = "Overflow", "error description " & Err.Description
+Expect Err.Description = "16-bit overflow", "error description " & Err.Description
 Expect text = "unchanged", "no card delivered on overflow"
 Err.Clear
 On Error GoTo 0

@@ -1,4 +1,4 @@
-#include "text_convert.hpp"
+#include "bridge/utf.hpp"
 
 #include <utf8.h>
 
@@ -9,7 +9,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace qvvcard {
+namespace qv_VCard::bridge {
 
 namespace {
 
@@ -184,4 +184,4 @@ bool TextToUtf8(std::u16string_view in, std::string& out) {
   return true;
 }
 
-}  // namespace qvvcard
+}  // namespace qv_VCard::bridge

@@ -1,12 +1,14 @@
-// UTF-8 at the tool's edge, UTF-16 inside the card.
-#ifndef QVVCARD_TEXT_CONVERT_HPP
-#define QVVCARD_TEXT_CONVERT_HPP
+// UTF-8 at the edges (C callers, the command-line tool, the server),
+// UTF-16 inside the card: the one codec of the adapters, on utfcpp, with a
+// shortcut for the ASCII and two-byte stretches most texts are made of.
+#ifndef QV_VCARD_BRIDGE_UTF_HPP
+#define QV_VCARD_BRIDGE_UTF_HPP
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-namespace qvvcard {
+namespace qv_VCard::bridge {
 
 // Converts well-formed UTF-8 to UTF-16 into out (replacing its contents).
 // Returns false for anything else (stray or missing continuation bytes,
@@ -18,6 +20,6 @@ bool Utf8ToText(std::string_view in, std::u16string& out, std::size_t* bad_offse
 // when in holds an unpaired surrogate.
 bool TextToUtf8(std::u16string_view in, std::string& out);
 
-}  // namespace qvvcard
+}  // namespace qv_VCard::bridge
 
 #endif
