@@ -29,6 +29,7 @@ class ObjectHandler {
   bool number_integer(number_integer_t v) {
     if (!Scalar(FieldValue::Type::Integer)) return false;
     if (FieldValue* f = Current()) {
+      f->number = true;
       f->integer = v;
       f->text = std::to_string(v);
     }
@@ -37,6 +38,7 @@ class ObjectHandler {
   bool number_unsigned(number_unsigned_t v) {
     if (!Scalar(FieldValue::Type::Integer)) return false;
     if (FieldValue* f = Current()) {
+      f->number = true;
       if (v > static_cast<number_unsigned_t>(INT64_MAX)) {
         f->integer_too_large = true;
       } else {
@@ -51,6 +53,7 @@ class ObjectHandler {
     const bool digits = !token.empty() && token.find_first_not_of("-0123456789") == string_t::npos;
     if (!Scalar(digits ? FieldValue::Type::Integer : FieldValue::Type::Other)) return false;
     if (FieldValue* f = Current()) {
+      f->number = true;
       f->integer_too_large = digits;
       f->text = token;
     }

@@ -1,7 +1,8 @@
 // One JSON object of property names and values, as a request body brings
 // it. Values are read as a line of JSON Lines is: strings are Text,
-// booleans Bool, integers Integer (their digits also in text), null Null,
-// and anything else Other with what it is ("an array").
+// booleans Bool, integers Integer, null Null, anything else Other with what
+// it is ("an array"); every number also keeps its digits in text, for a
+// text property to take as written.
 #ifndef QVVCARD_SERVE_JSON_OBJECT_HPP
 #define QVVCARD_SERVE_JSON_OBJECT_HPP
 

@@ -1,5 +1,8 @@
 #include "serve/routes.hpp"
 
+#include <utf8.h>
+
+#include <cstddef>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -9,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "bridge/status.hpp"
+#include "bridge/utf.hpp"
 #include "input/input_stream.hpp"
 #include "input/records.hpp"
 #include "input/values.hpp"
@@ -16,7 +21,6 @@
 #include "serve/json_object.hpp"
 #include "serve/page.hpp"
 #include "serve/qr.hpp"
-#include "text_convert.hpp"
 
 namespace qvvcard {
 
@@ -31,10 +35,14 @@ using httplib::ContentReader;
 using httplib::Request;
 using httplib::Response;
 using json = nlohmann::json;
+using qv_VCard::bridge::StatusHex;
+using qv_VCard::bridge::StatusMessage;
+using qv_VCard::bridge::TextToUtf8;
+using qv_VCard::bridge::Utf8ToText;
 
 // The page may use its own files only; its images are made in the page.
 constexpr const char* kPagePolicy =
-    "default-src 'self'; img-src 'self' blob: data:; object-src 'none'; base-uri 'none'; "
+    "default-src 'self'; img-src 'self' blob:; object-src 'none'; base-uri 'none'; "
     "form-action 'self'; frame-ancestors 'none'";
 // Everything else is data, never a document that runs anything.
 constexpr const char* kDataPolicy = "default-src 'none'; frame-ancestors 'none'; sandbox";
@@ -79,12 +87,6 @@ void SetHeader(Response& res, const std::string& name, const std::string& value)
   res.set_header(name, value);
 }
 
-std::string StatusHex(qv_VCard::Status s) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(s));
-  return buf;
-}
-
 void SendJson(Response& res, int status, const json& body) {
   res.status = status;
   res.body = body.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -112,6 +114,10 @@ std::string UnknownProperty(std::string_view name) {
   const std::string near = NearestPropertyName(name);
   if (!near.empty()) s += " (did you mean " + near + "?)";
   return s;
+}
+
+std::string InvalidUtf8At(std::ptrdiff_t offset) {
+  return "invalid UTF-8 at byte " + std::to_string(offset + 1);
 }
 
 bool HasBody(const Request& req) {
@@ -416,6 +422,12 @@ class Api {
           return false;
         }
       }
+      if (const auto bad = utf8::find_invalid(json_body->begin(), json_body->end());
+          bad != json_body->end()) {
+        SendError(res, 400, InvalidUtf8At(bad - json_body->begin()), {},
+                  qv_VCard::kNoUnicodeTranslation);
+        return false;
+      }
       std::vector<JsonMember> members;
       std::string error;
       if (!ReadJsonObject(*json_body, members, error)) {
@@ -426,25 +438,35 @@ class Api {
         if (const qv_VCard::PropertyInfo* info = qv_VCard::FindProperty(m.key)) {
           builder.Set(*info, m.value);
         } else {
-          builder.Fail(m.key, UnknownProperty(m.key));
+          builder.Fail(m.key, UnknownProperty(m.key), qv_VCard::kUnknownName);
         }
       }
     } else {
       for (const auto& [key, value] : req.params) {
         if (key == "raw") continue;
-        if (const qv_VCard::PropertyInfo* info = qv_VCard::FindProperty(key)) {
-          builder.Set(*info, std::string_view(value));
+        const qv_VCard::PropertyInfo* info = qv_VCard::FindProperty(key);
+        if (info == nullptr) {
+          builder.Fail(key, UnknownProperty(key), qv_VCard::kUnknownName);
+        } else if (const auto bad = utf8::find_invalid(value.begin(), value.end());
+                   bad != value.end()) {
+          builder.Fail(info->name, InvalidUtf8At(bad - value.begin()),
+                       qv_VCard::kNoUnicodeTranslation);
         } else {
-          builder.Fail(key, UnknownProperty(key));
+          builder.Set(*info, std::string_view(value));
         }
       }
     }
     if (builder.bad()) {
       const std::vector<RecordProblem>& problems = builder.problems();
-      json body = {{"error", problems[0].reason}, {"field", problems[0].field}};
+      const auto described = [](const RecordProblem& p) {
+        json item = {{"error", p.reason}, {"field", p.field}};
+        if (p.status != qv_VCard::kOk) item["status"] = StatusHex(p.status);
+        return item;
+      };
+      json body = described(problems[0]);
       if (problems.size() > 1) {
         json all = json::array();
-        for (const RecordProblem& p : problems) all.push_back({{"field", p.field}, {"error", p.reason}});
+        for (const RecordProblem& p : problems) all.push_back(described(p));
         body["problems"] = std::move(all);
       }
       SendJson(res, 400, body);
@@ -459,7 +481,7 @@ class Api {
       qv_VCard::Text text;
       const qv_VCard::Status s = builder.card().get_vCardFileName(text);
       if (qv_VCard::Failed(s)) {
-        SendError(res, 422, StatusText(s), "vCardFileName", s);
+        SendError(res, 422, StatusMessage(s), "vCardFileName", s);
         return false;
       }
       if (!TextToUtf8(text, *name)) {
@@ -483,7 +505,8 @@ class Api {
     std::u16string scratch;
     std::size_t bad = 0;
     if (!Utf8ToText(text, scratch, &bad)) {
-      SendError(res, 400, "invalid UTF-8 at byte " + std::to_string(bad + 1), "vCard");
+      SendError(res, 400, InvalidUtf8At(static_cast<std::ptrdiff_t>(bad)), "vCard",
+                qv_VCard::kNoUnicodeTranslation);
       return false;
     }
     std::string_view end = text;

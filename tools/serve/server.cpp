@@ -2,6 +2,7 @@
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <CLI/CLI.hpp>
 #include <atomic>
@@ -174,6 +175,13 @@ CLI::App* AddServeCommand(CLI::App& app, ServeOptions& options) {
 int RunServe(const ServeOptions& options) {
   httplib::Server server;
   InstallRoutes(server, ServeConfig{options.max_body, options.cors});
+  // SO_REUSEADDR only: a restart may take the port at once, but the
+  // library's SO_REUSEPORT would let a second server share a port already
+  // in use, each taking a part of the connections, where it must fail.
+  server.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   server.set_payload_max_length(options.max_body);
   server.set_keep_alive_max_count(100);
   server.set_keep_alive_timeout(2);
