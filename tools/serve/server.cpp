@@ -182,6 +182,9 @@ int RunServe(const ServeOptions& options) {
     int yes = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
+  // The library writes the head and the body of an answer apart; without
+  // TCP_NODELAY the body waits for the client's delayed acknowledgement.
+  server.set_tcp_nodelay(true);
   server.set_payload_max_length(options.max_body);
   server.set_keep_alive_max_count(100);
   server.set_keep_alive_timeout(2);
