@@ -28,15 +28,14 @@ std::string AsciiFileName(std::string_view utf8) {
   // Compatibility decomposition splits letters from their accents (and
   // ligatures into letters); the accents are then dropped.
   utf8proc_uint8_t* mapped = nullptr;
-  const utf8proc_ssize_t n =
-      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(utf8.data()),
-                   static_cast<utf8proc_ssize_t>(utf8.size()), &mapped,
-                   static_cast<utf8proc_option_t>(UTF8PROC_COMPAT | UTF8PROC_DECOMPOSE |
-                                                  UTF8PROC_STRIPMARK));
+  const utf8proc_ssize_t n = utf8proc_map(
+      reinterpret_cast<const utf8proc_uint8_t*>(utf8.data()),
+      static_cast<utf8proc_ssize_t>(utf8.size()), &mapped,
+      static_cast<utf8proc_option_t>(UTF8PROC_COMPAT | UTF8PROC_DECOMPOSE | UTF8PROC_STRIPMARK));
   std::unique_ptr<utf8proc_uint8_t, MallocFree> owned(mapped);
-  const std::string_view text = n >= 0 ? std::string_view(reinterpret_cast<const char*>(mapped),
-                                                          static_cast<std::size_t>(n))
-                                       : utf8;
+  const std::string_view text =
+      n >= 0 ? std::string_view(reinterpret_cast<const char*>(mapped), static_cast<std::size_t>(n))
+             : utf8;
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);

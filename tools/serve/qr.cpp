@@ -3,13 +3,13 @@
 #include <png.h>
 #include <qrencode.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <system_error>
-#include <algorithm>
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <system_error>
 
 namespace qvvcard {
 

@@ -63,7 +63,7 @@ struct Route {
 };
 
 constexpr Route kApiRoutes[] = {
-    {"/healthz", kGet},   {"/v1/card", kGet | kPost},   {"/v1/cards", kPost},
+    {"/healthz", kGet},           {"/v1/card", kGet | kPost},   {"/v1/cards", kPost},
     {"/v1/qr.png", kGet | kPost}, {"/v1/qr.svg", kGet | kPost},
 };
 
@@ -394,7 +394,8 @@ class Api {
       }
       return true;
     };
-    if (req.has_header("X-Raw-Values") && !take(req.get_header_value("X-Raw-Values"), "X-Raw-Values")) {
+    if (req.has_header("X-Raw-Values") &&
+        !take(req.get_header_value("X-Raw-Values"), "X-Raw-Values")) {
       return false;
     }
     if (req.get_param_value_count("raw") > 1) {
@@ -417,8 +418,7 @@ class Api {
     if (json_body != nullptr) {
       for (const auto& param : req.params) {
         if (param.first != "raw") {
-          SendError(res, 400, "the values go into the body; the query holds only raw",
-                    param.first);
+          SendError(res, 400, "the values go into the body; the query holds only raw", param.first);
           return false;
         }
       }
@@ -650,10 +650,9 @@ void InstallRoutes(httplib::Server& server, const ServeConfig& config) {
       [api](const Request& req, Response& res) { api->AfterRouting(req, res); });
   server.set_error_handler(httplib::Server::HandlerWithResponse(
       [api](const Request& req, Response& res) { return api->OnError(req, res); }));
-  server.set_exception_handler(
-      [api](const Request& req, Response& res, std::exception_ptr thrown) {
-        api->OnException(req, res, thrown);
-      });
+  server.set_exception_handler([api](const Request& req, Response& res, std::exception_ptr thrown) {
+    api->OnException(req, res, thrown);
+  });
   // Every path goes through the one router; the library serves no file.
   const std::string any = ".*";
   server.Get(any, [api](const Request& req, Response& res) { api->Get(req, res); });

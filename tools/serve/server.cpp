@@ -24,7 +24,8 @@ namespace qvvcard {
 
 namespace {
 
-constexpr const char* kServeNotes = R"text(Serves, on ADDR:N (127.0.0.1:8080 by default, this machine only):
+constexpr const char* kServeNotes =
+    R"text(Serves, on ADDR:N (127.0.0.1:8080 by default, this machine only):
   /                   a page to make a card and its QR code
   /v1/card            GET ?Name=Value&...  or POST a JSON object: the card
   /v1/cards           POST CSV (text/csv) or JSON Lines (application/x-ndjson):
@@ -41,7 +42,8 @@ SIGINT or SIGTERM lets the requests in hand finish and exits 0.
 Examples:
   qvvcard serve
   curl 'http://127.0.0.1:8080/v1/card?NameFamily=Doe&NameGiven=John'
-  curl --json '{"NameFamily": "Doe", "Tel1_Number": "+1-555-0100"}' \
+  curl -H 'Content-Type: application/json' \
+      -d '{"NameFamily": "Doe", "Tel1_Number": "+1-555-0100", "Tel1_Cell": true}' \
       http://127.0.0.1:8080/v1/card
   curl -o doe.png 'http://127.0.0.1:8080/v1/qr.png?NameFamily=Doe'
   curl -H 'Content-Type: text/csv' --data-binary @contacts.csv \
@@ -74,8 +76,8 @@ std::string UrlOf(const std::string& host, int port) {
 // port, or 0 with why in error.
 int Bind(httplib::Server& server, const std::string& host, int port, std::string& error) {
   errno = 0;
-  const int bound = port == 0 ? server.bind_to_any_port(host)
-                              : (server.bind_to_port(host, port) ? port : 0);
+  const int bound =
+      port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : 0);
   if (bound > 0) return bound;
   const int e = errno;
   error = "cannot listen on " + host + " port " + std::to_string(port);

@@ -135,7 +135,7 @@
       if (raw.checked) headers["X-Raw-Values"] = "1";
       let response;
       try {
-        response = await fetch("/v1/card", {
+        response = await fetch("v1/card", {
           method: "POST",
           headers: headers,
           body: JSON.stringify(values()),
@@ -163,7 +163,7 @@
       // UID and time).
       let answer = null;
       try {
-        answer = await fetch("/v1/qr.svg", {
+        answer = await fetch("v1/qr.svg", {
           method: "POST",
           headers: { "Content-Type": "text/vcard; charset=utf-8" },
           body: card,
