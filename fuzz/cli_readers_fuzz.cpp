@@ -98,7 +98,17 @@ void AssignAndCheck(qvVCard& card, std::string_view key, const FieldValue& value
   bool refuse = false, nothing = value.type == Type::Null;
   std::u16string want_text;
   std::int16_t want_value = 0;
+  const bool hemisphere = info->rule == ReadRule::GeoLatSign || info->rule == ReadRule::GeoLonSign;
   if (nothing) {
+  } else if (hemisphere) {
+    // One letter of the axis in any case, blanks around it, or nothing.
+    const bool as_text = value.type == Type::Text || (value.number && !value.text.empty());
+    std::string_view v = as_text ? value.view() : std::string_view();
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+    const std::string_view letters = info->rule == ReadRule::GeoLatSign ? "NSns" : "EWew";
+    refuse = !as_text || (!v.empty() && (v.size() != 1 || letters.find(v[0]) == letters.npos));
+    if (!refuse && !v.empty()) want_text = static_cast<char16_t>(v[0] & ~0x20);
   } else if (info->kind == Kind::Text) {
     // A text, or a number taken as its text as written.
     const bool as_text = value.type == Type::Text || (value.number && !value.text.empty());
@@ -129,6 +139,11 @@ void AssignAndCheck(qvVCard& card, std::string_view key, const FieldValue& value
     Text stored;
     card.Get(info->property, stored);
     if (info->rule == ReadRule::Stored) FUZZ_CHECK(stored == want_text, what + ": " + Show(stored));
+    if (hemisphere) {
+      const bool positive = want_text == (info->rule == ReadRule::GeoLatSign ? u"N" : u"E") ||
+                            (info->rule == ReadRule::GeoLonSign && want_text.empty());
+      FUZZ_CHECK(stored == (positive ? u"+" : u"-"), what + ": " + Show(stored));
+    }
   } else {
     std::int16_t stored = 0;
     card.Get(info->property, stored);

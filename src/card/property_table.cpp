@@ -86,10 +86,54 @@ constexpr Method kMethods[] = {
     {"vCardFileName", kDispIdVCardFileName, MemberKind::ReadOnlyText},
 };
 
+// Orders names by length, then unit by unit with ASCII case folded: a name
+// read from input is told from most others by its length alone.
+template <typename Char>
+constexpr int CompareFolded(std::basic_string_view<Char> a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const char32_t x = ascii::Fold(static_cast<char32_t>(a[i]));
+    const char32_t y = ascii::Fold(static_cast<char32_t>(static_cast<unsigned char>(b[i])));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+// Interface positions in that order, for a binary search.
+constexpr std::array<std::uint8_t, kPropertyCount> MakeByName() {
+  std::array<std::uint8_t, kPropertyCount> a{};
+  for (std::size_t i = 0; i < kPropertyCount; ++i) a[i] = static_cast<std::uint8_t>(i);
+  std::sort(a.begin(), a.end(), [](std::uint8_t x, std::uint8_t y) {
+    return CompareFolded(std::string_view(kInterface[x].name), kInterface[y].name) < 0;
+  });
+  return a;
+}
+constexpr auto kByName = MakeByName();
+
+constexpr bool NamesDifferInMoreThanCase() {
+  for (std::size_t i = 1; i < kPropertyCount; ++i) {
+    if (CompareFolded(std::string_view(kInterface[kByName[i - 1]].name),
+                      kInterface[kByName[i]].name) == 0) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(NamesDifferInMoreThanCase(), "no two property names may differ in case alone");
+
 template <typename Char>
 const PropertyInfo* FindByName(std::basic_string_view<Char> name) noexcept {
-  for (const PropertyInfo& p : kInterface) {
-    if (EqualsIgnoreAsciiCase(name, p.name)) return &p;
+  std::size_t lo = 0, hi = kPropertyCount;
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    const PropertyInfo& p = kInterface[kByName[mid]];
+    const int c = CompareFolded(name, p.name);
+    if (c == 0) return &p;
+    if (c < 0) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
   }
   return nullptr;
 }

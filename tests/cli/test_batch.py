@@ -157,7 +157,9 @@ def test_bad_records_are_reported_and_skipped(tmp_path):
         "record 5: line 6: 2 fields, the header has 4",
         "record 6: NameFamily: invalid UTF-8 at byte 4",
         "record 7: vCard: 16-bit overflow (0x800A0006)",
-        f"qvvcard: 2 cards written to {out}, 6 records skipped"]
+        f"qvvcard: 2 cards written to {out}, 6 records skipped",
+        "qvvcard: the input is not UTF-8 throughout; for a file saved by Excel on Windows,"
+        " try --encoding cp1252"]
     cards = split_cards(out.read_bytes())
     assert [card_lines(c)[3] for c in cards] == ["N:Good1;;;;", "N:Good8;;;;"]
 

@@ -183,5 +183,31 @@ TEST_F(AssignTest, RefusedValuesLeaveTheCardUnchanged) {
   EXPECT_EQ(v, 0);
 }
 
+TEST_F(AssignTest, HemispheresAreOneLetterOfTheirAxisInAnyCase) {
+  const auto text = [](std::string_view s) { return FieldValue::OfText(s); };
+  std::u16string t;
+  // Read back as the sign of the axis: a small "n" must not read as south.
+  for (const auto& [given, sign] : {std::pair{"n", u"+"}, {" s ", u"-"}, {"N", u"+"}}) {
+    EXPECT_EQ(Put(Property::GeoLat, text(given)), "") << given;
+    card_.get_GeoLat(t);
+    EXPECT_EQ(t, sign) << given;
+  }
+  EXPECT_EQ(Put(Property::GeoLon, text("w")), "");
+  card_.get_GeoLon(t);
+  EXPECT_EQ(t, u"-");
+  // Anything else would read as a hemisphere it does not name.
+  EXPECT_EQ(Put(Property::GeoLat, text("E")), "expects N or S, not \"E\"");
+  EXPECT_EQ(Put(Property::GeoLat, text("North")), "expects N or S, not \"North\"");
+  EXPECT_EQ(Put(Property::GeoLon, text("n")), "expects E or W, not \"n\"");
+  FieldValue number = text("5");
+  number.number = true;
+  number.type = FieldValue::Type::Integer;
+  EXPECT_EQ(Put(Property::GeoLon, number), "expects E or W, not \"5\"");
+  card_.get_GeoLat(t);
+  EXPECT_EQ(t, u"+");
+  card_.get_GeoLon(t);
+  EXPECT_EQ(t, u"-");
+}
+
 }  // namespace
 }  // namespace qvvcard

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <iostream>
+#include <iterator>
+#include <utility>
 
 #include "cli/commands.hpp"
 #include "output/safe_write.hpp"
@@ -78,13 +80,38 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
   CLI::App* sub = app.add_subcommand("batch", "Convert every record of a CSV or JSON Lines file");
   sub->fallthrough();
   sub->footer(kBatchNotes);
-  sub->add_option("input", batch.input, "Input file, or - for standard input")
+  sub->add_option("input", batch.inputs,
+                  "Input files, read one after the other, or - for standard input")
       ->type_name("INPUT")
       ->required();
   sub->add_option("--format", batch.format,
-                  "Input format; default: jsonl for .jsonl and .ndjson files, csv otherwise")
+                  "Input format, csv or jsonl; default: jsonl for .jsonl and .ndjson files, csv "
+                  "otherwise")
       ->type_name("FORMAT")
-      ->check(CLI::IsMember({"csv", "jsonl"}));
+      ->transform(CLI::IsMember({"csv", "jsonl"}, CLI::ignore_case));
+  std::string encoding;
+  sub->add_option("--encoding", encoding,
+                  "Encoding of the inputs: utf-8, cp1252, latin1, utf-16le or utf-16be; default "
+                  "UTF-8, or UTF-16 for a file that starts with its byte-order mark")
+      ->type_name("ENCODING")
+      ->transform(CLI::IsMember(
+          std::vector<std::string>(std::begin(kEncodingNames), std::end(kEncodingNames)),
+          CLI::ignore_case));
+  std::string separator;
+  sub->add_option("--delimiter", separator,
+                  "CSV separator: comma, semicolon or tab (or the character itself); default: "
+                  "the one that splits the header row into known names")
+      ->type_name("SEPARATOR")
+      ->transform(
+          [](std::string value) -> std::string {
+            static const std::pair<const char*, const char*> kNames[] = {
+                {"comma", ","}, {"semicolon", ";"}, {"tab", "\t"}};
+            for (const auto& [name, c] : kNames) {
+              if (value == c || CLI::detail::to_lower(value) == name) return c;
+            }
+            throw CLI::ValidationError("expects comma, semicolon or tab, not \"" + value + "\"");
+          },
+          "", "separator");
   CLI::Option* out_dir =
       sub->add_option("--out-dir", batch.out_dir,
                       "Write one file per card into this folder (created if missing)")
@@ -127,6 +154,8 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
       return kExitUsage;
     }
     batch.rfc_escape = rfc_escape;
+    if (!encoding.empty()) batch.encoding = EncodingNamed(encoding);
+    if (!separator.empty()) batch.separator = separator[0];
     return RunBatch(batch, seams);
   }
   if (argc == 1) {

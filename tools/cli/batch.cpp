@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bitset>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "bridge/utf.hpp"
 #include "cli/commands.hpp"
 #include "cli/progress.hpp"
+#include "input/encoding.hpp"
 #include "input/input_stream.hpp"
 #include "input/records.hpp"
 #include "input/values.hpp"
@@ -68,14 +70,54 @@ bool OutputOnErrorTerminal() {
          fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
 }
 
-// Every record of the source to the sink; problems reported as they come.
-// Returns the records skipped.
-std::uint64_t Convert(RecordSource& source, CardBuilder& builder, CardSink& sink, bool named,
-                      InputStream& in, Progress& progress) {
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// One input of the run, opened and checked before any card is written.
+struct Input {
+  std::string shown;  // as messages name it
+  std::string format;
+  Fd fd;
+  std::unique_ptr<InputStream> in;
+  std::unique_ptr<RecordSource> source;
+};
+
+// Opens an input as UTF-8 that can be read as often as its format needs.
+void Open(Input& input, const std::string& path, const BatchOptions& options,
+          const std::optional<Destination>& destination) {
+  input.fd.fd = OpenInput(path);
+  const auto input_id = IdOf(input.fd.fd);
+  if (destination && input_id && destination->id && *input_id == *destination->id) {
+    throw InputRefused(destination->shown + " is the input " + input.shown, false);
+  }
+  // JSON Lines are read twice (keys first), so a pipe is copied to disk.
+  if (input.format == "jsonl" && !IsRewindable(input.fd.fd)) {
+    input.fd.fd = SpoolToTemporaryFile(input.fd.fd);
+  }
+  input.in = std::make_unique<InputStream>(input.fd.fd);
+  const Encoding encoding = EncodingOf(*input.in, options.encoding);
+  if (encoding != Encoding::Utf8) {
+    const int decoded = DecodeToTemporaryFile(*input.in, encoding, input.shown);
+    input.in.reset();
+    close(input.fd.fd);
+    input.fd.fd = decoded;
+    input.in = std::make_unique<InputStream>(input.fd.fd);
+  }
+}
+
+// Every record of the source to the sink; problems reported as they come,
+// after the input's name when there are several. Returns the records
+// skipped; *not_utf8 tells whether a value was refused as invalid UTF-8.
+std::uint64_t Convert(Input& input, const std::string& prefix, CardBuilder& builder, CardSink& sink,
+                      bool named, std::uint64_t done_bytes, Progress& progress, bool* not_utf8) {
   qv_VCard::qvVCard namer;
   std::string card, name;
   std::uint64_t skipped = 0;
-  while (StopSignal() == 0 && source.Next(builder)) {
+  while (StopSignal() == 0 && input.source->Next(builder)) {
     if (builder.Finish(card)) {
       if (named) name = ProposedFileName(builder.card(), namer);
       sink.Put(card, name);
@@ -84,62 +126,62 @@ std::uint64_t Convert(RecordSource& source, CardBuilder& builder, CardSink& sink
       ++skipped;
       progress.Clear();
       for (const RecordProblem& p : builder.problems()) {
-        std::fprintf(stderr, "record %llu: %s: %s\n", static_cast<unsigned long long>(p.record),
-                     p.field.c_str(), p.reason.c_str());
+        std::fprintf(stderr, "%srecord %llu: %s: %s\n", prefix.c_str(),
+                     static_cast<unsigned long long>(p.record), p.field.c_str(), p.reason.c_str());
+        if (p.reason.starts_with(kInvalidUtf8)) *not_utf8 = true;
       }
     }
-    progress.Update(builder.record(), in.consumed());
+    progress.Update(builder.record(), done_bytes + input.in->consumed());
   }
   return skipped;
 }
 
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
-
 }  // namespace
 
 int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
-  const std::string format = FormatFor(options.format, options.input);
   const bool to_folder = options.out_dir_given;
   std::unique_ptr<CardSink> sink;
   std::string where;       // " to DIR", " to FILE" or "" for standard output
   bool replacing = false;  // the output is a file replaced at the end
   std::uint64_t skipped = 0;
+  bool not_utf8 = false;
   int failed = 0;  // exit status of a run that could not finish
   try {
-    Fd input{OpenInput(options.input)};
-    // The output is looked at before anything is read: writing over the
+    std::vector<Input> inputs(options.inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      const std::string& path = options.inputs[i];
+      if (path == "-" && std::count(options.inputs.begin(), options.inputs.begin() + i, "-") > 0) {
+        return RefuseInput("standard input is named twice");
+      }
+      inputs[i].shown = Shown(path);
+      inputs[i].format = FormatFor(options.format, path);
+    }
+    // The output is looked at before anything is read: writing over an
     // input, under whatever name, is refused first.
     std::optional<Destination> destination;
     if (to_folder) {
       where = " to " + options.out_dir;
     } else {
       destination = Resolve(options.output.empty() ? "-" : options.output);
-      const auto input_id = IdOf(input.fd);
-      if (input_id && destination->id && *input_id == *destination->id) {
-        return RefuseInput(destination->shown + " is the input " + Shown(options.input));
-      }
       replacing = destination->kind == Destination::Kind::Replace;
       if (destination->fd != STDOUT_FILENO) where = " to " + destination->shown;
     }
-
-    // JSON Lines are read twice (keys first), so a pipe is copied to disk.
-    if (format == "jsonl" && !IsRewindable(input.fd)) {
-      const int copy = SpoolToTemporaryFile(input.fd);
-      input.fd = copy;
-    }
-    InputStream in(input.fd);
-
-    const ConvertOptions convert{options.rfc_escape, options.max_record_bytes};
-    std::unique_ptr<RecordSource> source;
-    try {
-      source = OpenRecords(in, format, Shown(options.input), convert);
-    } catch (const InputRefused& refused) {
-      return refused.list_names ? RefuseUnknownNames(refused.what()) : RefuseInput(refused.what());
+    // Every input is opened and its header or keys checked before a card
+    // is written: a refused input leaves the output as it was.
+    const ConvertOptions convert{options.rfc_escape, options.max_record_bytes, options.separator};
+    std::uint64_t total = 0;
+    bool sized = true;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      Input& input = inputs[i];
+      try {
+        Open(input, options.inputs[i], options, destination);
+        input.source = OpenRecords(*input.in, input.format, input.shown, convert);
+      } catch (const InputRefused& refused) {
+        return refused.list_names ? RefuseUnknownNames(refused.what())
+                                  : RefuseInput(refused.what());
+      }
+      sized = sized && input.in->size().has_value();
+      total += input.in->size().value_or(0);
     }
 
     if (to_folder) {
@@ -147,12 +189,20 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     } else {
       sink = std::make_unique<OutputFile>(std::move(*destination), seams);
     }
-    const bool show = !options.quiet && isatty(STDERR_FILENO) && !OutputOnErrorTerminal() &&
-                      in.size().has_value();
-    Progress progress(show, in.size().value_or(0));
+    const bool show = !options.quiet && isatty(STDERR_FILENO) && !OutputOnErrorTerminal() && sized;
+    Progress progress(show, total);
     CardBuilder builder(convert);
     try {
-      skipped = Convert(*source, builder, *sink, to_folder, in, progress);
+      std::uint64_t done_bytes = 0;
+      for (Input& input : inputs) {
+        const std::string prefix = inputs.size() > 1 ? input.shown + ": " : "";
+        skipped +=
+            Convert(input, prefix, builder, *sink, to_folder, done_bytes, progress, &not_utf8);
+        if (StopSignal() != 0) break;
+        done_bytes += input.in->consumed();
+        input.source.reset();
+        input.in.reset();
+      }
     } catch (const Stopped&) {
       // waiting for input or output was cut short: the stop is handled below
     }
@@ -189,6 +239,11 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
   if (!options.quiet) {
     std::fprintf(stderr, "qvvcard: %s, %s skipped\n", counts.c_str(),
                  Plural(skipped, "record").c_str());
+  }
+  if (not_utf8 && !options.encoding) {
+    std::fprintf(stderr,
+                 "qvvcard: the input is not UTF-8 throughout; for a file saved by Excel on "
+                 "Windows, try --encoding cp1252\n");
   }
   return skipped > 0 ? kExitSkipped : kExitOk;
 }

@@ -3,9 +3,11 @@
 #define QVVCARD_CLI_COMMANDS_HPP
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "input/encoding.hpp"
 #include "input/records.hpp"
 #include "output/safe_write.hpp"
 
@@ -27,8 +29,10 @@ struct SingleOptions {
 int RunSingle(const SingleOptions& options);
 
 struct BatchOptions {
-  std::string input;   // a path, or "-" for standard input
-  std::string format;  // "csv", "jsonl", or "" to go by the input's name
+  std::vector<std::string> inputs;   // paths, or "-" for standard input
+  std::string format;                // "csv", "jsonl", or "" to go by each input's name
+  std::optional<Encoding> encoding;  // none: UTF-8, or UTF-16 with a byte-order mark
+  char separator = 0;                // 0: taken from the CSV header
   std::string out_dir;
   bool out_dir_given = false;
   std::string output;  // "" or "-": standard output

@@ -12,25 +12,27 @@ namespace qvvcard {
 namespace {
 
 // The bytes that end a run of ordinary field bytes: a quote and the line
-// ends always, a comma outside quotes.
+// ends always, the separator outside quotes.
 struct ByteSet {
   bool has[256] = {};
   constexpr explicit ByteSet(std::string_view bytes) {
     for (char c : bytes) has[static_cast<unsigned char>(c)] = true;
   }
 };
-constexpr ByteSet kUnquotedStops(",\r\n\"");
 constexpr ByteSet kQuotedStops("\"\r\n");
 
-// The offset of the first stop byte in p[0, n), or n when there is none.
+// The offset of the first stop byte in p[0, n), or n when there is none;
+// unquoted_stops holds the separator as well.
 template <bool kQuoted>
-[[gnu::always_inline]] inline std::size_t FindStop(const char* p, std::size_t n) {
+[[gnu::always_inline]] inline std::size_t FindStop(const char* p, std::size_t n,
+                                                   [[maybe_unused]] char separator,
+                                                   const bool* unquoted_stops) {
   std::size_t i = 0;
 #if defined(__SSE2__)
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i lf = _mm_set1_epi8('\n');
-  const __m128i comma = _mm_set1_epi8(',');
+  const __m128i comma = _mm_set1_epi8(separator);
   for (; i + 16 <= n; i += 16) {
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
     __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(b, quote),
@@ -40,7 +42,7 @@ template <bool kQuoted>
     if (bits != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(bits)));
   }
 #endif
-  const bool* stops = kQuoted ? kQuotedStops.has : kUnquotedStops.has;
+  const bool* stops = kQuoted ? kQuotedStops.has : unquoted_stops;
   while (i < n && !stops[static_cast<unsigned char>(p[i])]) ++i;
   return i;
 }
@@ -60,8 +62,12 @@ std::span<const std::string> CsvRecord::fields() const {
   return {strings_.data(), views_.size()};
 }
 
-CsvReader::CsvReader(InputStream& in, Limits limits) : in_(in), limits_(limits) {
+CsvReader::CsvReader(InputStream& in, Limits limits, char separator)
+    : in_(in), limits_(limits), separator_(separator) {
   if (limits_.max_fields == 0) limits_.max_fields = 1;
+  for (const char c : {separator, '\r', '\n', '"'}) {
+    unquoted_stops_[static_cast<unsigned char>(c)] = true;
+  }
 }
 
 inline void CsvReader::StartField(CsvRecord& rec) {
@@ -134,12 +140,12 @@ const char* CsvReader::ReadUnquoted(CsvRecord& rec, const char* p, const char* c
       state = State::Unquoted;
     }
     const auto left = static_cast<std::size_t>(end - p);
-    const std::size_t n = FindStop<false>(p, left);
+    const std::size_t n = FindStop<false>(p, left, separator_, unquoted_stops_);
     Append<kChecked>(rec, p, n, left);
     p += n;
     if (p == end) return p;
     const char c = *p++;
-    if (c == ',') {
+    if (c == separator_) {
       StartField(rec);
       state = State::FieldStart;
     } else if (c == '"') {
@@ -231,7 +237,7 @@ bool CsvReader::Next(CsvRecord& rec) {
         break;
       }
       case State::Quoted: {
-        const std::size_t n = FindStop<true>(p, buffered.size());
+        const std::size_t n = FindStop<true>(p, buffered.size(), separator_, unquoted_stops_);
         Append<true>(rec, p, n, buffered.size());
         if (n == buffered.size()) {
           in_.Skip(n);
@@ -253,7 +259,7 @@ bool CsvReader::Next(CsvRecord& rec) {
         if (c == '"') {
           Append<true>(rec, &c, 1, 1);
           state = State::Quoted;
-        } else if (c == ',') {
+        } else if (c == separator_) {
           StartField(rec);
           state = State::FieldStart;
         } else if (c == '\n' || c == '\r') {

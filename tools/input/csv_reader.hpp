@@ -1,6 +1,7 @@
-// A streaming reader of comma-separated values (RFC 4180).
+// A streaming reader of comma-separated values (RFC 4180), or of values
+// separated by another character (semicolons, tabs).
 //
-// Fields are separated by commas and records by line ends (CR LF, LF or a
+// Fields are separated by commas (or the separator given) and records by line ends (CR LF, LF or a
 // lone CR). A field in double quotes may hold commas, line ends and doubled
 // quotes (""). Blank lines are skipped, a byte-order mark at the start is
 // dropped. Malformed records are reported, never guessed at: a quote inside
@@ -64,7 +65,8 @@ class CsvReader {
     std::size_t max_fields = 4096;
   };
   explicit CsvReader(InputStream& in) : CsvReader(in, Limits{}) {}
-  CsvReader(InputStream& in, Limits limits);
+  // separator is any byte but a quote, CR or LF.
+  CsvReader(InputStream& in, Limits limits, char separator = ',');
 
   // Reads the next record into rec; false when the input is exhausted.
   bool Next(CsvRecord& rec);
@@ -91,6 +93,8 @@ class CsvReader {
 
   InputStream& in_;
   Limits limits_;
+  char separator_;
+  bool unquoted_stops_[256] = {};
   std::uint64_t line_ = 1;
   std::size_t bytes_ = 0;
   bool too_long_ = false;

@@ -72,11 +72,11 @@ bool InputStream::ReadLine(std::string& line, std::size_t max, bool* truncated) 
   }
 }
 
-bool InputStream::SkipByteOrderMark() {
-  static constexpr char kBom[] = "\xEF\xBB\xBF";
-  // Gather three bytes (a pipe may deliver fewer at a time) without losing
-  // what is already buffered.
-  while (fd_ >= 0 && end_ - pos_ < 3) {
+std::string_view InputStream::Gather(std::size_t n) {
+  if (n > buffer_.size()) n = buffer_.size();
+  // A pipe may deliver fewer bytes at a time: read on without losing what
+  // is already buffered.
+  while (fd_ >= 0 && end_ - pos_ < n) {
     if (pos_ > 0) {
       std::memmove(buffer_.data(), buffer_.data() + pos_, end_ - pos_);
       base_ += pos_;
@@ -91,7 +91,12 @@ bool InputStream::SkipByteOrderMark() {
     if (got == 0) break;
     end_ += static_cast<std::size_t>(got);
   }
-  if (end_ - pos_ >= 3 && std::memcmp(buffer_.data() + pos_, kBom, 3) == 0) {
+  return Buffered();
+}
+
+bool InputStream::SkipByteOrderMark() {
+  static constexpr std::string_view kBom = "\xEF\xBB\xBF";
+  if (Gather(3).starts_with(kBom)) {
     pos_ += 3;
     return true;
   }
@@ -126,7 +131,7 @@ bool IsRewindable(int fd) {
   return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && lseek(fd, 0, SEEK_CUR) >= 0;
 }
 
-int SpoolToTemporaryFile(int fd) {
+int CreateTemporaryFile() {
   const char* dir = std::getenv("TMPDIR");
   if (dir == nullptr || *dir == '\0') dir = "/tmp";
   int tmp = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -137,34 +142,43 @@ int SpoolToTemporaryFile(int fd) {
     if (tmp < 0) ThrowErrno("cannot create a temporary file in " + std::string(dir));
     unlink(name.c_str());
   }
-  std::vector<char> buf(std::size_t{1} << 16);
-  for (;;) {
-    const ssize_t got = read(fd, buf.data(), buf.size());
-    if (got < 0) {
+  return tmp;
+}
+
+void WriteToTemporaryFile(int fd, std::string_view bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0) {
       if (errno == EINTR) continue;
-      const int e = errno;
-      close(tmp);
-      errno = e;
-      ThrowErrno("cannot read the input");
+      ThrowErrno("cannot copy the input to a temporary file");
     }
-    if (got == 0) break;
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write(tmp, buf.data() + done, static_cast<std::size_t>(got - done));
-      if (put < 0) {
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+void RewindTemporaryFile(int fd) {
+  if (lseek(fd, 0, SEEK_SET) != 0) ThrowErrno("cannot rewind the temporary copy of the input");
+}
+
+int SpoolToTemporaryFile(int fd) {
+  const int tmp = CreateTemporaryFile();
+  try {
+    std::vector<char> buf(std::size_t{1} << 16);
+    for (;;) {
+      const ssize_t got = read(fd, buf.data(), buf.size());
+      if (got < 0) {
         if (errno == EINTR) continue;
-        const int e = errno;
-        close(tmp);
-        errno = e;
-        ThrowErrno("cannot copy the input to a temporary file");
+        ThrowErrno("cannot read the input");
       }
-      done += put;
+      if (got == 0) break;
+      WriteToTemporaryFile(tmp, {buf.data(), static_cast<std::size_t>(got)});
     }
+    RewindTemporaryFile(tmp);
+  } catch (...) {
+    close(tmp);
+    throw;
   }
   close(fd);
-  if (lseek(tmp, 0, SEEK_SET) != 0) {
-    close(tmp);
-    ThrowErrno("cannot rewind the temporary copy of the input");
-  }
   return tmp;
 }
 

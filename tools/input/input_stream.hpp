@@ -41,6 +41,11 @@ class InputStream {
   // first n of them.
   std::string_view Buffered() const { return {buffer_.data() + pos_, end_ - pos_}; }
   void Skip(std::size_t n) { pos_ += n; }
+  // Reads until at least n bytes (at most the buffer's size) are buffered
+  // or the input ends, and returns what is buffered; nothing is consumed.
+  std::string_view Gather(std::size_t n);
+  // The size of the buffer: the most that Gather can look ahead.
+  std::size_t capacity() const { return buffer_.size(); }
   // Reads up to and including the next line feed (or to the end of the
   // input) and puts the line, without the line feed, into line. At most max
   // bytes are kept; *truncated tells whether more were dropped. Returns false
@@ -81,6 +86,13 @@ bool IsRewindable(int fd);
 // descriptor of it positioned at the start; fd is closed. The copy lives on
 // disk, so memory use does not depend on the input's size.
 int SpoolToTemporaryFile(int fd);
+
+// The pieces of such a copy: an anonymous file only this process can
+// reach (0600), bytes appended to it, and back to its start. They throw
+// std::system_error.
+int CreateTemporaryFile();
+void WriteToTemporaryFile(int fd, std::string_view bytes);
+void RewindTemporaryFile(int fd);
 
 }  // namespace qvvcard
 

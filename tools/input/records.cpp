@@ -194,10 +194,53 @@ bool AllEmpty(std::span<const JsonItem> items) {
   return true;
 }
 
+// Whether a header row names columns the tool knows.
+bool KnownHeader(std::span<const std::string_view> names) {
+  bool any = false;
+  for (const std::string_view name : names) {
+    const std::string trimmed = TrimmedName(name);
+    if (trimmed.empty()) continue;
+    if (qv_VCard::FindProperty(trimmed) == nullptr) return false;
+    any = true;
+  }
+  return any;
+}
+
+// The separator of a CSV input, from its header row: the first of ",", ";"
+// and tab that splits it into known names, or else the one that splits it
+// into the most fields (so that the names are reported as they are).
+char SeparatorOf(InputStream& in, const ConvertOptions& options) {
+  if (options.separator != 0) return options.separator;
+  std::string_view head;
+  for (std::size_t want = 4096;; want *= 2) {
+    head = in.Gather(want);
+    if (head.size() < want || head.find_first_of("\r\n") != std::string_view::npos ||
+        want >= in.capacity()) {
+      break;
+    }
+  }
+  char best = ',';
+  std::size_t most = 0;
+  for (const char c : {',', ';', '\t'}) {
+    InputStream copy(head);
+    CsvReader reader(copy, CsvReader::Limits{}, c);
+    CsvRecord rec;
+    bool found = false;
+    while (!found && reader.Next(rec)) found = !AllEmpty(rec.views());
+    if (!found) break;
+    if (KnownHeader(rec.views())) return c;
+    if (rec.views().size() > most) {
+      most = rec.views().size();
+      best = c;
+    }
+  }
+  return best;
+}
+
 class CsvSource final : public RecordSource {
  public:
   CsvSource(InputStream& in, const std::string& shown, const ConvertOptions& options)
-      : reader_(in, CsvReader::Limits{options.max_record_bytes}) {
+      : reader_(in, CsvReader::Limits{options.max_record_bytes}, SeparatorOf(in, options)) {
     ReadHeader(shown);
   }
 

@@ -26,6 +26,9 @@ inline constexpr std::size_t kDefaultMaxRecordBytes = std::size_t{16} << 20;
 struct ConvertOptions {
   bool rfc_escape = true;  // escape text values for card readers
   std::size_t max_record_bytes = kDefaultMaxRecordBytes;
+  // The CSV separator; 0: the one of ",", ";" and tab that splits the
+  // header row into names the tool knows.
+  char separator = 0;
 };
 
 // What is wrong with one record.

@@ -194,7 +194,7 @@ std::string PutNumber(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& inf
 // The reasons for refusing a value, kept out of the way of assignments
 // that succeed.
 [[gnu::cold, gnu::noinline]] bool RefuseUtf8(std::size_t bad, std::string& refusal) {
-  refusal = "invalid UTF-8 at byte " + std::to_string(bad + 1);
+  refusal = std::string(kInvalidUtf8) + " at byte " + std::to_string(bad + 1);
   return false;
 }
 [[gnu::cold, gnu::noinline]] bool RefuseStatus(qv_VCard::Status s, std::string& refusal) {
@@ -209,12 +209,39 @@ std::string PutNumber(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& inf
   return false;
 }
 
+// A hemisphere is one letter, N or S for the latitude and E or W for the
+// longitude, in any case; it is stored as the capital letter. Anything else
+// would silently read as a hemisphere the data does not name.
+[[gnu::cold, gnu::noinline]] bool AssignHemisphere(qv_VCard::qvVCard& card,
+                                                   const qv_VCard::PropertyInfo& info,
+                                                   std::string_view raw, std::string& refusal) {
+  const bool lat = info.property == qv_VCard::Property::GeoLat;
+  std::string_view v = raw;
+  while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+  char16_t letter = 0;
+  if (v.size() == 1) {
+    const char c = static_cast<char>(v[0] & ~0x20);  // the capital letter
+    if (lat ? (c == 'N' || c == 'S') : (c == 'E' || c == 'W')) letter = static_cast<char16_t>(c);
+  }
+  if (letter == 0 && !v.empty()) {
+    refusal = std::string(lat ? "expects N or S" : "expects E or W") + ", not " + Quoted(raw);
+    return false;
+  }
+  const qv_VCard::Status s =
+      card.Put(info.property, letter == 0 ? std::u16string() : std::u16string(1, letter));
+  return !qv_VCard::Failed(s) || RefuseStatus(s, refusal);
+}
+
 }  // namespace
 
 bool TryAssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
                    std::string_view raw, bool rfc_escape, std::u16string& scratch,
                    std::string& refusal) {
   qv_VCard::Status s = qv_VCard::kOk;
+  if (info.rule == qv_VCard::ReadRule::GeoLatSign || info.rule == qv_VCard::ReadRule::GeoLonSign) {
+    return AssignHemisphere(card, info, raw, refusal);
+  }
   if (info.kind == Kind::Text) {
     // A large text is made in its own storage and handed over to the card,
     // so that it exists only once beside the input; a small one goes

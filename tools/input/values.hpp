@@ -47,6 +47,9 @@ Escape EscapeClass(qv_VCard::Property p) noexcept;
 // Puts a backslash before every character that the class escapes.
 void RfcEscape(Escape how, std::u16string& text);
 
+// How the refusal of a value that is not UTF-8 begins.
+inline constexpr std::string_view kInvalidUtf8 = "invalid UTF-8";
+
 // Flag words and 16-bit integers as the tool accepts them.
 enum class ParseResult : std::uint8_t { Ok, Empty, NotANumber, OutOfRange };
 // Blanks and tabs around the value are ignored; "" gives Empty.
