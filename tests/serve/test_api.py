@@ -239,3 +239,16 @@ def test_options_and_cors():
 def test_a_taken_port_is_a_usage_error(server):
     r = run_tool("serve", "--port", str(server.port))
     assert r.returncode == 2 and b"cannot listen" in r.stderr
+
+
+def test_more_cards_than_the_answer_holds_come_in_pieces(server):
+    # 60 KB of records (under --max-body) give about 4 MB of cards, more
+    # than the eight times --max-body held at once: they are made again as
+    # they are sent, each still exactly once.
+    csv = b"NameFamily\r\n" + b"".join(b"N%d\r\n" % i for i in range(9000))
+    assert len(csv) < 65536
+    status, headers, body = server.request("POST", "/v1/cards", csv, {"Content-Type": "text/csv"})
+    assert status == 200 and headers.get("transfer-encoding") == "chunked"
+    cards = split_cards(body.decode())
+    assert len(cards) == 9000 and len(body) > 8 * 65536
+    assert [c.split("\r\n")[3] for c in cards] == [f"N:N{i};;;;" for i in range(9000)]
