@@ -239,7 +239,9 @@ std::vector<JsonLine> JsonLines(std::string_view data, std::size_t max) {
 
 void CompareWithDom(const qvvcard::JsonRecord& rec, const std::string& line) {
   const nlohmann::json dom = nlohmann::json::parse(line, nullptr, false);
-  if (dom.is_discarded() || !dom.is_object()) {
+  // The DOM parser ends a text at a NUL byte, which JSON allows nowhere
+  // outside a string (and inside one only escaped).
+  if (dom.is_discarded() || !dom.is_object() || line.find('\0') != std::string::npos) {
     FUZZ_CHECK(!rec.error().empty(), "accepted what is not one object: " + line);
     return;
   }

@@ -84,7 +84,9 @@ def test_many_varied_csv_records_give_the_cards_of_their_json_lines(tmp_path):
     for name in ("in.csv", "in.jsonl"):
         target = tmp_path / (name + ".vcf")
         r = run("batch", str(tmp_path / name), "--output", str(target), "--quiet")
-        assert r.returncode == 0 and r.stderr == b"", r.stderr
+        # Numbers and addresses without a type are left off the cards, and said.
+        assert r.returncode == 0, r.stderr
+        assert all(b"had no type flag" in l for l in r.stderr.splitlines()), r.stderr
         assert target.stat().st_size > 8 << 20
         got[name] = [without_stamps(c) for c in split_cards(target.read_bytes())]
     assert len(got["in.csv"]) == len(records)
@@ -297,11 +299,13 @@ def test_usage_errors(tmp_path):
     assert entries(tmp_path) == ["in.csv"]
 
 
-def run_on_terminal(*args):
-    """Runs qvvcard with standard error on a pseudo-terminal."""
+def run_on_terminal(*args, cards_too=False):
+    """Runs qvvcard with standard error (and standard output with cards_too)
+    on a pseudo-terminal."""
     master, slave = pty.openpty()
     try:
-        p = subprocess.run([QVVCARD, *args], stdout=subprocess.PIPE, stderr=slave, timeout=60)
+        p = subprocess.run([QVVCARD, *args], stdout=slave if cards_too else subprocess.PIPE,
+                           stderr=slave, timeout=60)
         os.close(slave)
         seen = b""
         while True:
@@ -377,22 +381,7 @@ def test_the_record_limit_is_an_option(tmp_path):
 def test_no_progress_into_cards_on_the_same_terminal(examples):
     # Standard output and standard error on one terminal: the cards are not
     # interleaved with a progress line.
-    master, slave = pty.openpty()
-    try:
-        p = subprocess.run([QVVCARD, "batch", os.path.join(examples, "contacts.csv")],
-                           stdout=slave, stderr=slave, timeout=60)
-        os.close(slave)
-        seen = b""
-        while True:
-            try:
-                chunk = os.read(master, 65536)
-            except OSError:
-                break
-            if not chunk:
-                break
-            seen += chunk
-    finally:
-        os.close(master)
+    p, seen = run_on_terminal("batch", os.path.join(examples, "contacts.csv"), cards_too=True)
     assert p.returncode == 0
     assert b"\x1b[K" not in seen and b"%" not in seen and seen.count(b"END:VCARD") == 12
 
@@ -419,3 +408,48 @@ def test_a_large_record_needs_memory_in_proportion(tmp_path, fmt):
     # the program itself.
     limit = (3.5 if fmt == "csv" else 4.5) * size / 1024 + 8 * 1024
     assert peak_kb < limit, f"{peak_kb} KiB for a record of {size >> 20} MiB"
+
+
+@pytest.mark.parametrize("fmt", ["csv", "jsonl"])
+def test_uids_from_a_column_stay_the_same_when_cards_are_made_again(tmp_path, fmt):
+    import uuid
+    space = uuid.UUID("8cb1f02f-7e3c-4a61-a736-ff3b2be6e92b")
+    rows = [("c-17", "Doe"), ("", "Roe"), (" c-17 ", "Doe again"), ("Zoë 9", "Moe")]
+    src = tmp_path / f"in.{fmt}"
+    if fmt == "csv":
+        # The column need not be a property, and its name is matched in any case.
+        src.write_text("ID;NameFamily\n" + "".join(f"{i};{n}\n" for i, n in rows))
+    else:
+        src.write_text("".join(json.dumps({"id": i, "NameFamily": n}) + "\n" for i, n in rows))
+
+    def uids():
+        r = run("batch", str(src), "--uid-from", "Id")
+        assert r.returncode == 0, r.stderr
+        assert r.stderr.decode() == ("qvvcard: 4 cards written, 0 records skipped; "
+                                     "1 card got a random UID (Id was empty)\n")
+        return [l[4:] for c in split_cards(r.stdout) for l in card_lines(c) if l.startswith("UID:")]
+
+    first, again = uids(), uids()
+    want = str(uuid.uuid5(space, "c-17")).upper()
+    assert [first[0], first[2], first[3]] == [want, want, str(uuid.uuid5(space, "Zoë 9")).upper()]
+    assert first[1] != again[1] and uuid.UUID(first[1]).version == 4
+    assert [first[0], first[2], first[3]] == [again[0], again[2], again[3]]
+    if fmt == "csv":
+        r = run("batch", str(src), "--uid-from", "Key")
+        assert r.returncode == 2 and b'has no column "Key" for --uid-from' in r.stderr
+
+
+def test_a_slot_the_card_leaves_out_for_want_of_a_type_is_reported(tmp_path):
+    # The card writes a TEL or ADR line only when one of its type flags is
+    # set; a number or address without one is said to be left out.
+    src = write_csv(tmp_path / "in.csv", ["NameFamily", "Tel1_Number", "Tel2_Number", "Tel2_Cell",
+                                          "Adr1_Street", "Adr3_Locality", "Adr3_Home"],
+                    ["A", "1", "2", "yes", "Main St", "Town", "1"], ["B", "3", "", "", "", "", ""])
+    r = run("batch", str(src))
+    assert r.returncode == 0
+    assert r.stderr.decode().splitlines() == [
+        "Adr1_*: 1 card left the address out: it had no type flag (set Adr1_Postal, say)",
+        "Tel1_*: 2 cards left the telephone number out: it had no type flag (set Tel1_Voice, say)",
+        "qvvcard: 2 cards written, 0 records skipped"]
+    assert b"TEL;TYPE=CELL:2" in r.stdout and b"ADR;TYPE=HOME:;;;Town;;;" in r.stdout
+    assert run("batch", str(src), "--strict", "-q").returncode == 1

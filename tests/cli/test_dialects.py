@@ -116,3 +116,19 @@ def test_several_inputs_one_after_the_other(tmp_path):
     assert b'unknown key "Phone"' in r.stderr
     r = run("batch", "-", str(a), "-", stdin=b"")
     assert r.returncode == 2 and b"standard input is named twice" in r.stderr
+
+
+def test_an_export_saved_with_semicolons_in_windows_1252(tmp_path, examples):
+    import csv
+    import os
+    with open(os.path.join(examples, "outlook-contacts.csv"), encoding="utf-8-sig") as f:
+        rows = list(csv.reader(f))
+    src = tmp_path / "outlook.csv"
+    with open(src, "w", encoding="cp1252", newline="") as f:
+        csv.writer(f, delimiter=";").writerows(rows)
+    plain = run("batch", os.path.join(examples, "outlook-contacts.csv"), "-q")
+    r = run("batch", str(src), "--encoding", "cp1252")
+    assert r.returncode == 0, r.stderr
+    assert r.stderr.decode().startswith(f"qvvcard: reading {src} as an Outlook CSV export\n")
+    strip = lambda data: [l for l in data.decode().split("\r\n") if not l.startswith(("REV:", "UID:"))]
+    assert strip(r.stdout) == strip(plain.stdout)

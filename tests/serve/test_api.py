@@ -116,7 +116,8 @@ def test_a_failing_card_read_is_422_with_its_status(server):
 
 
 def test_cards_from_csv_and_json_lines_match_batch(server):
-    for name, media in [("contacts.csv", "text/csv"), ("contacts.jsonl", "application/x-ndjson"),
+    for name, media in [("contacts.csv", "text/csv"), ("google-contacts.csv", "text/csv"),
+                        ("outlook-contacts.csv", "text/csv"), ("contacts.jsonl", "application/x-ndjson"),
                         ("contacts.jsonl", "application/jsonl")]:
         path = os.path.join(EXAMPLES, name)
         expected = [without_stamps(c) for c in split_cards(tool_card("batch", path, "-q"))]

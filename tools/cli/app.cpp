@@ -39,13 +39,22 @@ done. A record that cannot become a card is reported on standard error as
 "record N: FIELD: reason" and skipped; an unknown column or key stops the run
 before anything is written.
 
+A Google Contacts or Outlook CSV export is recognised by its header and read
+as such; --columns forces one, or gives a column map file for other headers
+(lines "Column Name = Property[, Property=VALUE ...]"). After the run, each
+column that held values with no place on the card is named with the number of
+records ("Pager: 12 records had a value with no telephone slot left").
+
 Examples:
   qvvcard batch contacts.csv --out-dir cards
   qvvcard batch contacts.jsonl --output all.vcf --no-rfc-escape
+  qvvcard batch google.csv --out-dir cards
+  qvvcard batch sheet.csv --columns sheet.map --strict -o all.vcf
   cat contacts.csv | qvvcard batch - > all.vcf
 
-Exit status: 0 every record became a card; 1 some records were skipped; 2
-usage error, unknown column or key, unreadable input or failed write.
+Exit status: 0 every record became a card; 1 some records were skipped (or,
+with --strict, a value had no place); 2 usage error, unknown column or key,
+column map error, unreadable input or failed write.
 )text";
 
 }  // namespace
@@ -112,6 +121,10 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
             throw CLI::ValidationError("expects comma, semicolon or tab, not \"" + value + "\"");
           },
           "", "separator");
+  sub->add_option("--uid-from", batch.uid_from,
+                  "Make each card's UID from this column (or JSON key), so that cards made again "
+                  "from an updated file keep their UIDs; a record with it empty gets a random UID")
+      ->type_name("COLUMN");
   CLI::Option* out_dir =
       sub->add_option("--out-dir", batch.out_dir,
                       "Write one file per card into this folder (created if missing)")
@@ -128,6 +141,12 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
                   "(16 MiB)")
       ->type_name("BYTES")
       ->check(CLI::PositiveNumber);
+  sub->add_option("--columns", batch.columns,
+                  "How CSV columns are read: google, google-old or outlook (an address-book "
+                  "export; any case), or a column map FILE; default: by the header")
+      ->type_name("google|google-old|outlook|FILE");
+  sub->add_flag("--strict", batch.strict,
+                "Exit 1 when a value had no place on the card (they are always reported)");
 
   ServeOptions serve;
   CLI::App* serve_command = AddServeCommand(app, serve);

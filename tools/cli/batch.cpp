@@ -11,7 +11,9 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "bridge/utf.hpp"
 #include "cli/commands.hpp"
@@ -39,7 +41,10 @@ int RefuseInput(const std::string& what) {
 }
 
 int RefuseUnknownNames(const std::string& what) {
-  std::fprintf(stderr, "qvvcard: %s; nothing was written.\nValid names (any case):\n%s",
+  std::fprintf(stderr,
+               "qvvcard: %s; nothing was written.\nA Google Contacts or Outlook CSV export is "
+               "read as such; for other headers, --columns FILE names the property of each "
+               "column.\nValid names (any case):\n%s",
                what.c_str(), PropertyNameList().c_str());
   return kExitUsage;
 }
@@ -145,7 +150,9 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
   bool replacing = false;  // the output is a file replaced at the end
   std::uint64_t skipped = 0;
   bool not_utf8 = false;
-  int failed = 0;  // exit status of a run that could not finish
+  std::unique_ptr<CardBuilder> builder;
+  std::vector<std::string> unplaced;  // columns whose values had no place
+  int failed = 0;                     // exit status of a run that could not finish
   try {
     std::vector<Input> inputs(options.inputs.size());
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -168,7 +175,8 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     }
     // Every input is opened and its header or keys checked before a card
     // is written: a refused input leaves the output as it was.
-    const ConvertOptions convert{options.rfc_escape, options.max_record_bytes, options.separator};
+    const ConvertOptions convert{options.rfc_escape, options.max_record_bytes, options.separator,
+                                 options.uid_from, options.columns};
     std::uint64_t total = 0;
     bool sized = true;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -182,6 +190,9 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
       }
       sized = sized && input.in->size().has_value();
       total += input.in->size().value_or(0);
+      if (const std::string notice = input.source->Notice(); !notice.empty() && !options.quiet) {
+        std::fprintf(stderr, "%s\n", notice.c_str());
+      }
     }
 
     if (to_folder) {
@@ -191,13 +202,14 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     }
     const bool show = !options.quiet && isatty(STDERR_FILENO) && !OutputOnErrorTerminal() && sized;
     Progress progress(show, total);
-    CardBuilder builder(convert);
+    builder = std::make_unique<CardBuilder>(convert);
     try {
       std::uint64_t done_bytes = 0;
       for (Input& input : inputs) {
         const std::string prefix = inputs.size() > 1 ? input.shown + ": " : "";
         skipped +=
-            Convert(input, prefix, builder, *sink, to_folder, done_bytes, progress, &not_utf8);
+            Convert(input, prefix, *builder, *sink, to_folder, done_bytes, progress, &not_utf8);
+        for (const std::string& line : input.source->Unplaced()) unplaced.push_back(prefix + line);
         if (StopSignal() != 0) break;
         done_bytes += input.in->consumed();
         input.source.reset();
@@ -206,6 +218,7 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     } catch (const Stopped&) {
       // waiting for input or output was cut short: the stop is handled below
     }
+    for (std::string& line : builder->Untyped()) unplaced.push_back(std::move(line));
     progress.Clear();
     // A stopped run keeps the complete cards that went out, but a file being
     // replaced is not replaced by a part of the cards.
@@ -220,6 +233,9 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     failed = kExitUsage;
   }
 
+  // What had no place is said after the records' own problems, before the
+  // summary.
+  for (const std::string& line : unplaced) std::fprintf(stderr, "%s\n", line.c_str());
   const std::uint64_t written = sink ? sink->delivered() : 0;
   const int stop = StopSignal();
   const std::string counts = Plural(written, "card") + " written" + where;
@@ -237,15 +253,20 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     return failed;
   }
   if (!options.quiet) {
-    std::fprintf(stderr, "qvvcard: %s, %s skipped\n", counts.c_str(),
-                 Plural(skipped, "record").c_str());
+    std::string random;
+    if (builder && builder->random_uids() > 0) {
+      random = "; " + Plural(builder->random_uids(), "card") + " got a random UID (" +
+               options.uid_from + " was empty)";
+    }
+    std::fprintf(stderr, "qvvcard: %s, %s skipped%s\n", counts.c_str(),
+                 Plural(skipped, "record").c_str(), random.c_str());
   }
   if (not_utf8 && !options.encoding) {
     std::fprintf(stderr,
                  "qvvcard: the input is not UTF-8 throughout; for a file saved by Excel on "
                  "Windows, try --encoding cp1252\n");
   }
-  return skipped > 0 ? kExitSkipped : kExitOk;
+  return skipped > 0 || (options.strict && !unplaced.empty()) ? kExitSkipped : kExitOk;
 }
 
 }  // namespace qvvcard

@@ -33,12 +33,15 @@ struct BatchOptions {
   std::string format;                // "csv", "jsonl", or "" to go by each input's name
   std::optional<Encoding> encoding;  // none: UTF-8, or UTF-16 with a byte-order mark
   char separator = 0;                // 0: taken from the CSV header
+  std::string uid_from;              // the column or key the UIDs are made from
   std::string out_dir;
   bool out_dir_given = false;
   std::string output;  // "" or "-": standard output
   bool quiet = false;
   bool rfc_escape = true;
   std::size_t max_record_bytes = kDefaultMaxRecordBytes;
+  std::string columns;  // --columns: google, google-old, outlook or a column map's path
+  bool strict = false;  // a value with no place on the card fails the run (exit 1)
 };
 int RunBatch(const BatchOptions& options, const WriteSeams& seams = NoSeams());
 

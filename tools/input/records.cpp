@@ -6,6 +6,7 @@
 #include "bridge/utf.hpp"
 #include "card/ascii.hpp"
 #include "input/csv_reader.hpp"
+#include "input/exports.hpp"
 #include "input/jsonl_reader.hpp"
 
 namespace qvvcard {
@@ -26,6 +27,13 @@ void CardBuilder::Begin(std::uint64_t n) {
   card_.put_TimeZone(std::u16string());
   assigned_.reset();
   text_bytes_ = 0;
+  guids_.SetKey({});
+}
+
+void CardBuilder::UidKey(std::string_view value) {
+  const std::size_t first = value.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return;
+  guids_.SetKey(value.substr(first, value.find_last_not_of(" \t") - first + 1));
 }
 
 bool CardBuilder::Once(const PropertyInfo& info) {
@@ -42,6 +50,15 @@ void CardBuilder::Set(const PropertyInfo& info, std::string_view raw) {
   text_bytes_ += raw.size();
   if (Once(info) && !TryAssignText(card_, info, raw, options_.rfc_escape, scratch_, refusal_)) {
     Fail(info.name, refusal_);
+  }
+}
+
+void CardBuilder::Set(const PropertyInfo& info, std::string_view raw, std::string_view column,
+                      bool escape) {
+  text_bytes_ += raw.size();
+  if (Once(info) &&
+      !TryAssignText(card_, info, raw, escape && options_.rfc_escape, scratch_, refusal_)) {
+    Fail(std::string(column) + " (" + info.name + ")", refusal_);
   }
 }
 
@@ -97,6 +114,60 @@ class Utf8Card final : public qv_VCard::TextSink {
 
 }  // namespace
 
+namespace {
+
+std::string Plural(std::uint64_t n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+// The slots whose line the card writes only when one of its type flags is
+// set: their texts and their flags.
+struct TypedSlot {
+  const char* prefix;
+  const char* what;
+  const char* example;  // a flag that gives any such value its line
+  std::vector<qv_VCard::Property> texts, flags;
+};
+const std::vector<TypedSlot>& TypedSlots() {
+  static const std::vector<TypedSlot> slots = [] {
+    std::vector<TypedSlot> all;
+    for (const char* p : {"Adr1_", "Adr2_", "Adr3_"})
+      all.push_back({p, "address", "Postal", {}, {}});
+    for (const char* p : {"Tel1_", "Tel2_", "Tel3_", "Tel4_"}) {
+      all.push_back({p, "telephone number", "Voice", {}, {}});
+    }
+    for (TypedSlot& slot : all) {
+      for (const PropertyInfo& info : qv_VCard::Properties()) {
+        if (!std::string_view(info.name).starts_with(slot.prefix)) continue;
+        (info.kind == qv_VCard::Kind::Flag ? slot.flags : slot.texts).push_back(info.property);
+      }
+    }
+    return all;
+  }();
+  return slots;
+}
+
+void CountUntyped(const qv_VCard::qvVCard& card, std::array<std::uint64_t, 7>& counts) {
+  const std::vector<TypedSlot>& slots = TypedSlots();
+  qv_VCard::Text text;
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    bool any_text = false, any_flag = false;
+    for (const qv_VCard::Property p : slots[i].texts) {
+      // An address part reads with its ";" after it.
+      const std::size_t empty = qv_VCard::Info(p).rule == qv_VCard::ReadRule::Separator ? 1 : 0;
+      any_text = any_text || (card.Get(p, text) == qv_VCard::kOk && text.size() > empty);
+    }
+    if (!any_text) continue;
+    for (const qv_VCard::Property p : slots[i].flags) {
+      std::int16_t v = 0;
+      any_flag = any_flag || (card.Get(p, v) == qv_VCard::kOk && v != 0);
+    }
+    if (!any_flag) ++counts[i];
+  }
+}
+
+}  // namespace
+
 bool CardBuilder::Finish(std::string& card) {
   if (bad()) return false;
   // The card's UTF-8 is about as long as the values that went into it (a
@@ -114,7 +185,21 @@ bool CardBuilder::Finish(std::string& card) {
   }
   // The card ends with "END:VCARD"; in a file every line ends with CR LF.
   card += "\r\n";
+  if (!options_.uid_from.empty() && !guids_.has_key()) ++random_uids_;
+  CountUntyped(card_, untyped_);
   return true;
+}
+
+std::vector<std::string> CardBuilder::Untyped() const {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < untyped_.size(); ++i) {
+    if (untyped_[i] == 0) continue;
+    const TypedSlot& slot = TypedSlots()[i];
+    lines.push_back(std::string(slot.prefix) + "*: " + Plural(untyped_[i], "card") + " left the " +
+                    slot.what + " out: it had no type flag (set " + slot.prefix + slot.example +
+                    ", say)");
+  }
+  return lines;
 }
 
 void CardBuilder::ReleaseLarge(std::string& card) {
@@ -131,10 +216,6 @@ void CardBuilder::ReleaseLarge(std::string& card) {
 // ---------------------------------------------------------------------------
 
 namespace {
-
-std::string Plural(std::uint64_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
 
 // A name the input has but the card does not, and where it was first seen.
 struct UnknownName {
@@ -194,13 +275,27 @@ bool AllEmpty(std::span<const JsonItem> items) {
   return true;
 }
 
-// Whether a header row names columns the tool knows.
-bool KnownHeader(std::span<const std::string_view> names) {
+// Whether a header row names columns the tool knows: a known export, the
+// columns of the export or column map --columns names, or property names
+// (the column of --uid-from among them).
+bool KnownHeader(std::span<const std::string_view> names, const ConvertOptions& options) {
+  if (!options.columns.empty()) {
+    try {
+      return PlanColumns(names, options, "the input") != nullptr;
+    } catch (const InputRefused&) {
+      return false;
+    }
+  }
+  if (RecognisedHeader(names)) return true;
+  const std::string_view uid_from = options.uid_from;
   bool any = false;
   for (const std::string_view name : names) {
     const std::string trimmed = TrimmedName(name);
     if (trimmed.empty()) continue;
-    if (qv_VCard::FindProperty(trimmed) == nullptr) return false;
+    if (qv_VCard::FindProperty(trimmed) == nullptr &&
+        !(!uid_from.empty() && qv_VCard::ascii::EqualIgnoringCase(trimmed, uid_from))) {
+      return false;
+    }
     any = true;
   }
   return any;
@@ -228,7 +323,7 @@ char SeparatorOf(InputStream& in, const ConvertOptions& options) {
     bool found = false;
     while (!found && reader.Next(rec)) found = !AllEmpty(rec.views());
     if (!found) break;
-    if (KnownHeader(rec.views())) return c;
+    if (KnownHeader(rec.views(), options)) return c;
     if (rec.views().size() > most) {
       most = rec.views().size();
       best = c;
@@ -240,8 +335,14 @@ char SeparatorOf(InputStream& in, const ConvertOptions& options) {
 class CsvSource final : public RecordSource {
  public:
   CsvSource(InputStream& in, const std::string& shown, const ConvertOptions& options)
-      : reader_(in, CsvReader::Limits{options.max_record_bytes}, SeparatorOf(in, options)) {
-    ReadHeader(shown);
+      : reader_(in, CsvReader::Limits{options.max_record_bytes}, SeparatorOf(in, options)),
+        uid_from_(options.uid_from) {
+    ReadHeader(shown, options);
+  }
+
+  std::string Notice() const override { return plan_ ? plan_->notice() : std::string(); }
+  std::vector<std::string> Unplaced() const override {
+    return plan_ ? plan_->Report() : std::vector<std::string>();
   }
 
   bool Next(CardBuilder& b) override {
@@ -254,12 +355,16 @@ class CsvSource final : public RecordSource {
         b.Fail("line " + std::to_string(rec_.line()), Plural(rec_.views().size(), "field") +
                                                           ", the header has " +
                                                           std::to_string(columns_.size()));
+      } else if (plan_) {
+        if (uid_column_ != 0) b.UidKey(rec_.views()[uid_column_ - 1]);
+        plan_->Apply(rec_.views(), b);
       } else {
         const std::span<const std::string_view> values = rec_.views();
+        if (uid_column_ != 0) b.UidKey(values[uid_column_ - 1]);
         for (std::size_t i = 0; i < values.size(); ++i) {
           if (const PropertyInfo* info = columns_[i]) {
             b.Set(*info, values[i]);
-          } else if (!values[i].empty()) {
+          } else if (!values[i].empty() && i + 1 != uid_column_) {
             b.Fail("column " + std::to_string(i + 1), "a value in a column without a name");
           }
         }
@@ -271,7 +376,7 @@ class CsvSource final : public RecordSource {
   }
 
  private:
-  void ReadHeader(const std::string& shown) {
+  void ReadHeader(const std::string& shown, const ConvertOptions& options) {
     CsvRecord header;
     bool found = false;
     while (reader_.Next(header)) {
@@ -284,12 +389,31 @@ class CsvSource final : public RecordSource {
     if (!header.error().empty()) {
       throw InputRefused("the header of " + shown + " is malformed: " + header.error(), false);
     }
+    for (std::size_t i = 0; i < header.views().size() && !uid_from_.empty(); ++i) {
+      if (qv_VCard::ascii::EqualIgnoringCase(TrimmedName(header.views()[i]), uid_from_)) {
+        uid_column_ = i + 1;
+        break;
+      }
+    }
+    if (!uid_from_.empty() && uid_column_ == 0) {
+      throw InputRefused(
+          "the header of " + shown + " has no column " + Quoted(uid_from_) + " for --uid-from",
+          false);
+    }
+    // A known export or a column map; otherwise property names.
+    plan_ = PlanColumns(header.views(), options, shown);
+    if (plan_) {
+      if (uid_column_ != 0) plan_->ReadElsewhere(uid_column_ - 1);
+      columns_.resize(header.views().size());
+      return;
+    }
     std::vector<std::size_t> column_of(qv_VCard::kPropertyCount, 0);
     std::vector<UnknownName> unknown;
     for (std::size_t i = 0; i < header.views().size(); ++i) {
       const std::string name = TrimmedName(header.views()[i]);
       const PropertyInfo* info = nullptr;
-      if (!name.empty()) {
+      const bool uid = i + 1 == uid_column_;
+      if (!name.empty() && (!uid || qv_VCard::FindProperty(name) != nullptr)) {
         info = qv_VCard::FindProperty(name);
         if (info == nullptr) {
           unknown.push_back({name, "column " + std::to_string(i + 1)});
@@ -316,13 +440,16 @@ class CsvSource final : public RecordSource {
   // The property of each column, as the header names it; nullptr for a
   // column without a name, which must stay empty.
   std::vector<const PropertyInfo*> columns_;
+  std::string uid_from_;
+  std::size_t uid_column_ = 0;  // from 1; 0: none
+  std::unique_ptr<ColumnPlan> plan_;
   std::uint64_t n_ = 0;
 };
 
 class JsonlSource final : public RecordSource {
  public:
   JsonlSource(InputStream& in, const std::string& shown, const ConvertOptions& options)
-      : in_(in), limits_{options.max_record_bytes} {
+      : in_(in), limits_{options.max_record_bytes}, uid_from_(options.uid_from) {
     CheckKeys(shown);
     in_.Rewind();
     reader_ = std::make_unique<JsonlReader>(in_, limits_);
@@ -336,9 +463,13 @@ class JsonlSource final : public RecordSource {
         b.Fail("line " + std::to_string(rec_.line()), rec_.error());
       } else {
         for (const JsonItem& item : rec_.items()) {
+          const bool uid = IsUidKey(item.key);
+          if (uid && (item.value.type == FieldValue::Type::Text || item.value.number)) {
+            b.UidKey(item.value.view());
+          }
           if (const PropertyInfo* info = qv_VCard::FindProperty(item.key)) {
             b.Set(*info, item.value);
-          } else {
+          } else if (!uid) {
             b.Fail(item.key, "not a property");
           }
         }
@@ -367,7 +498,7 @@ class JsonlSource final : public RecordSource {
       if (AllEmpty(rec.items())) continue;
       ++n;
       for (const JsonItem& item : rec.items()) {
-        if (qv_VCard::FindProperty(item.key) != nullptr) continue;
+        if (qv_VCard::FindProperty(item.key) != nullptr || IsUidKey(item.key)) continue;
         bool seen = false;
         for (const UnknownName& u : unknown) seen = seen || u.name == item.key;
         if (!seen && unknown.size() < 50) {
@@ -380,8 +511,13 @@ class JsonlSource final : public RecordSource {
     if (!unknown.empty()) throw InputRefused(DescribeUnknown(unknown, "key", shown), true);
   }
 
+  bool IsUidKey(std::string_view key) const {
+    return !uid_from_.empty() && qv_VCard::ascii::EqualIgnoringCase(key, uid_from_);
+  }
+
   InputStream& in_;
   JsonlReader::Limits limits_;
+  std::string uid_from_;
   std::unique_ptr<JsonlReader> reader_;
   JsonRecord rec_;
   std::uint64_t n_ = 0;
@@ -399,7 +535,13 @@ std::string FormatFor(const std::string& format, const std::string& name) {
 
 std::unique_ptr<RecordSource> OpenRecords(InputStream& in, const std::string& format,
                                           const std::string& shown, const ConvertOptions& options) {
-  if (format == "jsonl") return std::make_unique<JsonlSource>(in, shown, options);
+  if (format == "jsonl") {
+    if (!options.columns.empty()) {
+      throw InputRefused("--columns applies to CSV input, not to the JSON Lines of " + shown,
+                         false);
+    }
+    return std::make_unique<JsonlSource>(in, shown, options);
+  }
   return std::make_unique<CsvSource>(in, shown, options);
 }
 

@@ -120,6 +120,15 @@ std::string InvalidUtf8At(std::ptrdiff_t offset) {
   return "invalid UTF-8 at byte " + std::to_string(offset + 1);
 }
 
+// How a request's values are read. Only escaping is the request's to
+// choose: columns stay read by the header (a column map is a file of the
+// machine), and UIDs random.
+ConvertOptions OptionsFor(bool raw) {
+  ConvertOptions options;
+  options.rfc_escape = !raw;
+  return options;
+}
+
 bool HasBody(const Request& req) {
   return req.has_header("Content-Length") || req.has_header("Transfer-Encoding");
 }
@@ -412,7 +421,7 @@ class Api {
                        std::string* name, std::string& card) {
     bool raw = false;
     if (!ReadRaw(req, res, raw)) return false;
-    const ConvertOptions options{!raw, kDefaultMaxRecordBytes};
+    const ConvertOptions options = OptionsFor(raw);
     CardBuilder builder(options);
     builder.Begin(1);
     if (json_body != nullptr) {
@@ -556,7 +565,7 @@ class Api {
                          param.first);
       }
     }
-    const ConvertOptions options{!raw, kDefaultMaxRecordBytes};
+    const ConvertOptions options = OptionsFor(raw);
     std::unique_ptr<Records> records;
     try {
       records = std::make_unique<Records>(body, format, options);

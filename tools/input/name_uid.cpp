@@ -1,0 +1,31 @@
+#include "input/name_uid.hpp"
+
+#include <nettle/sha1.h>
+
+namespace qvvcard {
+
+qv_VCard::Guid NameBasedUuid(const std::array<std::uint8_t, 16>& space, std::string_view name) {
+  sha1_ctx ctx;
+  sha1_init(&ctx);
+  sha1_update(&ctx, space.size(), space.data());
+  sha1_update(&ctx, name.size(), reinterpret_cast<const std::uint8_t*>(name.data()));
+  std::uint8_t d[SHA1_DIGEST_SIZE];
+  sha1_digest(&ctx, sizeof d, d);
+  d[6] = static_cast<std::uint8_t>((d[6] & 0x0F) | 0x50);  // version 5
+  d[8] = static_cast<std::uint8_t>((d[8] & 0x3F) | 0x80);  // RFC 4122 variant
+  qv_VCard::Guid g;
+  g.data1 =
+      (std::uint32_t{d[0]} << 24) | (std::uint32_t{d[1]} << 16) | (std::uint32_t{d[2]} << 8) | d[3];
+  g.data2 = static_cast<std::uint16_t>((d[4] << 8) | d[5]);
+  g.data3 = static_cast<std::uint16_t>((d[6] << 8) | d[7]);
+  for (std::size_t i = 0; i < 8; ++i) g.data4[i] = d[8 + i];
+  return g;
+}
+
+qv_VCard::Status NameBasedGuids::Create(qv_VCard::Guid& out) noexcept {
+  if (key_.empty()) return qv_VCard::SystemGuidSource().Create(out);
+  out = NameBasedUuid(kUidNamespace, key_);
+  return qv_VCard::kOk;
+}
+
+}  // namespace qvvcard
