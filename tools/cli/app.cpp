@@ -8,6 +8,7 @@
 
 #include "cli/commands.hpp"
 #include "output/safe_write.hpp"
+#include "serve/serve.hpp"
 
 namespace {
 
@@ -147,6 +148,9 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
   sub->add_flag("--strict", batch.strict,
                 "Exit 1 when a value had no place on the card (they are always reported)");
 
+  ServeOptions serve;
+  CLI::App* serve_command = AddServeCommand(app, serve);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
@@ -156,6 +160,7 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
     return kExitUsage;
   }
 
+  if (serve_command->parsed()) return RunServe(serve);
   if (sub->parsed()) {
     if (!single.assignments.empty() || !single.reads.empty()) {
       std::cerr << "qvvcard: batch takes no Name=value or --get arguments\n";
