@@ -29,9 +29,11 @@
 // registers.
 #if defined(__GNUC__)
 #define QV_VCARD_WRITE_INLINE inline __attribute__((always_inline))
+#define QV_VCARD_LAMBDA_INLINE __attribute__((always_inline))
 #define QV_VCARD_UNLIKELY(x) __builtin_expect(!!(x), 0)
 #else
 #define QV_VCARD_WRITE_INLINE inline
+#define QV_VCARD_LAMBDA_INLINE
 #define QV_VCARD_UNLIKELY(x) (x)
 #endif
 
@@ -245,6 +247,17 @@ constexpr std::uint64_t SpecialUnits(std::uint64_t w) noexcept {
   return ((w - 0x20 * kOnes) & ~w & kHigh) | ((del - kOnes) & ~del & kHigh);
 }
 
+#if defined(__SSE2__)
+// All ones in each 16-bit lane of v that holds a unit below 0x20 or DEL. A
+// unit is below 0x20 exactly when subtracting 0x1F with unsigned saturation
+// leaves 0.
+QV_VCARD_WRITE_INLINE __m128i SpecialLanes(__m128i v) noexcept {
+  const __m128i zero = _mm_setzero_si128();
+  return _mm_or_si128(_mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16(0x1F)), zero),
+                      _mm_cmpeq_epi16(v, _mm_set1_epi16(0x7F)));
+}
+#endif
+
 // Copies n code units to dst, which has room for n + kCopySlack, and tells
 // whether one of them is below 0x20 (TAB included) or DEL, so that a value
 // without one, the usual case, need not be looked at again. Values are moved
@@ -262,16 +275,8 @@ QV_VCARD_WRITE_INLINE bool CopyUnitsFindingSpecial(char16_t* dst, const char16_t
   }
   std::uint64_t a, b;
 #if defined(__SSE2__)
-  // A unit is below 0x20 exactly when subtracting 0x1F with unsigned
-  // saturation leaves 0.
-  const __m128i below = _mm_set1_epi16(0x1F);
-  const __m128i del = _mm_set1_epi16(0x7F);
-  const __m128i zero = _mm_setzero_si128();
-  __m128i special = zero;
-  const auto look = [&](__m128i v) {
-    special = _mm_or_si128(special, _mm_cmpeq_epi16(_mm_subs_epu16(v, below), zero));
-    special = _mm_or_si128(special, _mm_cmpeq_epi16(v, del));
-  };
+  __m128i special = _mm_setzero_si128();
+  const auto look = [&special](__m128i v) QV_VCARD_LAMBDA_INLINE { special |= SpecialLanes(v); };
   if (n < 8) {
     std::memcpy(&a, src, 8);
     std::memcpy(&b, src + n - 4, 8);
