@@ -53,19 +53,6 @@ std::string Plural(std::uint64_t n, const char* word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
-std::string SignalName(int sig) {
-  switch (sig) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGHUP:
-      return "SIGHUP";
-    default:
-      return "signal " + std::to_string(sig);
-  }
-}
-
 // Whether standard output is the terminal standard error is: then a
 // progress line would be drawn into the cards.
 bool OutputOnErrorTerminal() {

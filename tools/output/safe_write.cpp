@@ -198,6 +198,19 @@ void InstallStopHandlers() {
 
 int StopSignal() noexcept { return g_stop_signal; }
 
+std::string SignalName(int sig) {
+  switch (sig) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "signal " + std::to_string(sig);
+  }
+}
+
 const WriteSeams& NoSeams() {
   static const WriteSeams none;
   return none;

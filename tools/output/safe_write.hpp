@@ -37,6 +37,8 @@ namespace qvvcard {
 void InstallStopHandlers();
 // The signal that asked to stop, or 0.
 int StopSignal() noexcept;
+// The name of a stop signal ("SIGINT"), for messages.
+std::string SignalName(int sig);
 // Thrown where waiting was cut short by a stop request.
 struct Stopped : std::runtime_error {
   Stopped() : std::runtime_error("stopped") {}

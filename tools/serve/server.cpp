@@ -89,19 +89,6 @@ int Bind(httplib::Server& server, const std::string& host, int port, std::string
   return 0;
 }
 
-const char* SignalName(int sig) {
-  switch (sig) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGHUP:
-      return "SIGHUP";
-    default:
-      return "a signal";
-  }
-}
-
 // Waits for a stop request and stops the server once it is listening. The
 // stop signals reach this thread only.
 class StopWatcher {
@@ -255,7 +242,7 @@ int RunServe(const ServeOptions& options) {
   }
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (status == kExitOk) {
-    std::fprintf(stderr, "qvvcard serve: stopped by %s\n", SignalName(StopSignal()));
+    std::fprintf(stderr, "qvvcard serve: stopped by %s\n", SignalName(StopSignal()).c_str());
   }
   return status;
 }
