@@ -29,11 +29,9 @@
 // registers.
 #if defined(__GNUC__)
 #define QV_VCARD_WRITE_INLINE inline __attribute__((always_inline))
-#define QV_VCARD_LAMBDA_INLINE __attribute__((always_inline))
 #define QV_VCARD_UNLIKELY(x) __builtin_expect(!!(x), 0)
 #else
 #define QV_VCARD_WRITE_INLINE inline
-#define QV_VCARD_LAMBDA_INLINE
 #define QV_VCARD_UNLIKELY(x) (x)
 #endif
 
@@ -276,23 +274,22 @@ QV_VCARD_WRITE_INLINE bool CopyUnitsFindingSpecial(char16_t* dst, const char16_t
   std::uint64_t a, b;
 #if defined(__SSE2__)
   __m128i special = _mm_setzero_si128();
-  const auto look = [&special](__m128i v) QV_VCARD_LAMBDA_INLINE { special |= SpecialLanes(v); };
   if (n < 8) {
     std::memcpy(&a, src, 8);
     std::memcpy(&b, src + n - 4, 8);
     std::memcpy(dst, &a, 8);
     std::memcpy(dst + n - 4, &b, 8);
-    look(_mm_set_epi64x(static_cast<long long>(b), static_cast<long long>(a)));
+    special |= SpecialLanes(_mm_set_epi64x(static_cast<long long>(b), static_cast<long long>(a)));
     return _mm_movemask_epi8(special) != 0;
   }
   for (std::size_t i = 0; i + 8 < n; i += 8) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
-    look(v);
+    special |= SpecialLanes(v);
   }
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + n - 8));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 8), v);
-  look(v);
+  special |= SpecialLanes(v);
   return _mm_movemask_epi8(special) != 0;
 #else
   if (n < 8) {
