@@ -21,7 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "common/problem.hpp"
+#include "common/text.hpp"
 #include "fuzz_input.hpp"
+#include "input/card_builder.hpp"
 #include "input/csv_reader.hpp"
 #include "input/jsonl_reader.hpp"
 #include "input/values.hpp"
@@ -88,14 +91,19 @@ std::vector<Value> Snapshot(const qvVCard& c) {
   return all;
 }
 
-// Assigns one value and checks the outcome against what the value calls for.
-void AssignAndCheck(qvVCard& card, std::string_view key, const FieldValue& value, bool escape) {
+// Assigns one value through the builder (in its record begun) and checks
+// the outcome against what the value calls for.
+void AssignAndCheck(qvvcard::CardBuilder& builder, std::vector<bool>& given, std::string_view key,
+                    const FieldValue& value) {
   const PropertyInfo* info = FindProperty(key);
   if (info == nullptr) return;  // the tool reports unknown names before assigning
   using Type = FieldValue::Type;
+  const bool escape = builder.rfc_escape();
+  const bool twice = given[static_cast<std::size_t>(info->property)];
+  given[static_cast<std::size_t>(info->property)] = true;
 
   // What should happen: refused, nothing assigned, or this text or value.
-  bool refuse = false, nothing = value.type == Type::Null;
+  bool refuse = twice, nothing = value.type == Type::Null;
   std::u16string want_text;
   std::int16_t want_value = 0;
   const bool hemisphere = info->rule == ReadRule::GeoLatSign || info->rule == ReadRule::GeoLonSign;
@@ -115,7 +123,7 @@ void AssignAndCheck(qvVCard& card, std::string_view key, const FieldValue& value
     refuse = !as_text || !qv_fuzz::Decode(value.view(), want_text);
     if (!refuse && escape) qvvcard::RfcEscape(qvvcard::EscapeClass(info->property), want_text);
   } else if (value.type == Type::Text) {
-    const Number n = ParseNumber(value.text, info->kind == Kind::Flag, want_value);
+    const Number n = ParseNumber(value.view(), info->kind == Kind::Flag, want_value);
     refuse = n == Number::Invalid || n == Number::OutOfRange;
     nothing = n == Number::Empty;
   } else if (value.type == Type::Bool) {
@@ -128,11 +136,21 @@ void AssignAndCheck(qvVCard& card, std::string_view key, const FieldValue& value
     refuse = true;
   }
 
-  const std::vector<Value> before = Snapshot(card);
-  std::u16string scratch;
-  const std::string refused = qvvcard::Assign(card, *info, value, escape, scratch);
+  if (twice) {
+    refuse = true;
+    nothing = false;
+  }
+  const std::vector<Value> before = Snapshot(builder.card());
+  const std::size_t problems = builder.problems().size();
+  builder.Set(*info, value);
+  const qvVCard& card = builder.card();
+  const bool refused = builder.problems().size() > problems;
   const std::string what = std::string(info->name) + " given " + qvvcard::Quoted(value.view());
-  FUZZ_CHECK(refused.empty() != refuse, what + ": " + (refuse ? "taken" : refused));
+  FUZZ_CHECK(refused == refuse,
+             what + ": " + (refuse ? "taken" : qvvcard::Describe(builder.problems().back())));
+  if (refused) {
+    FUZZ_CHECK(builder.problems().back().field == info->name, what + ": field");
+  }
   if (refuse || nothing) {
     FUZZ_CHECK(Snapshot(card) == before, what + " changed the card");
   } else if (info->kind == Kind::Text) {
@@ -180,37 +198,38 @@ void FuzzCsv(std::string_view data, std::size_t buffer, bool tight, bool escape)
   qvvcard::CsvRecord rec;
   std::vector<std::string> header;
   std::uint64_t last_line = 0;
-  qvVCard card;
+  qvvcard::CardBuilder builder(escape);
   for (int n = 0; reader.Next(rec); ++n) {
     FUZZ_CHECK(rec.line() > last_line, "line numbers must increase");
     last_line = rec.line();
-    FUZZ_CHECK(rec.fields().size() >= 1 && rec.fields().size() <= limits.max_fields, "fields");
+    FUZZ_CHECK(rec.views().size() >= 1 && rec.views().size() <= limits.max_fields, "fields");
     std::size_t bytes = 0;
-    for (const std::string& f : rec.fields()) bytes += f.size();
+    for (const std::string_view f : rec.views()) bytes += f.size();
     FUZZ_CHECK(bytes <= limits.max_record_bytes, "record bytes beyond the limit");
     if (!rec.error().empty()) continue;
 
     // Written back with every field quoted, the record reads the same.
-    const std::string again = QuotedCsv(rec.fields());
+    const std::vector<std::string> fields(rec.views().begin(), rec.views().end());
+    const std::string again = QuotedCsv(fields);
     MemoryFile file2(again);
     qvvcard::InputStream in2(file2.fd());
     qvvcard::CsvReader reader2(in2);
     qvvcard::CsvRecord rec2;
     FUZZ_CHECK(reader2.Next(rec2) && rec2.error().empty(), "quoted form: " + rec2.error());
-    FUZZ_CHECK(std::equal(rec.fields().begin(), rec.fields().end(), rec2.fields().begin(),
-                          rec2.fields().end()),
+    FUZZ_CHECK(std::equal(fields.begin(), fields.end(), rec2.views().begin(), rec2.views().end()),
                "quoted form reads differently");
     FUZZ_CHECK(!reader2.Next(rec2), "quoted form gave two records");
 
     if (n == 0) {
-      header.assign(rec.fields().begin(), rec.fields().end());
+      header = fields;
       continue;
     }
-    card.vCardClean();
-    for (std::size_t i = 0; i < rec.fields().size() && i < header.size(); ++i) {
-      AssignAndCheck(card, header[i], FieldValue::OfText(rec.fields()[i]), escape);
+    builder.Begin(static_cast<std::uint64_t>(n));
+    std::vector<bool> given(kPropertyCount);
+    for (std::size_t i = 0; i < fields.size() && i < header.size(); ++i) {
+      AssignAndCheck(builder, given, header[i], FieldValue::OfText(fields[i]));
     }
-    CheckCardFrame(card);
+    CheckCardFrame(builder.card());
   }
 }
 
@@ -302,7 +321,7 @@ void FuzzJsonl(std::string_view data, std::size_t buffer, bool tight, bool escap
   const std::vector<JsonLine> lines = JsonLines(data, limits.max_line_bytes);
   std::size_t n = 0;
   std::uint64_t last_line = 0;
-  qvVCard card;
+  qvvcard::CardBuilder builder(escape);
   while (reader.Next(rec)) {
     FUZZ_CHECK(n < lines.size(), "more records than non-blank lines");
     FUZZ_CHECK(rec.line() > last_line, "line numbers must increase");
@@ -315,11 +334,12 @@ void FuzzJsonl(std::string_view data, std::size_t buffer, bool tight, bool escap
     }
     if (!tight) CompareWithDom(rec, line.text);
     if (!rec.error().empty()) continue;
-    card.vCardClean();
+    builder.Begin(n);
+    std::vector<bool> given(kPropertyCount);
     for (const qvvcard::JsonItem& item : rec.items()) {
-      AssignAndCheck(card, item.key, item.value, escape);
+      AssignAndCheck(builder, given, item.key, item.value);
     }
-    CheckCardFrame(card);
+    CheckCardFrame(builder.card());
   }
   FUZZ_CHECK(n == lines.size(), "non-blank lines without a record");
 }

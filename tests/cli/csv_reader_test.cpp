@@ -33,10 +33,7 @@ class CsvReaderTest : public ::testing::TestWithParam<std::size_t> {
     CsvRecord rec;
     std::vector<Row> rows;
     while (reader.Next(rec)) {
-      rows.push_back({{rec.fields().begin(), rec.fields().end()}, rec.line(), rec.error()});
-      // Both ways of looking at the fields agree.
-      EXPECT_TRUE(std::equal(rec.views().begin(), rec.views().end(), rec.fields().begin(),
-                             rec.fields().end()));
+      rows.push_back({{rec.views().begin(), rec.views().end()}, rec.line(), rec.error()});
     }
     return rows;
   }

@@ -14,7 +14,10 @@ std::vector<JsonRecord> ReadAll(std::string_view data, JsonlReader::Limits limit
   JsonlReader reader(input.stream(), limits);
   std::vector<JsonRecord> out;
   JsonRecord rec;
-  while (reader.Next(rec)) out.push_back(rec);
+  while (reader.Next(rec)) {
+    rec.Own();
+    out.push_back(rec);
+  }
   return out;
 }
 

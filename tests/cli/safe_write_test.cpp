@@ -1,4 +1,7 @@
-#include "output/safe_write.hpp"
+#include "common/stop.hpp"
+#include "output/card_directory.hpp"
+#include "output/destination.hpp"
+#include "output/output_file.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "cli/commands.hpp"
+#include "output/temp_files.hpp"
 
 int main(int argc, char** argv) {
   qvvcard::WriteSeams seams;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/problem.hpp"
+#include "input/card_builder.hpp"
+
 namespace qvvcard {
 namespace {
 
@@ -120,10 +123,24 @@ TEST(Values, EscapeClassesFollowTheMeaningOfEachLine) {
   EXPECT_EQ(text, u"a\\b;c,d");
 }
 
-class AssignTest : public ::testing::Test {
+// A record's values through the card builder, as every surface assigns
+// them.
+class BuilderTest : public ::testing::Test {
  protected:
-  std::string Put(Property p, const FieldValue& v, bool escape = false) {
-    return Assign(card_, qv_VCard::Info(p), v, escape, scratch_);
+  // The problems of one value given to a fresh record, as "field: words".
+  std::vector<std::string> Set(Property p, const FieldValue& v, bool escape = false) {
+    CardBuilder& b = escape ? escaping_ : plain_;
+    b.Begin(++record_);
+    b.Set(qv_VCard::Info(p), v);
+    std::vector<std::string> out;
+    for (const Problem& problem : b.problems()) out.push_back(Describe(problem));
+    return out;
+  }
+  const qv_VCard::qvVCard& Card(bool escape = false) {
+    std::string text;
+    CardBuilder& b = escape ? escaping_ : plain_;
+    b.Finish(text);
+    return b.card();
   }
   static FieldValue Json(FieldValue::Type type, std::int64_t i = 0, bool b = false) {
     FieldValue v;
@@ -132,81 +149,116 @@ class AssignTest : public ::testing::Test {
     v.boolean = b;
     return v;
   }
-  qv_VCard::qvVCard card_;
-  std::u16string scratch_;
+  CardBuilder plain_{false}, escaping_{true};
+  std::uint64_t record_ = 0;
 };
 
-TEST_F(AssignTest, EmptyValuesAndNullAssignNothing) {
-  card_.put_GeoLatDeg(5);
-  card_.put_Tel1_Cell(-1);
-  card_.put_Title(u"T");
-  EXPECT_EQ(Put(Property::GeoLatDeg, FieldValue::OfText("")), "");
-  EXPECT_EQ(Put(Property::Tel1_Cell, FieldValue::OfText(" ")), "");
-  EXPECT_EQ(Put(Property::Title, Json(FieldValue::Type::Null)), "");
+// An empty value or null assigns nothing; and what an earlier record
+// assigned never shows on the card of a later one that leaves it empty.
+TEST_F(BuilderTest, EmptyValuesAssignNothingAndRecordsDoNotLeak) {
+  const std::vector<std::string> none;
+  plain_.Begin(++record_);
+  plain_.Set(qv_VCard::Info(Property::GeoLatDeg), "5");
+  plain_.Set(qv_VCard::Info(Property::Tel1_Cell), "yes");
+  plain_.Set(qv_VCard::Info(Property::Title), "T");
+  plain_.Set(qv_VCard::Info(Property::TimeZone), "+01:00");
   std::int16_t v = 0;
-  card_.get_GeoLatDeg(v);
-  EXPECT_EQ(v, 5);
-  card_.get_Tel1_Cell(v);
-  EXPECT_EQ(v, -1);
   std::u16string t;
-  card_.get_Title(t);
-  EXPECT_EQ(t, u"TITLE:T\r\n");
+  Card().get_GeoLatDeg(v);
+  EXPECT_EQ(v, 5);
+  plain_.Begin(++record_);
+  plain_.Set(qv_VCard::Info(Property::GeoLatDeg), "");
+  plain_.Set(qv_VCard::Info(Property::Tel1_Cell), FieldValue::OfText(" "));
+  plain_.Set(qv_VCard::Info(Property::Title), Json(FieldValue::Type::Null));
+  EXPECT_TRUE(plain_.problems().empty());
+  const qv_VCard::qvVCard& card = Card();
+  card.get_GeoLatDeg(v);
+  EXPECT_EQ(v, 0);
+  card.get_Tel1_Cell(v);
+  EXPECT_EQ(v, 0);
+  card.get_Title(t);
+  EXPECT_EQ(t, u"");
+  card.get_TimeZone(t);  // which the card's own reset keeps
+  EXPECT_EQ(t, u"");
+  // Given twice in one record, even empty.
+  plain_.Begin(++record_);
+  plain_.Set(qv_VCard::Info(Property::Note), "");
+  plain_.Set(qv_VCard::Info(Property::Note), "b");
+  ASSERT_EQ(plain_.problems().size(), 1u);
+  EXPECT_EQ(plain_.problems()[0].field, "Note");
+  EXPECT_EQ(Describe(plain_.problems()[0]), "given twice");
 }
 
-TEST_F(AssignTest, RefusedValuesLeaveTheCardUnchanged) {
+TEST_F(BuilderTest, RefusedValuesSayWhyWithTheirStatus) {
   using T = FieldValue::Type;
+  using V = std::vector<std::string>;
   FieldValue other;
   other.type = T::Other;
   other.text = "an array";
   FieldValue huge = Json(T::Integer);
   huge.integer_too_large = true;
-  EXPECT_EQ(Put(Property::Note, Json(T::Integer, 7)), "expects a text, not 7");
-  EXPECT_EQ(Put(Property::Note, Json(T::Bool, 0, true)), "expects a text, not true");
-  EXPECT_EQ(Put(Property::GeoLatDeg, Json(T::Bool, 0, true)), "expects a 16-bit integer, not true");
-  EXPECT_EQ(Put(Property::Tel1_Cell, other),
-            "expects true, false, yes, no or a 16-bit integer, not an array");
-  EXPECT_EQ(Put(Property::GeoLatSec, Json(T::Integer, 40000)),
-            "40000 is outside the 16-bit range -32768 to 32767");
-  EXPECT_EQ(Put(Property::GeoLatSec, huge),
-            "a very large integer is outside the 16-bit range -32768 to 32767");
-  // Overlong form, encoded surrogate, stray continuation byte.
-  EXPECT_EQ(Put(Property::Note, FieldValue::OfText("ab\xC0\xAF")), "invalid UTF-8 at byte 3");
-  EXPECT_EQ(Put(Property::Note, FieldValue::OfText("\xED\xA0\x80")), "invalid UTF-8 at byte 1");
-  EXPECT_EQ(Put(Property::Note, FieldValue::OfText("a\x80")), "invalid UTF-8 at byte 2");
-  EXPECT_EQ(Put(Property::Tel1_Cell, FieldValue::OfText("a\"b\x01")),
-            "expects true, false, yes, no or a 16-bit integer, not \"a\\x22b\\x01\"");
-  std::u16string t;
-  card_.get_Note(t);
-  EXPECT_EQ(t, u"");
-  std::int16_t v = 1;
-  card_.get_GeoLatSec(v);
-  EXPECT_EQ(v, 0);
+  EXPECT_EQ(Set(Property::Note, Json(T::Integer, 7)), V{"expects a text, not 7"});
+  EXPECT_EQ(Set(Property::Note, Json(T::Bool, 0, true)), V{"expects a text, not true"});
+  EXPECT_EQ(Set(Property::GeoLatDeg, Json(T::Bool, 0, true)),
+            V{"expects a 16-bit integer, not true"});
+  EXPECT_EQ(Set(Property::Tel1_Cell, other),
+            V{"expects true, false, yes, no or a 16-bit integer, not an array"});
+  EXPECT_EQ(Set(Property::GeoLatSec, Json(T::Integer, 40000)),
+            V{"40000 is outside the 16-bit range -32768 to 32767"});
+  EXPECT_EQ(Set(Property::GeoLatSec, huge),
+            V{"a very large integer is outside the 16-bit range -32768 to 32767"});
+  // Overlong form, encoded surrogate, stray continuation byte: the byte is
+  // that of the value as given, also where escaping adds characters.
+  EXPECT_EQ(Set(Property::Note, FieldValue::OfText("ab\xC0\xAF")), V{"invalid UTF-8 at byte 3"});
+  EXPECT_EQ(Set(Property::Note, FieldValue::OfText("\xED\xA0\x80")), V{"invalid UTF-8 at byte 1"});
+  EXPECT_EQ(Set(Property::Note, FieldValue::OfText(";,;a\x80"), true),
+            V{"invalid UTF-8 at byte 5"});
+  EXPECT_EQ(plain_.problems()[0].status, qv_VCard::kNoUnicodeTranslation);
+  EXPECT_EQ(Set(Property::Tel1_Cell, FieldValue::OfText("a\"b\x01")),
+            V{"expects true, false, yes, no or a 16-bit integer, not \"a\\x22b\\x01\""});
+  EXPECT_EQ(plain_.problems()[0].status, qv_VCard::kTypeMismatch);
+  std::string card;
+  EXPECT_FALSE(plain_.Finish(card));
+  EXPECT_EQ(card, "");
 }
 
-TEST_F(AssignTest, HemispheresAreOneLetterOfTheirAxisInAnyCase) {
+TEST_F(BuilderTest, TextsAreEscapedByWhatTheirLineMakesOfThem) {
+  // ASCII and beyond, short and past a word, with every escaped character.
+  const auto put = [&](Property p, std::string_view raw) {
+    escaping_.Begin(++record_);
+    escaping_.Set(qv_VCard::Info(p), raw);
+    std::u16string t;
+    Card(true).Get(p, t);
+    return t;
+  };
+  EXPECT_EQ(put(Property::Note, "a\\b;c,d"), u"NOTE:a\\\\b\\;c\\,d\r\n");
+  EXPECT_EQ(put(Property::Note, "Zoë; 12345678,90"), u"NOTE:Zoë\\; 12345678\\,90\r\n");
+  EXPECT_EQ(put(Property::Categorie, "a,b;c\\"), u"CATEGORIES:a,b\\;c\\\\\r\n");
+  EXPECT_EQ(put(Property::Url, "http://x/?a=1,2;3"), u"URL:http://x/?a=1,2;3\r\n");
+  EXPECT_EQ(put(Property::Note, std::string(40, ';')).size(), 5 + 80 + 2u);
+}
+
+TEST_F(BuilderTest, HemispheresAreOneLetterOfTheirAxisInAnyCase) {
+  using V = std::vector<std::string>;
   const auto text = [](std::string_view s) { return FieldValue::OfText(s); };
   std::u16string t;
   // Read back as the sign of the axis: a small "n" must not read as south.
   for (const auto& [given, sign] : {std::pair{"n", u"+"}, {" s ", u"-"}, {"N", u"+"}}) {
-    EXPECT_EQ(Put(Property::GeoLat, text(given)), "") << given;
-    card_.get_GeoLat(t);
+    EXPECT_EQ(Set(Property::GeoLat, text(given)), V{}) << given;
+    Card().get_GeoLat(t);
     EXPECT_EQ(t, sign) << given;
   }
-  EXPECT_EQ(Put(Property::GeoLon, text("w")), "");
-  card_.get_GeoLon(t);
+  EXPECT_EQ(Set(Property::GeoLon, text("w")), V{});
+  Card().get_GeoLon(t);
   EXPECT_EQ(t, u"-");
   // Anything else would read as a hemisphere it does not name.
-  EXPECT_EQ(Put(Property::GeoLat, text("E")), "expects N or S, not \"E\"");
-  EXPECT_EQ(Put(Property::GeoLat, text("North")), "expects N or S, not \"North\"");
-  EXPECT_EQ(Put(Property::GeoLon, text("n")), "expects E or W, not \"n\"");
+  EXPECT_EQ(Set(Property::GeoLat, text("E")), V{"expects N or S, not \"E\""});
+  EXPECT_EQ(Set(Property::GeoLat, text("North")), V{"expects N or S, not \"North\""});
+  EXPECT_EQ(Set(Property::GeoLon, text("n")), V{"expects E or W, not \"n\""});
   FieldValue number = text("5");
   number.number = true;
   number.type = FieldValue::Type::Integer;
-  EXPECT_EQ(Put(Property::GeoLon, number), "expects E or W, not \"5\"");
-  card_.get_GeoLat(t);
-  EXPECT_EQ(t, u"+");
-  card_.get_GeoLon(t);
-  EXPECT_EQ(t, u"-");
+  EXPECT_EQ(Set(Property::GeoLon, number), V{"expects E or W, not \"5\""});
 }
 
 }  // namespace

@@ -133,12 +133,18 @@ def test_one_bad_record_refuses_all_cards(server):
     status, _, body = server.request("POST", "/v1/cards", csv.encode(), {"Content-Type": "text/csv"})
     p = problem(body)
     assert status == 422 and p["bad_records"] == 2 and b"BEGIN:VCARD" not in body
-    assert [(r["record"], r["field"]) for r in p["records"]] == [(2, "GeoLatDeg"), (3, "Tel1_Cell")]
+    assert [(r["record"], r["field"]) for r in p["problems"]] == [(2, "GeoLatDeg"), (3, "Tel1_Cell")]
+    # Every problem says the card's status for it, as /v1/card does.
+    assert [r["status"] for r in p["problems"]] == ["0x800A0006", "0x80020005"]
+    status, _, body = server.request("POST", "/v1/cards", b"NameFamily\r\nM\xfcller\r\n",
+                                     {"Content-Type": "text/csv"})
+    p = problem(body)
+    assert status == 422 and p["problems"][0]["status"] == "0x80070459", p
     lines = b'{"NameFamily": "A"}\n{"GeoLonDeg": 32767, "GeoLonMin": 1}\nnot json\n'
     status, _, body = server.request("POST", "/v1/cards", lines, {"Content-Type": "application/x-ndjson"})
     p = problem(body)
-    assert status == 422 and [r["record"] for r in p["records"]] == [2, 3]
-    assert p["records"][0]["status"] == "0x800A0006"
+    assert status == 422 and [r["record"] for r in p["problems"]] == [2, 3]
+    assert p["problems"][0]["status"] == "0x800A0006"
     status, _, body = server.request("POST", "/v1/cards", b"NameFamly\r\nA\r\n", {"Content-Type": "text/csv"})
     assert status == 400 and "NameFamily" in problem(body)["error"]
     status, _, _ = server.request("POST", "/v1/cards", b"{}", {"Content-Type": "application/json"})

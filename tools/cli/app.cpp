@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "cli/commands.hpp"
-#include "output/safe_write.hpp"
+#include "common/stop.hpp"
 #include "serve/serve.hpp"
 
 namespace {

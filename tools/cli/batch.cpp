@@ -15,20 +15,22 @@
 #include <system_error>
 #include <vector>
 
-#include "bridge/utf.hpp"
 #include "cli/commands.hpp"
 #include "cli/progress.hpp"
+#include "cli/property_names.hpp"
+#include "common/fd.hpp"
+#include "common/problem.hpp"
+#include "common/stop.hpp"
+#include "common/text.hpp"
 #include "input/encoding.hpp"
 #include "input/input_stream.hpp"
-#include "input/records.hpp"
-#include "input/values.hpp"
+#include "input/record_source.hpp"
+#include "output/card_directory.hpp"
+#include "output/destination.hpp"
 #include "output/file_names.hpp"
-#include "output/safe_write.hpp"
+#include "output/output_file.hpp"
 
 namespace qvvcard {
-
-using qv_VCard::bridge::TextToUtf8;
-using qv_VCard::bridge::Utf8ToText;
 
 namespace {
 
@@ -49,10 +51,6 @@ int RefuseUnknownNames(const std::string& what) {
   return kExitUsage;
 }
 
-std::string Plural(std::uint64_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
-
 // Whether standard output is the terminal standard error is: then a
 // progress line would be drawn into the cards.
 bool OutputOnErrorTerminal() {
@@ -62,42 +60,34 @@ bool OutputOnErrorTerminal() {
          fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
 }
 
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
-
 // One input of the run, opened and checked before any card is written.
 struct Input {
   std::string shown;  // as messages name it
   std::string format;
-  Fd fd;
+  UniqueFd fd;
   std::unique_ptr<InputStream> in;
   std::unique_ptr<RecordSource> source;
 };
 
 // Opens an input as UTF-8 that can be read as often as its format needs.
 void Open(Input& input, const std::string& path, const BatchOptions& options,
-          const std::optional<Destination>& destination) {
-  input.fd.fd = OpenInput(path);
-  const auto input_id = IdOf(input.fd.fd);
+          const ConvertOptions& convert, const std::optional<Destination>& destination) {
+  input.fd.reset(OpenInput(path));
+  const auto input_id = IdOf(input.fd.get());
   if (destination && input_id && destination->id && *input_id == *destination->id) {
-    throw InputRefused(destination->shown + " is the input " + input.shown, false);
+    throw InputRefused(destination->shown + " is the input " + input.shown);
   }
-  // JSON Lines are read twice (keys first), so a pipe is copied to disk.
-  if (input.format == "jsonl" && !IsRewindable(input.fd.fd)) {
-    input.fd.fd = SpoolToTemporaryFile(input.fd.fd);
+  // JSON Lines read twice (keys first) are copied to disk from a pipe.
+  if (input.format == "jsonl" && convert.check_keys_first && !IsRewindable(input.fd.get())) {
+    input.fd.reset(SpoolToTemporaryFile(input.fd.release()));
   }
-  input.in = std::make_unique<InputStream>(input.fd.fd);
+  input.in = std::make_unique<InputStream>(input.fd.get());
   const Encoding encoding = EncodingOf(*input.in, options.encoding);
   if (encoding != Encoding::Utf8) {
     const int decoded = DecodeToTemporaryFile(*input.in, encoding, input.shown);
     input.in.reset();
-    close(input.fd.fd);
-    input.fd.fd = decoded;
-    input.in = std::make_unique<InputStream>(input.fd.fd);
+    input.fd.reset(decoded);
+    input.in = std::make_unique<InputStream>(input.fd.get());
   }
 }
 
@@ -117,10 +107,11 @@ std::uint64_t Convert(Input& input, const std::string& prefix, CardBuilder& buil
     } else {
       ++skipped;
       progress.Clear();
-      for (const RecordProblem& p : builder.problems()) {
+      for (const Problem& p : builder.problems()) {
         std::fprintf(stderr, "%srecord %llu: %s: %s\n", prefix.c_str(),
-                     static_cast<unsigned long long>(p.record), p.field.c_str(), p.reason.c_str());
-        if (p.reason.starts_with(kInvalidUtf8)) *not_utf8 = true;
+                     static_cast<unsigned long long>(builder.record()), p.field.c_str(),
+                     Describe(p).c_str());
+        if (p.kind == ProblemKind::InvalidUtf8) *not_utf8 = true;
       }
     }
     progress.Update(builder.record(), done_bytes + input.in->consumed());
@@ -161,19 +152,22 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
       if (destination->fd != STDOUT_FILENO) where = " to " + destination->shown;
     }
     // Every input is opened and its header or keys checked before a card
-    // is written: a refused input leaves the output as it was.
-    const ConvertOptions convert{options.rfc_escape, options.max_record_bytes, options.separator,
-                                 options.uid_from, options.columns};
+    // is written: a refused input leaves the output as it was. Where the
+    // cards reach their destination only at the end (a file replaced),
+    // the keys of JSON Lines are checked as they are read.
+    ConvertOptions convert{options.rfc_escape, options.max_record_bytes, options.separator,
+                           options.uid_from, options.columns};
+    convert.check_keys_first = !replacing;
     std::uint64_t total = 0;
     bool sized = true;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
       Input& input = inputs[i];
       try {
-        Open(input, options.inputs[i], options, destination);
+        Open(input, options.inputs[i], options, convert, destination);
         input.source = OpenRecords(*input.in, input.format, input.shown, convert);
       } catch (const InputRefused& refused) {
-        return refused.list_names ? RefuseUnknownNames(refused.what())
-                                  : RefuseInput(refused.what());
+        return refused.kind == RefusalKind::UnknownNames ? RefuseUnknownNames(refused.what())
+                                                         : RefuseInput(refused.what());
       }
       sized = sized && input.in->size().has_value();
       total += input.in->size().value_or(0);
@@ -189,7 +183,7 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     }
     const bool show = !options.quiet && isatty(STDERR_FILENO) && !OutputOnErrorTerminal() && sized;
     Progress progress(show, total);
-    builder = std::make_unique<CardBuilder>(convert);
+    builder = std::make_unique<CardBuilder>(convert.rfc_escape, !convert.uid_from.empty());
     try {
       std::uint64_t done_bytes = 0;
       for (Input& input : inputs) {
@@ -204,6 +198,11 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
       }
     } catch (const Stopped&) {
       // waiting for input or output was cut short: the stop is handled below
+    } catch (const InputRefused& refused) {
+      // Met while reading (the file being replaced is left as it was).
+      progress.Clear();
+      return refused.kind == RefusalKind::UnknownNames ? RefuseUnknownNames(refused.what())
+                                                       : RefuseInput(refused.what());
     }
     for (std::string& line : builder->Untyped()) unplaced.push_back(std::move(line));
     progress.Clear();

@@ -7,18 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "common/exit_status.hpp"
 #include "input/encoding.hpp"
-#include "input/records.hpp"
-#include "output/safe_write.hpp"
+#include "input/record_source.hpp"
+#include "output/temp_files.hpp"
+
+namespace CLI {
+class App;
+}
 
 namespace qvvcard {
-
-// Exit statuses.
-inline constexpr int kExitOk = 0;       // every record became a card
-inline constexpr int kExitSkipped = 1;  // some records were skipped (or the one card failed)
-inline constexpr int kExitUsage = 2;    // the run could not be done as asked
-// A run stopped by a signal exits 128 + the signal's number (130 for
-// SIGINT, 143 for SIGTERM).
 
 struct SingleOptions {
   std::vector<std::string> assignments;  // "Name=value"
@@ -44,6 +42,10 @@ struct BatchOptions {
   bool strict = false;  // a value with no place on the card fails the run (exit 1)
 };
 int RunBatch(const BatchOptions& options, const WriteSeams& seams = NoSeams());
+
+struct ServeOptions;
+// Adds the serve subcommand to app, filling options when it is parsed.
+CLI::App* AddServeCommand(CLI::App& app, ServeOptions& options);
 
 // The whole command line; seams are the tests' way in (NoSeams() otherwise).
 int Main(int argc, char** argv, const WriteSeams& seams);

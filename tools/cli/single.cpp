@@ -1,5 +1,4 @@
 // qvvcard Name=value ...: one card from the command line.
-#include <bitset>
 #include <cstdio>
 #include <string>
 
@@ -7,18 +6,21 @@
 #include "bridge/status.hpp"
 #include "bridge/utf.hpp"
 #include "cli/commands.hpp"
-#include "input/values.hpp"
+#include "cli/property_names.hpp"
+#include "common/problem.hpp"
+#include "common/text.hpp"
+#include "input/card_builder.hpp"
+#include "output/output_file.hpp"
 
 namespace qvvcard {
 
 using qv_VCard::bridge::TextToUtf8;
-using qv_VCard::bridge::Utf8ToText;
 
 namespace {
 
 using qv_VCard::PropertyInfo;
 
-int UnknownName(const std::string& what) {
+int RefuseUnknownName(const std::string& what) {
   std::fprintf(stderr, "qvvcard: %s\nValid names (any case):\n%s", what.c_str(),
                PropertyNameList().c_str());
   return kExitUsage;
@@ -39,7 +41,8 @@ int Print(std::string_view utf8, int status) {
 }
 
 // Adds one read to out; returns false when the read failed.
-bool PrintRead(qv_VCard::qvVCard& card, const qv_VCard::MemberInfo& member, std::string& out) {
+bool PrintRead(const qv_VCard::qvVCard& card, const qv_VCard::MemberInfo& member,
+               std::string& out) {
   qv_VCard::Value value;
   const bool number = member.property != nullptr && member.property->kind != qv_VCard::Kind::Text;
   const qv_VCard::Status s = qv_VCard::bridge::Get(
@@ -50,8 +53,8 @@ bool PrintRead(qv_VCard::qvVCard& card, const qv_VCard::MemberInfo& member, std:
                  qv_VCard::bridge::StatusMessage(s).c_str());
     return false;
   }
-  if (const auto* number = std::get_if<std::int16_t>(&value)) {
-    out += std::to_string(*number) + "\n";
+  if (const auto* n = std::get_if<std::int16_t>(&value)) {
+    out += std::to_string(*n) + "\n";
     return true;
   }
   std::string utf8;
@@ -67,10 +70,8 @@ bool PrintRead(qv_VCard::qvVCard& card, const qv_VCard::MemberInfo& member, std:
 }  // namespace
 
 int RunSingle(const SingleOptions& options) {
-  qv_VCard::qvVCard card;
-  std::bitset<qv_VCard::kPropertyCount> assigned;
-  std::u16string scratch;
-
+  CardBuilder builder(options.rfc_escape);
+  builder.Begin(1);
   for (const std::string& arg : options.assignments) {
     const std::size_t eq = arg.find('=');
     if (eq == std::string::npos) {
@@ -82,33 +83,23 @@ int RunSingle(const SingleOptions& options) {
     }
     const std::string name = arg.substr(0, eq);
     const PropertyInfo* info = qv_VCard::FindProperty(name);
-    if (info == nullptr) return UnknownName("unknown property " + Quoted(name));
-    const auto i = static_cast<std::size_t>(info->property);
-    if (assigned.test(i)) {
-      std::fprintf(stderr, "qvvcard: %s: given twice\n", info->name);
-      return kExitUsage;
-    }
-    assigned.set(i);
-    const std::string refusal =
-        AssignText(card, *info, std::string_view(arg).substr(eq + 1), options.rfc_escape, scratch);
-    if (!refusal.empty()) {
-      std::fprintf(stderr, "qvvcard: %s: %s\n", info->name, refusal.c_str());
+    if (info == nullptr) return RefuseUnknownName("unknown property " + Quoted(name));
+    builder.Set(*info, std::string_view(arg).substr(eq + 1));
+    if (builder.bad()) {
+      const Problem& p = builder.problems().front();
+      std::fprintf(stderr, "qvvcard: %s: %s\n", p.field.c_str(), Describe(p).c_str());
       return kExitUsage;
     }
   }
 
   if (options.reads.empty()) {
-    qv_VCard::Text text;
-    const qv_VCard::Status s = card.get_vCard(text);
-    std::string utf8;
-    if (qv_VCard::Failed(s) || !TextToUtf8(text, utf8)) {
-      std::fprintf(
-          stderr, "qvvcard: vCard: %s\n",
-          qv_VCard::Failed(s) ? qv_VCard::bridge::StatusMessage(s).c_str() : "not valid UTF-16");
+    std::string card;
+    if (!builder.Finish(card)) {
+      const Problem& p = builder.problems().front();
+      std::fprintf(stderr, "qvvcard: %s: %s\n", p.field.c_str(), Describe(p).c_str());
       return kExitSkipped;
     }
-    utf8 += "\r\n";
-    return Print(utf8, kExitOk);
+    return Print(card, kExitOk);
   }
 
   // Every name is checked before anything is printed.
@@ -116,8 +107,8 @@ int RunSingle(const SingleOptions& options) {
   for (const std::string& name : options.reads) {
     qv_VCard::MemberInfo member;
     if (qv_VCard::Failed(qv_VCard::FindMember(name, member))) {
-      return UnknownName("--get: unknown name " + Quoted(name) +
-                         " (also readable: vCard, vCardFileName)");
+      return RefuseUnknownName("--get: unknown name " + Quoted(name) +
+                               " (also readable: vCard, vCardFileName)");
     }
     if (member.kind == qv_VCard::MemberKind::Method) {  // (a clearer word than bridge::Get's)
       std::fprintf(stderr, "qvvcard: --get: %s is a method, not a property\n", member.name);
@@ -127,7 +118,7 @@ int RunSingle(const SingleOptions& options) {
   }
   bool ok = true;
   std::string out;
-  for (const auto& member : members) ok = PrintRead(card, member, out) && ok;
+  for (const auto& member : members) ok = PrintRead(builder.card(), member, out) && ok;
   return Print(out, ok ? kExitOk : kExitSkipped);
 }
 

@@ -1,57 +1,57 @@
 #include "input/column_map.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <unordered_map>
 
-#include "card/ascii.hpp"
-#include "input/records.hpp"
-#include "input/values.hpp"
+#include "card/slot_table.hpp"
+#include "common/fd.hpp"
+#include "common/problem.hpp"
+#include "common/stop.hpp"
+#include "common/text.hpp"
+#include "input/card_builder.hpp"
 
 namespace qvvcard {
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
+using qv_VCard::PropertyInfo;
 
 class MapReader {
  public:
-  explicit MapReader(const std::string& shown) { map_.shown = shown; }
+  explicit MapReader(const std::string& shown) : check_(false) { map_.shown = shown; }
 
   void Line(std::string_view text, std::size_t n) {
     line_ = n;
-    text = Trim(text);
+    text = TrimBlanks(text);
     if (text.empty() || text.front() == '#') return;
     const std::size_t eq = text.find('=');
     if (eq == std::string_view::npos) {
       Refuse("expects \"Column Name = Property\", not " + Quoted(text));
     }
     ColumnMapLine entry;
-    entry.column = std::string(Trim(text.substr(0, eq)));
+    entry.column = std::string(TrimBlanks(text.substr(0, eq)));
     entry.line = n;
     if (entry.column.empty()) Refuse("no column name before \"=\"");
-    for (const ColumnMapLine& other : map_.lines) {
-      if (qv_VCard::ascii::EqualIgnoringCase(other.column, entry.column)) {
-        Refuse("column " + Quoted(entry.column) + " is already mapped on line " +
-               std::to_string(other.line));
-      }
+    const auto [seen, fresh] = columns_.emplace(LowerAscii(entry.column), n);
+    if (!fresh) {
+      Refuse("column " + Quoted(entry.column) + " is already mapped on line " +
+             std::to_string(seen->second));
     }
     std::string_view rest = text.substr(eq + 1);
     bool first = true;
     while (true) {
       const std::size_t comma = rest.find(',');
-      const std::string_view item = Trim(rest.substr(0, comma));
+      const std::string_view item = TrimBlanks(rest.substr(0, comma));
       if (first) {
         if (!item.empty()) {
           entry.target = Property(item);
-          Claim(entry.target, nullptr);
+          Claim(*entry.target, nullptr);
         } else if (comma != std::string_view::npos) {
           Refuse("no property after \"=\"");
         }
@@ -68,24 +68,38 @@ class MapReader {
   // The card writes a telephone or an address only with a type: a map that
   // fills a slot and sets none of its types would lose it on every card.
   void CheckTypes() {
+    std::array<bool, qv_VCard::slots::kTypedSlotCount> typed{};
+    const auto slot_index = [](const qv_VCard::slots::TypedSlot* s) {
+      return static_cast<std::size_t>(s - qv_VCard::slots::kTypedSlots.data());
+    };
+    const auto each = [](const ColumnMapLine& entry, auto&& f) {
+      if (entry.target != nullptr) f(*entry.target);
+      for (const ColumnMapLine::Extra& e : entry.extras) f(*e.property);
+    };
     for (const ColumnMapLine& entry : map_.lines) {
-      std::vector<const qv_VCard::PropertyInfo*> used;
-      if (entry.target != nullptr) used.push_back(entry.target);
-      for (const ColumnMapLine::Extra& e : entry.extras) used.push_back(e.property);
-      for (const qv_VCard::PropertyInfo* info : used) {
-        const std::string_view name = info->name;
-        if (info->kind == qv_VCard::Kind::Flag ||
-            !(name.starts_with("Tel") || name.starts_with("Adr"))) {
-          continue;
+      each(entry, [&](const PropertyInfo& info) {
+        const auto* slot = qv_VCard::slots::TypedSlotOf(info.property);
+        if (slot != nullptr && qv_VCard::slots::IsTypeFlag(*slot, info.property)) {
+          typed[slot_index(slot)] = true;
         }
-        const std::string_view slot = name.substr(0, name.find('_') + 1);
-        if (!SlotTyped(slot)) {
-          line_ = entry.line;
-          Refuse(std::string(name) + " stands on a card only with a type of " +
-                 std::string(slot.substr(0, slot.size() - 1)) + " (such as " + std::string(slot) +
-                 (name.starts_with("Tel") ? "Voice" : "Postal") + "=true)");
+      });
+    }
+    for (const ColumnMapLine& entry : map_.lines) {
+      each(entry, [&](const PropertyInfo& info) {
+        const auto* slot = qv_VCard::slots::TypedSlotOf(info.property);
+        if (slot == nullptr || qv_VCard::slots::IsTypeFlag(*slot, info.property) ||
+            typed[slot_index(slot)]) {
+          return;
         }
-      }
+        const bool tel = slot->kind == qv_VCard::slots::SlotKind::Telephone;
+        const qv_VCard::Property example =
+            tel ? qv_VCard::slots::Tel(slot->number, qv_VCard::slots::TelType::Voice)
+                : qv_VCard::slots::Address(slot->number, qv_VCard::slots::AddressType::Postal);
+        line_ = entry.line;
+        Refuse(std::string(info.name) + " stands on a card only with a type of " +
+               (tel ? "Tel" : "Adr") + std::to_string(slot->number) + " (such as " +
+               qv_VCard::Info(example).name + "=true)");
+      });
     }
   }
 
@@ -93,34 +107,25 @@ class MapReader {
 
  private:
   [[noreturn]] void Refuse(const std::string& why) const {
-    throw InputRefused(
-        "the column map " + map_.shown + ": line " + std::to_string(line_) + ": " + why, false);
+    throw InputRefused("the column map " + map_.shown + ": line " + std::to_string(line_) + ": " +
+                       why);
   }
 
-  const qv_VCard::PropertyInfo* Property(std::string_view name) const {
-    const qv_VCard::PropertyInfo* info = qv_VCard::FindProperty(name);
-    if (info == nullptr) {
-      const std::string near = NearestPropertyName(name);
-      Refuse("unknown property " + Quoted(name) +
-             (near.empty() ? std::string() : " (did you mean " + near + "?)"));
-    }
+  const PropertyInfo* Property(std::string_view name) const {
+    const PropertyInfo* info = qv_VCard::FindProperty(name);
+    if (info == nullptr) Refuse(UnknownPropertyText(name));
     return info;
   }
 
   // A property is filled by one line only; a further assignment may stand
   // on several lines when it assigns the same value.
-  void Claim(const qv_VCard::PropertyInfo* info, const std::string* value) {
-    for (const ColumnMapLine& other : map_.lines) {
-      const bool target = other.target == info;
-      bool differs = target;
-      for (const ColumnMapLine::Extra& e : other.extras) {
-        if (e.property == info) differs = differs || value == nullptr || e.value != *value;
-      }
-      if (differs) {
-        Refuse(std::string(info->name) + " is already assigned on line " +
-               std::to_string(other.line));
-      }
+  void Claim(const PropertyInfo& info, const std::string* value) {
+    Claimed& c = claimed_[static_cast<std::size_t>(info.property)];
+    const bool target = value == nullptr;
+    if (c.line != 0 && (target || c.target || c.value != *value)) {
+      Refuse(std::string(info.name) + " is already assigned on line " + std::to_string(c.line));
     }
+    if (c.line == 0) c = Claimed{line_, target, target ? std::string() : *value};
   }
 
   void Extra(std::string_view item, ColumnMapLine& entry) {
@@ -128,38 +133,32 @@ class MapReader {
     if (eq == std::string_view::npos) {
       Refuse("expects \"Property=VALUE\" after the first property, not " + Quoted(item));
     }
-    const qv_VCard::PropertyInfo* info = Property(Trim(item.substr(0, eq)));
-    std::string value(Trim(item.substr(eq + 1)));
+    const PropertyInfo* info = Property(TrimBlanks(item.substr(0, eq)));
+    std::string value(TrimBlanks(item.substr(eq + 1)));
     if (value.empty()) Refuse(std::string(info->name) + " is given no value");
     if (info == entry.target) Refuse(std::string(info->name) + " is assigned twice");
     for (const ColumnMapLine::Extra& e : entry.extras) {
       if (e.property == info) Refuse(std::string(info->name) + " is assigned twice");
     }
     // The value is checked as the tool would assign it, on a card of its own.
-    qv_VCard::qvVCard card;
-    std::u16string scratch;
-    const std::string refusal = AssignText(card, *info, value, false, scratch);
-    if (!refusal.empty()) Refuse(std::string(info->name) + ": " + refusal);
-    Claim(info, &value);
+    check_.Begin(1);
+    check_.Set(*info, value);
+    if (check_.bad()) Refuse(std::string(info->name) + ": " + Describe(check_.problems().front()));
+    Claim(*info, &value);
     entry.extras.push_back({info, std::move(value)});
   }
 
-  bool SlotTyped(std::string_view slot) const {
-    const auto typed = [&](const qv_VCard::PropertyInfo* p) {
-      return p != nullptr && p->kind == qv_VCard::Kind::Flag &&
-             std::string_view(p->name).starts_with(slot);
-    };
-    for (const ColumnMapLine& entry : map_.lines) {
-      if (typed(entry.target)) return true;
-      for (const ColumnMapLine::Extra& e : entry.extras) {
-        if (typed(e.property)) return true;
-      }
-    }
-    return false;
-  }
+  struct Claimed {
+    std::size_t line = 0;  // 0: not yet
+    bool target = false;   // filled by a column (rather than assigned a value)
+    std::string value;
+  };
 
   ColumnMap map_;
   std::size_t line_ = 0;
+  std::unordered_map<std::string, std::size_t> columns_;  // folded name, line
+  std::array<Claimed, qv_VCard::kPropertyCount> claimed_{};
+  CardBuilder check_;
 };
 
 }  // namespace
@@ -181,18 +180,35 @@ ColumnMap ParseColumnMap(std::string_view text, const std::string& shown) {
 }
 
 ColumnMap ReadColumnMap(const std::string& path) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    throw InputRefused("cannot read the column map " + path + ": it is a folder", false);
+  const auto refuse = [&](const std::string& why) {
+    return InputRefused("cannot read the column map " + path + ": " + why);
+  };
+  // A FIFO without a writer blocks in open and in read: a stop request
+  // ends the wait.
+  int fd = -1;
+  while ((fd = open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
+    if (errno != EINTR) throw refuse(std::strerror(errno));
+    ThrowIfStopped();
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw InputRefused("cannot read the column map " + path + ": " + std::strerror(errno), false);
+  const UniqueFd owned(fd);
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) throw refuse("it is a folder");
+  std::string text;
+  char buffer[1 << 14];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno != EINTR) throw refuse(std::strerror(errno));
+      ThrowIfStopped();
+      continue;
+    }
+    if (got == 0) break;
+    if (text.size() + static_cast<std::size_t>(got) > kMaxColumnMapBytes) {
+      throw refuse("it is larger than " + std::to_string(kMaxColumnMapBytes) + " bytes");
+    }
+    text.append(buffer, static_cast<std::size_t>(got));
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw InputRefused("cannot read the column map " + path, false);
-  return ParseColumnMap(text.str(), path);
+  return ParseColumnMap(text, path);
 }
 
 }  // namespace qvvcard

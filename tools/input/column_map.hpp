@@ -37,6 +37,9 @@ struct ColumnMap {
   std::vector<ColumnMapLine> lines;
 };
 
+// The largest column map read, in bytes.
+inline constexpr std::size_t kMaxColumnMapBytes = std::size_t{1} << 20;
+
 // The map in text (UTF-8, with or without a byte-order mark). Throws
 // InputRefused naming the line of the first error: no "=", no column
 // name, an unknown property, a value its property does not take, a column
@@ -44,7 +47,9 @@ struct ColumnMap {
 // same value on several lines are allowed), a telephone or address slot
 // filled without any of its types (the card would leave it out).
 ColumnMap ParseColumnMap(std::string_view text, const std::string& shown);
-// The same, read from a file; a file that cannot be read is refused too.
+// The same, read from a file; a file that cannot be read, or is larger than
+// kMaxColumnMapBytes, is refused too. A stop request while it is awaited (a
+// FIFO without a writer) throws Stopped.
 ColumnMap ReadColumnMap(const std::string& path);
 
 }  // namespace qvvcard

@@ -53,15 +53,6 @@ constexpr std::size_t kBlock = 16;
 
 }  // namespace
 
-std::span<const std::string> CsvRecord::fields() const {
-  if (!strings_made_) {
-    if (strings_.size() < views_.size()) strings_.resize(views_.size());
-    for (std::size_t i = 0; i < views_.size(); ++i) strings_[i].assign(views_[i]);
-    strings_made_ = true;
-  }
-  return {strings_.data(), views_.size()};
-}
-
 CsvReader::CsvReader(InputStream& in, Limits limits, char separator)
     : in_(in), limits_(limits), separator_(separator) {
   if (limits_.max_fields == 0) limits_.max_fields = 1;
@@ -91,11 +82,11 @@ void CsvReader::Grow(CsvRecord& rec, std::size_t n) {
 }
 
 void CsvRecord::ReleaseIfLarge(std::size_t bytes) {
-  if (text_.capacity() <= bytes) return;
+  // By the record's own size: the room of an ordinary record is as large
+  // as the input's buffer, and is kept from record to record.
+  if (size_ <= bytes) return;
   std::string().swap(text_);
   views_.clear();
-  strings_.clear();
-  strings_made_ = false;
   size_ = 0;
 }
 
@@ -188,7 +179,6 @@ bool CsvReader::Next(CsvRecord& rec) {
   rec.size_ = 0;
   rec.count_ = 0;
   rec.views_.clear();
-  rec.strings_made_ = false;
   rec.error_.clear();
   bytes_ = 0;
   too_long_ = too_many_ = false;

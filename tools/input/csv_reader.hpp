@@ -32,13 +32,11 @@ class CsvRecord {
   // The fields, as views of the record's own storage: valid until the
   // record is read into again.
   std::span<const std::string_view> views() const { return views_; }
-  // The same fields as strings, made on the first call after each read.
-  std::span<const std::string> fields() const;
   // The input line on which the record starts, from 1.
   std::uint64_t line() const { return line_; }
   // Empty for a well-formed record; otherwise what is wrong with it.
   const std::string& error() const { return error_; }
-  // Gives back the storage of a record larger than bytes (its fields are
+  // Gives back the storage of a record of more than bytes (its fields are
   // gone then), rather than keeping it for the records after it.
   void ReleaseIfLarge(std::size_t bytes);
 
@@ -52,8 +50,6 @@ class CsvRecord {
   std::vector<std::size_t> starts_;
   std::size_t count_ = 0;
   std::vector<std::string_view> views_;  // set when the record is complete
-  mutable std::vector<std::string> strings_;
-  mutable bool strings_made_ = false;
   std::uint64_t line_ = 0;
   std::string error_;
 };

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "card/ascii.hpp"
-#include "input/records.hpp"
+#include "common/fd.hpp"
+#include "common/problem.hpp"
 
 namespace qvvcard {
 
@@ -43,13 +44,6 @@ const char* IconvName(Encoding e) {
   return "UTF-8";
 }
 
-struct Fd {
-  int fd;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
-
 }  // namespace
 
 std::optional<Encoding> EncodingNamed(std::string_view name) {
@@ -73,7 +67,7 @@ Encoding EncodingOf(InputStream& in, std::optional<Encoding> given) {
 
 int DecodeToTemporaryFile(InputStream& in, Encoding from, const std::string& shown) {
   Converter conv(IconvName(from));
-  Fd out{CreateTemporaryFile()};
+  UniqueFd out(CreateTemporaryFile());
   const bool utf16 = from == Encoding::Utf16le || from == Encoding::Utf16be;
   std::uint64_t offset = 0;  // of the next byte taken from in
   if (utf16) {
@@ -85,8 +79,8 @@ int DecodeToTemporaryFile(InputStream& in, Encoding from, const std::string& sho
   }
   std::vector<char> buffer(std::size_t{1} << 16);
   const auto refuse = [&](const char* what, std::uint64_t at) {
-    return InputRefused(
-        shown + ": " + what + " " + NameOf(from) + " at byte " + std::to_string(at + 1), false);
+    return InputRefused(shown + ": " + what + " " + NameOf(from) + " at byte " +
+                        std::to_string(at + 1));
   };
   for (;;) {
     // Enough bytes for a whole character, so one split between two reads
@@ -100,7 +94,7 @@ int DecodeToTemporaryFile(InputStream& in, Encoding from, const std::string& sho
     const std::size_t r = iconv(conv.cd, &src, &left, &dst, &room);
     const int e = errno;
     const std::size_t taken = chunk.size() - left;
-    WriteToTemporaryFile(out.fd, {buffer.data(), buffer.size() - room});
+    WriteToTemporaryFile(out.get(), {buffer.data(), buffer.size() - room});
     in.Skip(taken);
     offset += taken;
     if (r != static_cast<std::size_t>(-1)) continue;
@@ -113,10 +107,8 @@ int DecodeToTemporaryFile(InputStream& in, Encoding from, const std::string& sho
     if (e == EILSEQ) throw refuse("not valid", offset);
     throw std::system_error(e, std::generic_category(), "cannot convert " + shown);
   }
-  RewindTemporaryFile(out.fd);
-  const int fd = out.fd;
-  out.fd = -1;
-  return fd;
+  RewindTemporaryFile(out.get());
+  return out.release();
 }
 
 }  // namespace qvvcard

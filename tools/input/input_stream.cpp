@@ -9,15 +9,9 @@
 #include <cstring>
 #include <system_error>
 
+#include "common/fd.hpp"
+
 namespace qvvcard {
-
-namespace {
-
-[[noreturn]] void ThrowErrno(const std::string& what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
-
-}  // namespace
 
 InputStream::InputStream(int fd, std::size_t buffer_size)
     : fd_(fd), buffer_(buffer_size < kMinBuffer ? kMinBuffer : buffer_size) {
@@ -117,13 +111,10 @@ int OpenInput(const std::string& path) {
   const int fd = path == "-" ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3)
                              : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) ThrowErrno("cannot open " + path);
+  UniqueFd owned(fd);
   struct stat st {};
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
-    errno = EISDIR;
-    ThrowErrno("cannot read " + path);
-  }
-  return fd;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) ThrowErrno("cannot read " + path, EISDIR);
+  return owned.release();
 }
 
 bool IsRewindable(int fd) {
@@ -161,25 +152,20 @@ void RewindTemporaryFile(int fd) {
 }
 
 int SpoolToTemporaryFile(int fd) {
-  const int tmp = CreateTemporaryFile();
-  try {
-    std::vector<char> buf(std::size_t{1} << 16);
-    for (;;) {
-      const ssize_t got = read(fd, buf.data(), buf.size());
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        ThrowErrno("cannot read the input");
-      }
-      if (got == 0) break;
-      WriteToTemporaryFile(tmp, {buf.data(), static_cast<std::size_t>(got)});
+  UniqueFd from(fd);
+  UniqueFd tmp(CreateTemporaryFile());
+  std::vector<char> buf(std::size_t{1} << 16);
+  for (;;) {
+    const ssize_t got = read(from.get(), buf.data(), buf.size());
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno("cannot read the input");
     }
-    RewindTemporaryFile(tmp);
-  } catch (...) {
-    close(tmp);
-    throw;
+    if (got == 0) break;
+    WriteToTemporaryFile(tmp.get(), {buf.data(), static_cast<std::size_t>(got)});
   }
-  close(fd);
-  return tmp;
+  RewindTemporaryFile(tmp.get());
+  return tmp.release();
 }
 
 }  // namespace qvvcard

@@ -1,11 +1,13 @@
-// Turning the values of an input record into property assignments.
-#ifndef QVVCARD_VALUES_HPP
-#define QVVCARD_VALUES_HPP
+// Values as the tool reads them: what a reader found (FieldValue), flag
+// words and 16-bit integers, and the escaping of texts for card readers.
+#ifndef QVVCARD_INPUT_VALUES_HPP
+#define QVVCARD_INPUT_VALUES_HPP
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "card/line_table.hpp"
 #include "qv_vcard/qvVCard.hpp"
 
 namespace qvvcard {
@@ -29,7 +31,16 @@ struct FieldValue {
   std::string_view view() const {
     return in_place.data() != nullptr ? in_place : std::string_view(text);
   }
-
+  // Back to an empty text, keeping the storage.
+  void Clear() {
+    type = Type::Text;
+    text.clear();
+    in_place = {};
+    boolean = false;
+    integer = 0;
+    integer_too_large = false;
+    number = false;
+  }
   static FieldValue OfText(std::string_view s) {
     FieldValue v;
     v.text = s;
@@ -37,18 +48,41 @@ struct FieldValue {
   }
 };
 
+// How a value is shown in a message: a text quoted, a JSON value as JSON
+// words ("true", "null", "an array").
+std::string Shown(const FieldValue& v);
+
 // How --rfc-escape treats a text property.
 enum class Escape : std::uint8_t {
   None,       // written as given: URL, TZ, BDAY, numbers, addresses, types
   ListItems,  // comma-separated lists: backslash and ";" only
   All,        // single texts and structured components: backslash, ";" and ","
 };
-Escape EscapeClass(qv_VCard::Property p) noexcept;
-// Puts a backslash before every character that the class escapes.
+constexpr Escape EscapeClass(qv_VCard::Property p) noexcept {
+  // What card readers take as structure in the value decides.
+  switch (qv_VCard::lines::RoleOf(p)) {
+    case qv_VCard::lines::ValueRole::Component:
+    case qv_VCard::lines::ValueRole::Text:
+      return Escape::All;
+    case qv_VCard::lines::ValueRole::ListItems:
+      return Escape::ListItems;
+    case qv_VCard::lines::ValueRole::Verbatim:
+      break;
+  }
+  return Escape::None;
+}
+// The offset of the first character in UTF-8 text that the class escapes,
+// or text.size(). They are all ASCII, so the bytes tell.
+std::size_t FindEscaped(Escape how, std::string_view utf8) noexcept;
+// utf8 with a backslash before every character the class escapes: utf8
+// itself when it has none, else the escaped text, made in scratch.
+std::string_view EscapeUtf8(Escape how, std::string_view utf8, std::string& scratch);
+// The same on a UTF-16 text, in place.
 void RfcEscape(Escape how, std::u16string& text);
-
-// How the refusal of a value that is not UTF-8 begins.
-inline constexpr std::string_view kInvalidUtf8 = "invalid UTF-8";
+// The common case in one pass: when utf8 is all ASCII, out becomes its
+// text, escaped as the class says, and true is returned; otherwise false
+// and out is unspecified.
+bool AsciiToEscapedText(Escape how, std::string_view utf8, std::u16string& out);
 
 // Flag words and 16-bit integers as the tool accepts them.
 enum class ParseResult : std::uint8_t { Ok, Empty, NotANumber, OutOfRange };
@@ -56,38 +90,12 @@ enum class ParseResult : std::uint8_t { Ok, Empty, NotANumber, OutOfRange };
 ParseResult ParseInt16(std::string_view s, std::int16_t& out) noexcept;
 // true/yes give -1, false/no give 0 (any case); otherwise ParseInt16.
 ParseResult ParseFlag(std::string_view s, std::int16_t& out) noexcept;
+// A 64-bit integer into 16 bits: OutOfRange when it does not fit.
+ParseResult RangeCheck(std::int64_t v, std::int16_t& out) noexcept;
 
 // From this size on, a text value is handed over to the card rather than
 // copied into it.
 inline constexpr std::size_t kLargeValueBytes = std::size_t{64} << 10;
-
-// Assigns a text as it comes from a CSV cell or the command line: for a flag
-// or an integer property it is parsed, for a text property taken as UTF-8.
-std::string AssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
-                       std::string_view raw, bool rfc_escape, std::u16string& scratch);
-// The same, for callers that assign many values: true when the value was
-// taken (or was empty), otherwise false with the reason in refusal.
-bool TryAssignText(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
-                   std::string_view raw, bool rfc_escape, std::u16string& scratch,
-                   std::string& refusal);
-
-// Assigns value to the property of card. An empty value (an empty text for
-// flags and integers, or a JSON null) assigns nothing. Returns "" on success,
-// otherwise why the value was refused; the card is then unchanged.
-// scratch is a reusable buffer.
-std::string Assign(qv_VCard::qvVCard& card, const qv_VCard::PropertyInfo& info,
-                   const FieldValue& value, bool rfc_escape, std::u16string& scratch);
-
-// A short, printable rendering of an offending input value for messages.
-std::string Quoted(std::string_view raw);
-
-// The property name nearest to name (ignoring ASCII case), when one is near
-// enough to be what was meant; "" otherwise.
-std::string NearestPropertyName(std::string_view name);
-
-// Every property name in interface order, comma-separated and wrapped to
-// lines of at most width characters, each indented by indent blanks.
-std::string PropertyNameList(std::size_t width = 78, std::size_t indent = 2);
 
 }  // namespace qvvcard
 

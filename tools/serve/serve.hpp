@@ -6,10 +6,6 @@
 #include <cstddef>
 #include <string>
 
-namespace CLI {
-class App;
-}
-
 namespace qvvcard {
 
 struct ServeOptions {
@@ -20,9 +16,6 @@ struct ServeOptions {
   std::string cors;  // "" for no CORS headers, "*" or one origin
   bool quiet = false;
 };
-
-// Adds the serve subcommand to app, filling options when it is parsed.
-CLI::App* AddServeCommand(CLI::App& app, ServeOptions& options);
 
 // Serves until SIGINT or SIGTERM; requests in flight are completed. Returns
 // the exit status: 0 after a stop, 2 when the address cannot be bound.

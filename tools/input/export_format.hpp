@@ -1,21 +1,14 @@
-// CSV headers that are not the card's property names: the address-book
-// exports the tool knows (each one a table of its columns, one row per
-// column) and column maps. A ColumnPlan says what each column of a header
-// holds and turns each record into assignments, counting, per column, the
-// records whose value found no place on the card.
-#ifndef QVVCARD_INPUT_EXPORTS_HPP
-#define QVVCARD_INPUT_EXPORTS_HPP
+// The address-book exports the tool knows, each a table of its columns (one
+// row per column, in export_tables.cpp), and the recognition of headers.
+#ifndef QVVCARD_INPUT_EXPORT_FORMAT_HPP
+#define QVVCARD_INPUT_EXPORT_FORMAT_HPP
 
-#include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <span>
-#include <string>
 #include <string_view>
-#include <vector>
 
-#include "input/column_map.hpp"
-#include "input/records.hpp"
+#include "qv_vcard/qvVCard.hpp"
 
 namespace qvvcard {
 
@@ -59,8 +52,8 @@ struct ExportColumn {
   std::string_view header;
   Holds holds;
   Part part = Part::None;
-  // Holds::Property and Holds::Organisation: the property's name.
-  std::string_view property = {};
+  // Holds::Property, Holds::UsDate and Holds::Organisation: the property.
+  std::optional<qv_VCard::Property> property = std::nullopt;
   // A group whose label the column's name gives (Outlook's "Pager",
   // "Home Street"): that label.
   std::string_view label = {};
@@ -101,48 +94,6 @@ bool PropertyHeader(std::span<const std::string_view> names);
 // Whether qvvcard batch reads a header row without being told how: the
 // card's property names or a known export.
 bool RecognisedHeader(std::span<const std::string_view> names);
-
-// The columns of one header and what becomes of them, record by record.
-class ColumnPlan {
- public:
-  virtual ~ColumnPlan() = default;
-  // The values of one record (as many as the header has names) into the
-  // record begun in builder.
-  virtual void Apply(std::span<const std::string_view> values, CardBuilder& builder) = 0;
-  // How the input is read, for one line on standard error.
-  const std::string& notice() const { return notice_; }
-  // One line per column whose values had no place in some records: its
-  // name, the number of those records and why ("Pager: 12 records had a
-  // value with no telephone slot left"), in header order.
-  std::vector<std::string> Report() const;
-  // Column i is read for another purpose (the UID): its values are not
-  // reported as having no place.
-  void ReadElsewhere(std::size_t i) {
-    if (i < columns_.size()) columns_[i].elsewhere = true;
-  }
-
- protected:
-  struct Column {
-    std::string name;  // as the header has it, blanks around it removed
-    std::uint64_t lost = 0;
-    const char* reason = nullptr;  // of the first loss
-    std::uint64_t last = 0;        // the record last counted
-    bool elsewhere = false;        // see ReadElsewhere
-  };
-  // Counts a value of column i that found no place in record n.
-  void Lose(std::size_t i, std::uint64_t n, const char* reason);
-
-  std::vector<Column> columns_;
-  std::string notice_;
-};
-
-// How the columns of a CSV header are read: by the export or column map
-// that options.columns names, by a recognised export, or, with nullptr, as
-// property names (the caller checks them). Throws InputRefused: a column
-// map with an error, a header with a column twice, a forced export or map
-// none of whose columns is in the header.
-std::unique_ptr<ColumnPlan> PlanColumns(std::span<const std::string_view> names,
-                                        const ConvertOptions& options, const std::string& shown);
 
 }  // namespace qvvcard
 

@@ -1,0 +1,103 @@
+#include "common/text.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "card/ascii.hpp"
+#include "qv_vcard/qvVCard.hpp"
+
+namespace qvvcard {
+
+std::string_view TrimBlanks(std::string_view s) noexcept {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+std::string Plural(std::uint64_t n, std::string_view word) {
+  std::string s = std::to_string(n);
+  s += ' ';
+  s += word;
+  if (n != 1) s += 's';
+  return s;
+}
+
+bool IsAscii(std::string_view s) noexcept {
+  for (const char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = qv_VCard::ascii::Fold(c);
+  return out;
+}
+
+std::string Quoted(std::string_view raw) {
+  constexpr std::size_t kMax = 40;
+  std::string out = "\"";
+  for (std::size_t i = 0; i < raw.size() && i < kMax; ++i) {
+    const auto c = static_cast<unsigned char>(raw[i]);
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    }
+  }
+  if (raw.size() > kMax) out += "...";
+  out += '"';
+  return out;
+}
+
+namespace {
+
+// Edits (insertions, deletions, substitutions, ASCII case ignored) that turn
+// a into b.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      const std::size_t change =
+          qv_VCard::ascii::Fold(a[i - 1]) == qv_VCard::ascii::Fold(b[j - 1]) ? 0 : 1;
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + change});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+std::string Nearest(std::string_view name, std::span<const std::string_view> candidates) {
+  const std::size_t allowed = std::min<std::size_t>(2, name.size() / 3);
+  std::string_view best;
+  std::size_t best_distance = allowed + 1;
+  for (const std::string_view c : candidates) {
+    const std::size_t d = EditDistance(name, c);
+    if (d < best_distance) {
+      best_distance = d;
+      best = c;
+    }
+  }
+  return std::string(best);
+}
+
+std::string NearestPropertyName(std::string_view name) {
+  static const std::vector<std::string_view> names = [] {
+    std::vector<std::string_view> all;
+    for (const qv_VCard::PropertyInfo& p : qv_VCard::Properties()) all.emplace_back(p.name);
+    return all;
+  }();
+  return Nearest(name, names);
+}
+
+}  // namespace qvvcard

@@ -1,0 +1,48 @@
+// Small text helpers every room of the tool uses: blanks, plurals, ASCII,
+// values quoted for messages, and the nearest of a set of names.
+#ifndef QVVCARD_COMMON_TEXT_HPP
+#define QVVCARD_COMMON_TEXT_HPP
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace qvvcard {
+
+// s without the blanks and tabs at either end.
+std::string_view TrimBlanks(std::string_view s) noexcept;
+
+// "1 card", "2 cards".
+std::string Plural(std::uint64_t n, std::string_view word);
+
+bool IsAscii(std::string_view s) noexcept;
+
+// a == b, compared in line: quicker than a call for the short texts names
+// and keys are.
+inline bool SameBytes(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+// s with A-Z as a-z (the system's one case fold, on a whole text).
+std::string LowerAscii(std::string_view s);
+
+// A short, printable rendering of a value for messages: in double quotes,
+// bytes outside printable ASCII (and quotes and backslashes) as \xHH, at
+// most 40 bytes and "..." when cut.
+std::string Quoted(std::string_view raw);
+
+// The name among candidates nearest to name (ASCII case ignored), when one
+// is near enough to be what was meant: at most two edits and no more than a
+// third of the name; "" otherwise.
+std::string Nearest(std::string_view name, std::span<const std::string_view> candidates);
+// The same among the card's property names.
+std::string NearestPropertyName(std::string_view name);
+
+}  // namespace qvvcard
+
+#endif

@@ -1,0 +1,70 @@
+#include "input/csv_header.hpp"
+
+#include "card/ascii.hpp"
+#include "common/problem.hpp"
+#include "common/text.hpp"
+#include "input/column_plan.hpp"
+#include "input/csv_reader.hpp"
+#include "input/export_format.hpp"
+
+namespace qvvcard {
+
+bool AllEmpty(std::span<const std::string_view> fields) noexcept {
+  for (const std::string_view f : fields) {
+    if (!f.empty()) return false;
+  }
+  return true;
+}
+
+bool KnownHeader(std::span<const std::string_view> names, const ConvertOptions& options) {
+  if (!options.columns.empty()) {
+    try {
+      return PlanColumns(names, options, "the input") != nullptr;
+    } catch (const InputRefused&) {
+      return false;
+    }
+  }
+  if (RecognisedHeader(names)) return true;
+  bool any = false;
+  for (const std::string_view name : names) {
+    const std::string_view trimmed = TrimBlanks(name);
+    if (trimmed.empty()) continue;
+    if (qv_VCard::FindProperty(trimmed) == nullptr &&
+        !(!options.uid_from.empty() &&
+          qv_VCard::ascii::EqualIgnoringCase(trimmed, options.uid_from))) {
+      return false;
+    }
+    any = true;
+  }
+  return any;
+}
+
+char SeparatorOf(InputStream& in, const ConvertOptions& options) {
+  if (options.separator != 0) return options.separator;
+  std::string_view head;
+  for (std::size_t want = 4096;; want *= 2) {
+    head = in.Gather(want);
+    if (head.size() < want || head.find_first_of("\r\n") != std::string_view::npos ||
+        want >= in.capacity()) {
+      break;
+    }
+  }
+  char best = ',';
+  std::size_t most = 0;
+  for (const char c : {',', ';', '\t'}) {
+    InputStream copy(head);
+    CsvReader reader(copy, CsvReader::Limits{}, c);
+    CsvRecord rec;
+    bool found = false;
+    while (!found && reader.Next(rec)) found = !AllEmpty(rec.views());
+    if (!found) break;
+    if (KnownHeader(rec.views(), options)) return c;
+    if (rec.views().size() > most) {
+      most = rec.views().size();
+      best = c;
+    }
+  }
+  return best;
+}
+
+}  // namespace qvvcard

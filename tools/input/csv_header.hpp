@@ -1,0 +1,32 @@
+// The header row of a CSV input before it is read: its separator, and
+// whether it names columns the tool knows.
+#ifndef QVVCARD_INPUT_CSV_HEADER_HPP
+#define QVVCARD_INPUT_CSV_HEADER_HPP
+
+#include <span>
+#include <string_view>
+
+#include "input/input_stream.hpp"
+#include "input/record_source.hpp"
+
+namespace qvvcard {
+
+// A record whose fields are all empty (spreadsheets write rows of
+// separators only after formatted ranges) is no record, like a blank line.
+bool AllEmpty(std::span<const std::string_view> fields) noexcept;
+
+// Whether a header row names columns the tool knows: a known export, the
+// columns of the export or column map --columns names, or property names
+// (the column of --uid-from among them).
+bool KnownHeader(std::span<const std::string_view> names, const ConvertOptions& options);
+
+// The separator of a CSV input, from its header row: options.separator
+// when given; else the first of ",", ";" and tab that splits the header
+// into known names, or else the one that splits it into the most fields
+// (so that the names are reported as they are). Looks ahead without
+// consuming anything.
+char SeparatorOf(InputStream& in, const ConvertOptions& options);
+
+}  // namespace qvvcard
+
+#endif

@@ -1,0 +1,129 @@
+// GET and POST /v1/card, and the QR codes of a card.
+#include <string>
+
+#include "bridge/status.hpp"
+#include "bridge/utf.hpp"
+#include "common/problem.hpp"
+#include "input/card_builder.hpp"
+#include "input/json_object.hpp"
+#include "serve/api_error.hpp"
+#include "serve/endpoints.hpp"
+#include "serve/http_text.hpp"
+#include "serve/qr.hpp"
+#include "serve/request_values.hpp"
+
+namespace qvvcard {
+
+namespace {
+
+constexpr const char* kCardType = "text/vcard; charset=utf-8";
+
+struct MadeCard {
+  std::string text;  // UTF-8, its last line ending in CR LF
+  std::string name;  // its file name
+};
+
+// The card of the request's values: the query's, or those of the JSON
+// object in the body.
+MadeCard MakeCard(const http::Request& req, bool from_body) {
+  const QueryPairs query = http::ParseQuery(req.query);
+  CardBuilder builder(!RawValues(req, query));
+  builder.Begin(1);
+  if (from_body) {
+    OnlyRawInQuery(query, "values");
+    std::size_t bad = 0;
+    std::u16string scratch;
+    if (!qv_VCard::bridge::Utf8ToText(req.body, scratch, &bad)) {
+      const Problem p = MakeProblem(ProblemKind::InvalidUtf8, {}, std::to_string(bad + 1));
+      Refuse(400, Describe(p), {}, p.status);
+    }
+    if (req.body.find_first_not_of(" \t\r\n") == std::string::npos) {
+      Refuse(400, "the body is empty: it must be one JSON object");
+    }
+    std::string text = req.body;
+    JsonObjectParser parser("the body");
+    JsonObject object;
+    parser.Parse(text, object);
+    if (!object.error().empty()) Refuse(400, object.error());
+    for (const JsonItem& item : object.items()) {
+      if (const qv_VCard::PropertyInfo* info = qv_VCard::FindProperty(item.key)) {
+        builder.Set(*info, item.value);
+      } else {
+        builder.Fail(MakeProblem(ProblemKind::UnknownProperty, item.key));
+      }
+    }
+  } else {
+    for (const auto& [name, value] : query) {
+      if (name == "raw") continue;
+      if (const qv_VCard::PropertyInfo* info = qv_VCard::FindProperty(name)) {
+        builder.Set(*info, std::string_view(value));
+      } else {
+        builder.Fail(MakeProblem(ProblemKind::UnknownProperty, name));
+      }
+    }
+  }
+  if (builder.bad()) throw RequestRefused{ProblemsAnswer(400, builder.problems())};
+  MadeCard card;
+  if (!builder.Finish(card.text)) throw RequestRefused{ProblemsAnswer(422, builder.problems())};
+  qv_VCard::Text name;
+  const qv_VCard::Status s = builder.card().get_vCardFileName(name);
+  if (qv_VCard::Failed(s)) {
+    Refuse(422, qv_VCard::bridge::StatusMessage(s), "vCardFileName", s);
+  }
+  if (!qv_VCard::bridge::TextToUtf8(name, card.name)) {
+    Refuse(422, Describe(MakeProblem(ProblemKind::NotUtf16, {})), "vCardFileName");
+  }
+  return card;
+}
+
+// A card sent as text/vcard, for its QR code: UTF-8, from BEGIN:VCARD to
+// END:VCARD.
+void CheckCardText(std::string_view text) {
+  std::u16string scratch;
+  std::size_t bad = 0;
+  if (!qv_VCard::bridge::Utf8ToText(text, scratch, &bad)) {
+    const Problem p = MakeProblem(ProblemKind::InvalidUtf8, "vCard", std::to_string(bad + 1));
+    Refuse(400, Describe(p), "vCard", p.status);
+  }
+  std::string_view end = text;
+  if (end.ends_with("\r\n")) end.remove_suffix(2);
+  if (!text.starts_with("BEGIN:VCARD\r\n") || !end.ends_with("\r\nEND:VCARD")) {
+    Refuse(400, "expected one card, from BEGIN:VCARD to END:VCARD, lines ending in CR LF", "vCard");
+  }
+}
+
+}  // namespace
+
+http::Response CardAnswer(const http::Request& req) {
+  MadeCard card = MakeCard(req, req.method == "POST");
+  http::Response res;
+  res.body = std::move(card.text);
+  res.headers.push_back({"Content-Type", kCardType});
+  res.headers.push_back({"Content-Disposition", AttachmentDisposition(card.name)});
+  return res;
+}
+
+http::Response QrAnswer(const http::Request& req, bool png) {
+  std::string card;
+  if (req.method == "POST" && BodyType(req).type == "text/vcard") {
+    CheckCardText(req.body);
+    card = req.body;
+  } else {
+    card = MakeCard(req, req.method == "POST").text;
+  }
+  const std::optional<QrCode> code = EncodeQr(card);
+  if (!code) {
+    Refuse(422,
+           "the card is too long for a QR code: " + std::to_string(card.size()) +
+               " bytes, and a QR code holds at most " + std::to_string(kQrMaxBytes),
+           "vCard");
+  }
+  http::Response res;
+  res.body = png ? QrPng(*code) : QrSvg(*code);
+  res.headers.push_back({"Content-Type", png ? "image/png" : "image/svg+xml"});
+  res.headers.push_back({"X-QR-Version", std::to_string(code->version)});
+  res.headers.push_back({"X-QR-Error-Correction", std::string(1, LevelLetter(code->level))});
+  return res;
+}
+
+}  // namespace qvvcard

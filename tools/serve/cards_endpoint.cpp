@@ -1,0 +1,112 @@
+// POST /v1/cards: the cards of many records, or every record that cannot
+// become one.
+#include <memory>
+#include <string>
+
+#include "common/text.hpp"
+#include "input/input_stream.hpp"
+#include "input/record_source.hpp"
+#include "serve/api_error.hpp"
+#include "serve/endpoints.hpp"
+#include "serve/request_values.hpp"
+
+namespace qvvcard {
+
+namespace {
+
+constexpr const char* kCardType = "text/vcard; charset=utf-8";
+// At most this many problems are listed in one answer.
+constexpr std::size_t kMaxListedProblems = 1000;
+// Cards that do not fit into the held answer are sent in pieces of about
+// this size.
+constexpr std::size_t kPieceBytes = std::size_t{64} << 10;
+
+// The records of one body, opened for reading. Only escaping is the
+// request's to choose: columns stay read by the header (a column map is a
+// file of the machine), and UIDs random.
+struct Records {
+  Records(std::string body, const std::string& format, bool raw)
+      : text(std::move(body)), in(text), builder(!raw) {
+    options.rfc_escape = !raw;
+    source = OpenRecords(in, format, "the request body", options);
+  }
+  std::string text;
+  ConvertOptions options;
+  InputStream in;
+  CardBuilder builder;
+  std::unique_ptr<RecordSource> source;
+};
+
+std::string FormatOf(const http::Request& req) {
+  const std::string type = BodyType(req).type;
+  return type == "text/csv" ? "csv" : "jsonl";
+}
+
+}  // namespace
+
+http::Response CardsAnswer(const http::Request& req, const CardsLimits& limits) {
+  const QueryPairs query = http::ParseQuery(req.query);
+  const bool raw = RawValues(req, query);
+  OnlyRawInQuery(query, "records");
+  const std::string format = FormatOf(req);
+  std::unique_ptr<Records> records;
+  try {
+    records = std::make_unique<Records>(req.body, format, raw);
+  } catch (const InputRefused& refused) {
+    Refuse(400, refused.what());
+  }
+  // Every record is made into its card first; only when all are good are
+  // the cards sent. Cards that do not fit into the held answer are made
+  // again as they are sent.
+  std::string cards, card;
+  bool held = true;
+  std::uint64_t count = 0, bad = 0;
+  std::vector<RecordProblem> listed;
+  CardBuilder& builder = records->builder;
+  while (records->source->Next(builder)) {
+    ++count;
+    if (builder.Finish(card)) {
+      if (!held) continue;
+      if (card.size() > limits.held_bytes - cards.size()) {
+        held = false;
+        std::string().swap(cards);
+      } else {
+        cards += card;
+      }
+      continue;
+    }
+    ++bad;
+    for (const Problem& p : builder.problems()) {
+      if (listed.size() == kMaxListedProblems) break;
+      listed.push_back({builder.record(), p});
+    }
+  }
+  if (bad > 0) {
+    throw RequestRefused{RecordsAnswer(422,
+                                       std::to_string(bad) + " of " + Plural(count, "record") +
+                                           " cannot become " + (bad == 1 ? "a card" : "cards") +
+                                           "; no card was made",
+                                       bad, listed)};
+  }
+  http::Response res;
+  res.headers.push_back({"Content-Type", kCardType});
+  if (held) {
+    res.body = std::move(cards);
+    return res;
+  }
+  // Too many cards to hold: made once more, a piece at a time.
+  auto again = std::make_shared<Records>(req.body, format, raw);
+  res.stream = [again](std::string& piece) {
+    std::string one;
+    while (piece.size() < kPieceBytes) {
+      if (!again->source->Next(again->builder)) return false;
+      // The records were all good a moment ago.
+      if (!again->builder.Finish(one)) throw std::runtime_error("a record changed");
+      piece += one;
+    }
+    return true;
+  };
+  return res;
+}
+
+}  // namespace qvvcard
