@@ -56,7 +56,7 @@ def test_many_varied_csv_records_give_the_cards_of_their_json_lines(tmp_path):
     # values of many lengths, quoted, on two lines, beyond ASCII, numbers and
     # flags in their different spellings.
     columns = ["NameFamily", "NameGiven", "Note", "Adr1_Street", "Adr1_Locality", "Tel1_Number",
-               "Tel1_Cell", "Email1_Value", "GeoLatDeg", "GeoLatMin", "GeoLonDeg", "Url"]
+               "Tel1_Cell", "Email1_Value", "GeoLatDeg", "GeoLatMin", "GeoLonDeg", "Url", "GeoLat", "GeoLon"]
     words = ["\u00c4rla", "O'Neil", "Zo\u00eb", "\u0141ukasz", "\u674e", "\U0001F600 smile", "a, b",
              'say "hi"', "two\r\nlines", "x" * 70, ""]
     flags = ["yes", "no", "1", "0", " TRUE ", ""]
@@ -69,7 +69,8 @@ def test_many_varied_csv_records_give_the_cards_of_their_json_lines(tmp_path):
             "Adr1_Street": f"{n % 97} {word(3)}", "Adr1_Locality": word(4),
             "Tel1_Number": f"+1 555 {n:05d}", "Tel1_Cell": flags[n % len(flags)],
             "Email1_Value": f"p{n}@example.org", "GeoLatDeg": str(n % 90 - 45),
-            "GeoLatMin": str(n % 60), "GeoLonDeg": f"+{n % 180}",
+            "GeoLatMin": str(n % 60), "GeoLat": "Nsns"[n % 4], "GeoLonDeg": f"+{n % 180}",
+            "GeoLon": "E W"[n % 2 * 2],
             "Url": "https://example.org/" + "p" * (n % 40)})
 
     def cell(value):
@@ -140,15 +141,16 @@ def test_awkward_names_are_made_safe(tmp_path):
 def test_bad_records_are_reported_and_skipped(tmp_path):
     src = tmp_path / "in.csv"
     src.write_bytes(
-        b"NameFamily,Tel1_Cell,GeoLonDeg,GeoLonMin\r\n"
-        b"Good1,yes,,\r\n"
-        b"Bad2,maybe,,\r\n"
-        b"Bad3,,70000,\r\n"
-        b"\"Bad4\"x,,,\r\n"
+        b"NameFamily,Tel1_Cell,GeoLonDeg,GeoLonMin,GeoLon\r\n"
+        b"Good1,yes,,,\r\n"
+        b"Bad2,maybe,,,\r\n"
+        b"Bad3,,70000,,E\r\n"
+        b"\"Bad4\"x,,,,\r\n"
         b"Bad5,1\r\n"
-        b"Bad\xff6,,,\r\n"
-        b"Bad7,,32767,1\r\n"
-        b"Good8,no,10,20\r\n")
+        b"Bad\xff6,,,,\r\n"
+        b"Bad7,,32767,1,w\r\n"
+        b"Good8,no,10,20,E\r\n"
+        b"Bad9,no,10,20,\r\n")
     out = tmp_path / "all.vcf"
     r = run("batch", str(src), "--output", str(out))
     assert r.returncode == 1
@@ -156,10 +158,12 @@ def test_bad_records_are_reported_and_skipped(tmp_path):
         'record 2: Tel1_Cell: expects true, false, yes, no or a 16-bit integer, not "maybe"',
         'record 3: GeoLonDeg: "70000" is outside the 16-bit range -32768 to 32767',
         "record 4: line 5: text after the closing quote in field 1",
-        "record 5: line 6: 2 fields, the header has 4",
+        "record 5: line 6: 2 fields, the header has 5",
         "record 6: NameFamily: invalid UTF-8 at byte 4",
         "record 7: vCard: 16-bit overflow (0x800A0006)",
-        f"qvvcard: 2 cards written to {out}, 6 records skipped",
+        # Degrees without a hemisphere would read as east (south for a latitude).
+        "record 9: GeoLon: GeoLon is empty: give E or W",
+        f"qvvcard: 2 cards written to {out}, 7 records skipped",
         "qvvcard: the input is not UTF-8 throughout; for a file saved by Excel on Windows,"
         " try --encoding cp1252"]
     cards = split_cards(out.read_bytes())

@@ -12,9 +12,22 @@ with open(CORPUS, encoding="utf-8") as f:
     CASES = json.load(f)["cases"]
 
 
+def assignments(case):
+    """The case's assignments, with the hemisphere the card reads for an empty
+    one (south, east) where degrees, minutes or seconds come without it: the
+    tool refuses a position without its hemispheres."""
+    pairs = list(case["set"])
+    given = {name for name, _ in pairs}
+    for axis, empty in (("GeoLat", "S"), ("GeoLon", "E")):
+        if axis not in given and any(name.startswith(axis) and str(value).strip("0 ") not in ("", "-")
+                                     for name, value in pairs):
+            pairs.append((axis, empty))
+    return pairs
+
+
 def arguments(case):
     # "--" ends the options, so a case without assignments prints the new card.
-    return ["--no-rfc-escape", "--"] + [f"{name}={value}" for name, value in case["set"]]
+    return ["--no-rfc-escape", "--"] + [f"{name}={value}" for name, value in assignments(case)]
 
 
 @pytest.mark.parametrize("case", CASES, ids=[c["name"] for c in CASES])
@@ -33,7 +46,7 @@ def test_case_as_arguments(case):
 
 
 def test_all_cases_as_json_lines():
-    lines = "".join(json.dumps(dict(c["set"])) + "\n" for c in CASES)
+    lines = "".join(json.dumps(dict(assignments(c))) + "\n" for c in CASES)
     r = run("batch", "-", "--format", "jsonl", "--no-rfc-escape", stdin=lines.encode())
     # A case that assigns nothing, or only empty values, is no record.
     records = [c for c in CASES if any(v not in ("", None) for _, v in c["set"])]

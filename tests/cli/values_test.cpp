@@ -98,17 +98,18 @@ TEST(Values, LongAndSignedNumbers) {
 }
 
 TEST(Values, EscapeClassesFollowTheMeaningOfEachLine) {
-  for (Property p :
-       {Property::NameFamily, Property::NameSuffix, Property::FormatedName, Property::SortString,
-        Property::Title, Property::Role, Property::Note, Property::OrgName, Property::OrgUnit,
-        Property::Adr1_PostOffice, Property::Adr2_Street, Property::Adr3_Country}) {
+  for (Property p : {Property::NameFamily, Property::NameSuffix, Property::FormatedName,
+                     Property::SortString, Property::Title, Property::Role, Property::Note,
+                     Property::OrgName, Property::OrgUnit, Property::Adr1_PostOffice,
+                     Property::Adr2_Street, Property::Adr3_Country, Property::Tel1_Number,
+                     Property::Tel4_Number, Property::Email1_Value, Property::Email3_Value}) {
     EXPECT_EQ(EscapeClass(p), Escape::All) << qv_VCard::Info(p).name;
   }
   for (Property p : {Property::Categorie, Property::Nickname}) {
     EXPECT_EQ(EscapeClass(p), Escape::ListItems) << qv_VCard::Info(p).name;
   }
-  for (Property p : {Property::Url, Property::TimeZone, Property::Birthdate, Property::Tel1_Number,
-                     Property::Email2_Value, Property::Email3_Type, Property::GeoLat,
+  for (Property p : {Property::Url, Property::TimeZone, Property::Birthdate, Property::Tel1_Pref,
+                     Property::Email2_Pref, Property::Email3_Type, Property::GeoLat,
                      Property::Adr1_Home, Property::GeoLatDeg}) {
     EXPECT_EQ(EscapeClass(p), Escape::None) << qv_VCard::Info(p).name;
   }

@@ -66,11 +66,26 @@ def test_raw_values_pass_unescaped(server):
     assert status == 400 and problem(body)["field"] == "X-Raw-Values"
 
 
-def test_file_names_of_every_kind_survive_the_header(server):
-    for shown in ["Q/A: Notes?", 'Say "hi"', "CON", "日本 語", "a\\b;c%20", "😀 emoji"]:
-        expected = run_tool(f"FormatedName={shown}", "--get", "vCardFileName").stdout.decode()[:-1]
-        status, headers, _ = server.post_json("/v1/card", {"FormatedName": shown})
-        assert status == 200, shown
+def test_file_names_are_those_batch_gives(server, tmp_path):
+    shown = ["Q/A: Notes?", 'Say "hi"', "CON", "日本 語", "Łódź", "a\\b;c%20", "😀 emoji",
+             "García López Ana 😀", "Ana ?", ".hidden"]
+    folder = tmp_path / "cards"
+    # One name per card in a folder of its own, so that no name is numbered.
+    names = []
+    for n, name in enumerate(shown):
+        one = tmp_path / f"one{n}.csv"
+        one.write_text('FormatedName\n"' + name.replace('"', '""') + '"\n', encoding="utf-8")
+        out = folder / str(n)
+        assert run_tool("batch", str(one), "--out-dir", str(out), "-q").returncode == 0
+        (made,) = os.listdir(out)
+        names.append(made)
+    # Every letter stays; only what file systems refuse goes, with the
+    # blanks it leaves before ".vcf".
+    assert names[3:6] == ["日本 語.vcf", "Łódź.vcf", "ab;c%20.vcf"]
+    assert names[7:9] == ["García López Ana 😀.vcf", "Ana.vcf"]
+    for name, expected in zip(shown, names):
+        status, headers, _ = server.post_json("/v1/card", {"FormatedName": name})
+        assert status == 200, name
         disposition = headers["content-disposition"]
         assert urllib.parse.unquote(disposition.split("filename*=UTF-8''", 1)[1]) == expected
         fallback = disposition.split("; filename*=")[0]
@@ -109,7 +124,7 @@ def test_malformed_bodies_and_text(server):
 
 
 def test_a_failing_card_read_is_422_with_its_status(server):
-    status, _, body = server.request("GET", "/v1/card?GeoLonDeg=32767&GeoLonMin=1")
+    status, _, body = server.request("GET", "/v1/card?GeoLonDeg=32767&GeoLonMin=1&GeoLon=E")
     assert status == 422
     assert problem(body) == {"error": "16-bit overflow (0x800A0006)", "field": "vCard",
                              "status": "0x800A0006"}
@@ -129,7 +144,7 @@ def test_cards_from_csv_and_json_lines_match_batch(server):
 
 
 def test_one_bad_record_refuses_all_cards(server):
-    csv = "NameFamily,GeoLatDeg,Tel1_Cell\r\nA,1,\r\nB,99999,\r\nC,,maybe\r\nD,32767,\r\n"
+    csv = "NameFamily,GeoLatDeg,GeoLat,Tel1_Cell\r\nA,1,N,\r\nB,99999,N,\r\nC,,,maybe\r\nD,32767,N,\r\n"
     status, _, body = server.request("POST", "/v1/cards", csv.encode(), {"Content-Type": "text/csv"})
     p = problem(body)
     assert status == 422 and p["bad_records"] == 2 and b"BEGIN:VCARD" not in body
@@ -140,7 +155,7 @@ def test_one_bad_record_refuses_all_cards(server):
                                      {"Content-Type": "text/csv"})
     p = problem(body)
     assert status == 422 and p["problems"][0]["status"] == "0x80070459", p
-    lines = b'{"NameFamily": "A"}\n{"GeoLonDeg": 32767, "GeoLonMin": 1}\nnot json\n'
+    lines = b'{"NameFamily": "A"}\n{"GeoLonDeg": 32767, "GeoLonMin": 1, "GeoLon": "E"}\nnot json\n'
     status, _, body = server.request("POST", "/v1/cards", lines, {"Content-Type": "application/x-ndjson"})
     p = problem(body)
     assert status == 422 and [r["record"] for r in p["problems"]] == [2, 3]

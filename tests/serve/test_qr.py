@@ -131,7 +131,7 @@ def test_a_card_too_long_for_a_code_is_422(server):
     status, _, body = server.post_json("/v1/qr.svg", {"NameFamily": "Doe", "Note": "n" * 3000})
     p = json.loads(body)
     assert status == 422 and p["field"] == "vCard" and "too long for a QR code" in p["error"]
-    status, _, body = server.request("GET", "/v1/qr.png?GeoLatDeg=32767&GeoLatMin=9")
+    status, _, body = server.request("GET", "/v1/qr.png?GeoLatDeg=32767&GeoLatMin=9&GeoLat=N")
     assert status == 422 and json.loads(body)["status"] == "0x800A0006"
     status, _, body = server.request("POST", "/v1/qr.png", b"not a card", {"Content-Type": "text/vcard"})
     assert status == 400 and json.loads(body)["field"] == "vCard"

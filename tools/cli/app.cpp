@@ -85,6 +85,10 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
                "them no meaning of their own (the default); --no-rfc-escape takes values as "
                "already escaped");
 
+  app.add_flag("--strict", single.strict,
+               "Exit 1 when the card leaves out a value given (a telephone number or address "
+               "without a type flag); it is always reported");
+
   BatchOptions batch;
   CLI::App* sub = app.add_subcommand("batch", "Convert every record of a CSV or JSON Lines file");
   sub->fallthrough();
@@ -173,6 +177,7 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
       return kExitUsage;
     }
     batch.rfc_escape = rfc_escape;
+    batch.strict = batch.strict || single.strict;
     if (!encoding.empty()) batch.encoding = EncodingNamed(encoding);
     if (!separator.empty()) batch.separator = separator[0];
     return RunBatch(batch, seams);

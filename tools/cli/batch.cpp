@@ -95,13 +95,14 @@ void Open(Input& input, const std::string& path, const BatchOptions& options,
 // after the input's name when there are several. Returns the records
 // skipped; *not_utf8 tells whether a value was refused as invalid UTF-8.
 std::uint64_t Convert(Input& input, const std::string& prefix, CardBuilder& builder, CardSink& sink,
-                      bool named, std::uint64_t done_bytes, Progress& progress, bool* not_utf8) {
-  qv_VCard::qvVCard namer;
+                      bool named, std::uint64_t done_bytes, Progress& progress, bool* not_utf8,
+                      std::uint64_t* made) {
   std::string card, name;
   std::uint64_t skipped = 0;
   while (StopSignal() == 0 && input.source->Next(builder)) {
     if (builder.Finish(card)) {
-      if (named) name = ProposedFileName(builder.card(), namer);
+      if (named) name = ProposedFileName(builder.card());
+      ++*made;
       sink.Put(card, name);
       builder.ReleaseLarge(card);
     } else {
@@ -126,6 +127,8 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
   std::unique_ptr<CardSink> sink;
   std::string where;       // " to DIR", " to FILE" or "" for standard output
   bool replacing = false;  // the output is a file replaced at the end
+  bool existing = false;   // ... and one that is there now
+  std::uint64_t made = 0;  // cards made and handed to the sink
   std::uint64_t skipped = 0;
   bool not_utf8 = false;
   std::unique_ptr<CardBuilder> builder;
@@ -149,6 +152,7 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     } else {
       destination = Resolve(options.output.empty() ? "-" : options.output);
       replacing = destination->kind == Destination::Kind::Replace;
+      existing = replacing && destination->exists;
       if (destination->fd != STDOUT_FILENO) where = " to " + destination->shown;
     }
     // Every input is opened and its header or keys checked before a card
@@ -188,8 +192,8 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
       std::uint64_t done_bytes = 0;
       for (Input& input : inputs) {
         const std::string prefix = inputs.size() > 1 ? input.shown + ": " : "";
-        skipped +=
-            Convert(input, prefix, *builder, *sink, to_folder, done_bytes, progress, &not_utf8);
+        skipped += Convert(input, prefix, *builder, *sink, to_folder, done_bytes, progress,
+                           &not_utf8, &made);
         for (const std::string& line : input.source->Unplaced()) unplaced.push_back(prefix + line);
         if (StopSignal() != 0) break;
         done_bytes += input.in->consumed();
@@ -207,8 +211,8 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     for (std::string& line : builder->Untyped()) unplaced.push_back(std::move(line));
     progress.Clear();
     // A stopped run keeps the complete cards that went out, but a file being
-    // replaced is not replaced by a part of the cards.
-    if (StopSignal() == 0 || !replacing) sink->Finish();
+    // replaced is not replaced by a part of the cards, nor by no card at all.
+    if ((StopSignal() == 0 || !replacing) && !(existing && made == 0)) sink->Finish();
   } catch (const Stopped&) {
     // stopped before a card was made
   } catch (const std::bad_alloc&) {
@@ -244,7 +248,8 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
       random = "; " + Plural(builder->random_uids(), "card") + " got a random UID (" +
                options.uid_from + " was empty)";
     }
-    std::fprintf(stderr, "qvvcard: %s, %s skipped%s\n", counts.c_str(),
+    std::fprintf(stderr, "qvvcard: %s%s, %s skipped%s\n", counts.c_str(),
+                 existing && made == 0 ? " (it was left as it was)" : "",
                  Plural(skipped, "record").c_str(), random.c_str());
   }
   if (not_utf8 && !options.encoding) {

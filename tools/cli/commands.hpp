@@ -22,6 +22,7 @@ struct SingleOptions {
   std::vector<std::string> assignments;  // "Name=value"
   std::vector<std::string> reads;        // --get NAME
   bool rfc_escape = true;
+  bool strict = false;  // a value the card leaves out fails the run (exit 1)
 };
 // Prints the card, or the reads, to standard output.
 int RunSingle(const SingleOptions& options);

@@ -82,9 +82,15 @@ int RunSingle(const SingleOptions& options) {
       return kExitUsage;
     }
     const std::string name = arg.substr(0, eq);
+    const std::string_view value = std::string_view(arg).substr(eq + 1);
     const PropertyInfo* info = qv_VCard::FindProperty(name);
-    if (info == nullptr) return RefuseUnknownName("unknown property " + Quoted(name));
-    builder.Set(*info, std::string_view(arg).substr(eq + 1));
+    if (info != nullptr) {
+      builder.Set(*info, value);
+    } else if (IsGeoField(name)) {
+      builder.SetGeo(value);
+    } else {
+      return RefuseUnknownName("unknown property " + Quoted(name));
+    }
     if (builder.bad()) {
       const Problem& p = builder.problems().front();
       std::fprintf(stderr, "qvvcard: %s: %s\n", p.field.c_str(), Describe(p).c_str());
@@ -95,11 +101,16 @@ int RunSingle(const SingleOptions& options) {
   if (options.reads.empty()) {
     std::string card;
     if (!builder.Finish(card)) {
+      // The card read's own failure, or what the values make of the record
+      // as a whole (a position without its hemisphere).
       const Problem& p = builder.problems().front();
       std::fprintf(stderr, "qvvcard: %s: %s\n", p.field.c_str(), Describe(p).c_str());
-      return kExitSkipped;
+      return IsCardProblem(p.kind) ? kExitSkipped : kExitUsage;
     }
-    return Print(card, kExitOk);
+    // What the card leaves out is said, as batch says it.
+    const std::vector<std::string> left_out = builder.UntypedOfLast();
+    for (const std::string& line : left_out) std::fprintf(stderr, "qvvcard: %s\n", line.c_str());
+    return Print(card, options.strict && !left_out.empty() ? kExitSkipped : kExitOk);
   }
 
   // Every name is checked before anything is printed.

@@ -28,6 +28,14 @@ constexpr Words kWords[] = {
     {ProblemKind::ExpectsLongitude, qv_VCard::kInvalidArg, "expects E or W, not %"},
     {ProblemKind::NotAssigned, qv_VCard::kOk, "cannot be assigned: %"},
     {ProblemKind::UnknownProperty, qv_VCard::kUnknownName, "%"},
+    {ProblemKind::MissingHemisphere, qv_VCard::kInvalidArg, "#"},
+    {ProblemKind::NotAPosition, qv_VCard::kTypeMismatch,
+     "expects a position \"latitude,longitude\" in decimal degrees (such as "
+     "\"40.4168,-3.7038\"), not %"},
+    {ProblemKind::PositionOutOfRange, qv_VCard::kInvalidArg, "%"},
+    {ProblemKind::PositionTwice, qv_VCard::kInvalidArg,
+     "cannot be given together with %: give the position either as Geo or as degrees, "
+     "minutes, seconds and hemispheres"},
     {ProblemKind::Malformed, qv_VCard::kOk, "%"},
     {ProblemKind::FieldCount, qv_VCard::kOk, "%"},
     {ProblemKind::UnnamedColumn, qv_VCard::kOk, "a value in a column without a name"},
@@ -35,12 +43,16 @@ constexpr Words kWords[] = {
     {ProblemKind::NotUtf16, qv_VCard::kOk, "not valid UTF-16"},
 };
 
-const Words& WordsOf(ProblemKind kind) {
-  for (const Words& w : kWords) {
-    if (w.kind == kind) return w;
+// The table stands in the order of the kinds.
+constexpr bool InKindOrder() {
+  for (std::size_t i = 0; i < std::size(kWords); ++i) {
+    if (static_cast<std::size_t>(kWords[i].kind) != i) return false;
   }
-  return kWords[static_cast<std::size_t>(ProblemKind::Malformed)];
+  return std::size(kWords) == static_cast<std::size_t>(ProblemKind::NotUtf16) + 1;
 }
+static_assert(InKindOrder());
+
+const Words& WordsOf(ProblemKind kind) { return kWords[static_cast<std::size_t>(kind)]; }
 
 }  // namespace
 
@@ -62,6 +74,7 @@ std::string Describe(const Problem& p) {
     detail = qv_VCard::bridge::StatusMessage(p.status);
   }
   if (p.kind == ProblemKind::UnknownProperty) return UnknownPropertyText(p.field);
+  if (p.kind == ProblemKind::MissingHemisphere) return p.field + " is empty: give " + detail;
   const std::string_view text = WordsOf(p.kind).text;
   std::string out;
   const std::size_t at = text.find('%');

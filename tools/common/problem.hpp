@@ -27,7 +27,12 @@ enum class ProblemKind : std::uint8_t {
   ExpectsLatitude,   // a hemisphere other than N or S; detail: the value as shown
   ExpectsLongitude,  // a hemisphere other than E or W; detail: the value as shown
   NotAssigned,       // the card refused it (status says why)
-  UnknownProperty,   // field: the name as given; detail: the nearest property or ""
+  UnknownProperty,   // field: the name as given
+  // A position.
+  MissingHemisphere,   // field: GeoLat or GeoLon; detail: "N or S", "E or W"
+  NotAPosition,        // Geo: detail: the value as shown
+  PositionOutOfRange,  // Geo: detail: "latitude 95.5 is outside -90 to 90"
+  PositionTwice,       // Geo with a separate field: detail: that field's name
   // A record as a whole.
   Malformed,      // detail: what the reader found ("text after the closing quote in field 2")
   FieldCount,     // detail: "3 fields, the header has 4"

@@ -1,7 +1,12 @@
 #include "input/card_builder.hpp"
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
 #include "bridge/status.hpp"
 #include "bridge/utf.hpp"
+#include "card/ascii.hpp"
 #include "common/text.hpp"
 
 namespace qvvcard {
@@ -23,7 +28,10 @@ struct Facts {
   bool type_flag = false;
   Escape escape = Escape::None;
   bool hemisphere = false;
+  std::uint8_t axis = 0;  // bit 0 latitude, bit 1 longitude: a part of the position
 };
+constexpr Property kLatitude[] = {Property::GeoLatDeg, Property::GeoLatMin, Property::GeoLatSec};
+constexpr Property kLongitude[] = {Property::GeoLonDeg, Property::GeoLonMin, Property::GeoLonSec};
 constexpr std::array<Facts, qv_VCard::kPropertyCount> kFacts = [] {
   std::array<Facts, qv_VCard::kPropertyCount> facts{};
   for (std::size_t i = 0; i < facts.size(); ++i) {
@@ -32,7 +40,11 @@ constexpr std::array<Facts, qv_VCard::kPropertyCount> kFacts = [] {
     const qv_VCard::ReadRule rule = qv_VCard::record::Of(p).rule;
     facts[i].hemisphere =
         rule == qv_VCard::ReadRule::GeoLatSign || rule == qv_VCard::ReadRule::GeoLonSign;
+    if (rule == qv_VCard::ReadRule::GeoLatSign) facts[i].axis = 1;
+    if (rule == qv_VCard::ReadRule::GeoLonSign) facts[i].axis = 2;
   }
+  for (const Property p : kLatitude) facts[static_cast<std::size_t>(p)].axis = 1;
+  for (const Property p : kLongitude) facts[static_cast<std::size_t>(p)].axis = 2;
   for (std::size_t i = 0; i < slots::kTypedSlots.size(); ++i) {
     const slots::TypedSlot& s = slots::kTypedSlots[i];
     for (int t = 0; t < s.texts; ++t) {
@@ -103,9 +115,11 @@ Property ExampleFlag(const slots::TypedSlot& s) {
   return s.kind == slots::SlotKind::Address ? slots::Address(s.number, slots::AddressType::Postal)
                                             : slots::Tel(s.number, slots::TelType::Voice);
 }
+std::string NameOf(const slots::TypedSlot& s) {
+  return WordsOf(s).prefix + std::to_string(s.number);
+}
 std::string UntypedLine(const slots::TypedSlot& s, const std::string& cards) {
-  const SlotWords w = WordsOf(s);
-  return std::string(w.prefix) + std::to_string(s.number) + "_*: " + cards + " left the " + w.what +
+  return NameOf(s) + "_*: " + cards + " left the " + WordsOf(s).what +
          " out: it had no type flag (set " + qv_VCard::Info(ExampleFlag(s)).name + ", say)";
 }
 
@@ -123,6 +137,8 @@ void CardBuilder::Begin(std::uint64_t n) {
   assigned_.MoveInto(stale_);
   text_bytes_ = 0;
   typed_text_ = typed_flag_ = untyped_ = 0;
+  axes_ = hemispheres_ = 0;
+  geo_ = false;
   guids_.SetKey({});
 }
 
@@ -157,7 +173,11 @@ void CardBuilder::Refuse(const PropertyInfo& info, std::string_view column, Prob
 
 bool CardBuilder::Once(const PropertyInfo& info, std::string_view column) {
   if (!assigned_.TestAndSet(info.property)) return true;
-  Refuse(info, column, ProblemKind::GivenTwice, {});
+  if (geo_ && FactsOf(info.property).axis != 0) {
+    Refuse(info, column, ProblemKind::PositionTwice, std::string(kGeoField));
+  } else {
+    Refuse(info, column, ProblemKind::GivenTwice, {});
+  }
   return false;
 }
 
@@ -172,6 +192,7 @@ void CardBuilder::PutNumber(const PropertyInfo& info, std::int16_t v, std::strin
   const qv_VCard::Status s = card_.Put(info.property, v);
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
   Note(info.property, v != 0);
+  if (v != 0) axes_ |= FactsOf(info.property).axis;
 }
 
 void CardBuilder::PutText(const PropertyInfo& info, std::string_view raw, std::string_view column,
@@ -234,7 +255,8 @@ void CardBuilder::PutText(const PropertyInfo& info, std::string_view raw, std::s
   }
   stale_.Reset(info.property);
   const qv_VCard::Status s = card_.Put(info.property, std::u16string(1, letter));
-  if (qv_VCard::Failed(s)) Refuse(info, column, ProblemKind::NotAssigned, {}, s);
+  if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
+  hemispheres_ |= FactsOf(info.property).axis;
 }
 
 void CardBuilder::SetText(const PropertyInfo& info, std::string_view raw, std::string_view column,
@@ -285,7 +307,109 @@ void CardBuilder::Set(const PropertyInfo& info, const FieldValue& value) {
   RefuseNumber(info, {}, ParseResult::NotANumber, Shown(value));
 }
 
+namespace {
+
+// A decimal number: an optional sign, digits, and a fraction after a dot;
+// nothing else (no exponent, no blanks inside).
+bool ParseDecimalDegrees(std::string_view s, double& out) {
+  s = TrimBlanks(s);
+  std::size_t i = (s.starts_with('-') || s.starts_with('+')) ? 1 : 0;
+  const std::size_t digits = i;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+  bool any = i > digits;
+  if (i < s.size() && s[i] == '.') {
+    const std::size_t fraction = ++i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+    any = any || i > fraction;
+  }
+  if (!any || i != s.size()) return false;
+  const std::string text(s.starts_with('+') ? s.substr(1) : s);
+  out = std::strtod(text.c_str(), nullptr);
+  return true;
+}
+
+}  // namespace
+
+void CardBuilder::SetGeo(const FieldValue& value) {
+  if (value.type == FieldValue::Type::Null) {
+    if (geo_) Fail(MakeProblem(ProblemKind::GivenTwice, std::string(kGeoField)));
+    geo_ = true;
+    return;
+  }
+  if (value.type != FieldValue::Type::Text) {
+    geo_ = true;
+    return Fail(MakeProblem(ProblemKind::NotAPosition, std::string(kGeoField), Shown(value)));
+  }
+  SetGeo(value.view());
+}
+
+void CardBuilder::SetGeo(std::string_view raw, std::string_view column) {
+  const std::string field = column.empty()
+                                ? std::string(kGeoField)
+                                : std::string(column) + " (" + std::string(kGeoField) + ")";
+  if (geo_) return Fail(MakeProblem(ProblemKind::GivenTwice, field));
+  geo_ = true;
+  if (TrimBlanks(raw).empty()) return;
+  // The position's own properties: given already, they refuse Geo.
+  const Property parts[] = {Property::GeoLatDeg, Property::GeoLatMin, Property::GeoLatSec,
+                            Property::GeoLat,    Property::GeoLonDeg, Property::GeoLonMin,
+                            Property::GeoLonSec, Property::GeoLon};
+  for (const Property p : parts) {
+    if (assigned_.TestAndSet(p)) {
+      return Fail(MakeProblem(ProblemKind::PositionTwice, field, qv_VCard::Info(p).name));
+    }
+  }
+  const std::size_t comma = raw.find(',');
+  const std::string_view lat_text = TrimBlanks(raw.substr(0, comma));
+  const std::string_view lon_text =
+      comma == std::string_view::npos ? std::string_view() : TrimBlanks(raw.substr(comma + 1));
+  double lat = 0, lon = 0;
+  if (comma == std::string_view::npos || !ParseDecimalDegrees(lat_text, lat) ||
+      !ParseDecimalDegrees(lon_text, lon)) {
+    return Fail(MakeProblem(ProblemKind::NotAPosition, field, Quoted(raw)));
+  }
+  if (lat < -90 || lat > 90) {
+    return Fail(MakeProblem(ProblemKind::PositionOutOfRange, field,
+                            "the latitude " + std::string(lat_text) + " is outside -90 to 90"));
+  }
+  if (lon < -180 || lon > 180) {
+    return Fail(MakeProblem(ProblemKind::PositionOutOfRange, field,
+                            "the longitude " + std::string(lon_text) + " is outside -180 to 180"));
+  }
+  // Degrees, minutes and seconds, rounded to the nearest second.
+  const auto put_axis = [&](double v, const Property(&ints)[3], Property hemisphere,
+                            char16_t positive, char16_t negative) {
+    const auto seconds = static_cast<long>(std::llround(std::fabs(v) * 3600.0));
+    const std::int16_t dms[3] = {static_cast<std::int16_t>(seconds / 3600),
+                                 static_cast<std::int16_t>(seconds / 60 % 60),
+                                 static_cast<std::int16_t>(seconds % 60)};
+    for (int k = 0; k < 3; ++k) {
+      stale_.Reset(ints[k]);
+      card_.Put(ints[k], dms[k]);
+    }
+    stale_.Reset(hemisphere);
+    const qv_VCard::Status s =
+        card_.Put(hemisphere, std::u16string(1, v < 0 && seconds > 0 ? negative : positive));
+    if (qv_VCard::Failed(s)) Fail(MakeProblem(ProblemKind::NotAssigned, field, {}, s));
+  };
+  put_axis(lat, kLatitude, Property::GeoLat, u'N', u'S');
+  put_axis(lon, kLongitude, Property::GeoLon, u'E', u'W');
+}
+
+void CardBuilder::CheckPosition() {
+  const std::uint8_t missing = axes_ & static_cast<std::uint8_t>(~hemispheres_);
+  if (missing & 1) {
+    Fail(MakeProblem(ProblemKind::MissingHemisphere, qv_VCard::Info(Property::GeoLat).name,
+                     "N or S"));
+  }
+  if (missing & 2) {
+    Fail(MakeProblem(ProblemKind::MissingHemisphere, qv_VCard::Info(Property::GeoLon).name,
+                     "E or W"));
+  }
+}
+
 bool CardBuilder::Finish(std::string& card) {
+  if (axes_ != 0) CheckPosition();
   if (bad()) return false;
   // The card's UTF-8 is about as long as the values that went into it (a
   // little longer where they were escaped), plus its fixed lines.
@@ -328,6 +452,8 @@ std::vector<std::string> CardBuilder::UntypedOfLast() const {
   }
   return lines;
 }
+
+std::string CardBuilder::SlotName(std::size_t i) { return NameOf(slots::kTypedSlots[i]); }
 
 void CardBuilder::ReleaseLarge(std::string& card) {
   // After a large record, the card's texts and the last card give their

@@ -47,6 +47,10 @@ class CardBuilder {
            bool escape) {
     SetText(info, raw, column, escape && rfc_escape_);
   }
+  // The decimal position (kGeoField): as text, or as JSON brings it (a
+  // string). It cannot be combined with the position's own properties.
+  void SetGeo(std::string_view raw, std::string_view column = {});
+  void SetGeo(const FieldValue& value);
   // A problem of the record as a whole or of one of its fields.
   void Fail(Problem problem) { problems_.push_back(std::move(problem)); }
   bool bad() const { return !problems_.empty(); }
@@ -81,6 +85,10 @@ class CardBuilder {
   std::vector<std::string> Untyped() const;
   // The same for the last card alone, without a count.
   std::vector<std::string> UntypedOfLast() const;
+  // The name of typed slot i ("Tel1", "Adr2"), and the cards of the run
+  // that left it out.
+  static std::string SlotName(std::size_t i);
+  std::uint64_t untyped_count(std::size_t i) const { return untyped_counts_[i]; }
 
  private:
   // A set of properties.
@@ -136,6 +144,9 @@ class CardBuilder {
   void AssignHemisphere(const qv_VCard::PropertyInfo& info, std::string_view raw,
                         std::string_view column);
   void Note(qv_VCard::Property p, bool set) noexcept;
+  // The problems of the record as a whole: a position without its
+  // hemispheres.
+  void CheckPosition();
   // Empties what an earlier record left and this one did not assign.
   void Settle();
 
@@ -153,6 +164,10 @@ class CardBuilder {
   std::uint64_t random_uids_ = 0;
   // The typed slots with a text and with a type flag in this record.
   std::uint32_t typed_text_ = 0, typed_flag_ = 0, untyped_ = 0;
+  // The axes (bit 0 latitude, bit 1 longitude) given a non-zero integer,
+  // and given a hemisphere; whether the position came as Geo.
+  std::uint8_t axes_ = 0, hemispheres_ = 0;
+  bool geo_ = false;
   std::array<std::uint64_t, qv_VCard::slots::kTypedSlotCount> untyped_counts_{};
 };
 

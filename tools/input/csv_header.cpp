@@ -29,7 +29,7 @@ bool KnownHeader(std::span<const std::string_view> names, const ConvertOptions& 
   for (const std::string_view name : names) {
     const std::string_view trimmed = TrimBlanks(name);
     if (trimmed.empty()) continue;
-    if (qv_VCard::FindProperty(trimmed) == nullptr &&
+    if (qv_VCard::FindProperty(trimmed) == nullptr && !IsGeoField(trimmed) &&
         !(!options.uid_from.empty() &&
           qv_VCard::ascii::EqualIgnoringCase(trimmed, options.uid_from))) {
       return false;

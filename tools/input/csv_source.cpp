@@ -41,13 +41,14 @@ class CsvSource final : public RecordSource {
                                std::to_string(columns_.size())));
       } else {
         if (uid_column_ != 0) b.UidKey(values[uid_column_ - 1]);
+        if (geo_column_ != 0) b.SetGeo(values[geo_column_ - 1]);
         if (plan_) {
           plan_->Apply(values, b);
         } else {
           for (std::size_t i = 0; i < values.size(); ++i) {
             if (const PropertyInfo* info = columns_[i]) {
               b.Set(*info, values[i]);
-            } else if (!values[i].empty() && i + 1 != uid_column_) {
+            } else if (!values[i].empty() && i + 1 != uid_column_ && i + 1 != geo_column_) {
               b.Fail(MakeProblem(ProblemKind::UnnamedColumn, "column " + std::to_string(i + 1)));
             }
           }
@@ -98,8 +99,13 @@ class CsvSource final : public RecordSource {
     for (std::size_t i = 0; i < names.size(); ++i) {
       const std::string_view name = TrimBlanks(names[i]);
       const PropertyInfo* info = name.empty() ? nullptr : qv_VCard::FindProperty(name);
-      // The --uid-from column need not be a property.
-      if (!name.empty() && info == nullptr && i + 1 != uid_column_) {
+      if (info == nullptr && IsGeoField(name)) {
+        if (geo_column_ != 0) {
+          throw InputRefused(TwiceInHeaderText(kGeoField, shown, geo_column_, i + 1));
+        }
+        geo_column_ = i + 1;
+      } else if (!name.empty() && info == nullptr && i + 1 != uid_column_) {
+        // The --uid-from column need not be a property.
         unknown.push_back({std::string(name), "column " + std::to_string(i + 1)});
       }
       if (info != nullptr) {
@@ -119,6 +125,7 @@ class CsvSource final : public RecordSource {
   std::vector<const PropertyInfo*> columns_;
   std::string uid_from_;
   std::size_t uid_column_ = 0;  // from 1; 0: none
+  std::size_t geo_column_ = 0;  // the decimal position's, from 1; 0: none
   std::unique_ptr<ColumnPlan> plan_;
   std::uint64_t n_ = 0;
 };

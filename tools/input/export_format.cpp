@@ -4,6 +4,7 @@
 
 #include "card/ascii.hpp"
 #include "common/text.hpp"
+#include "input/values.hpp"
 
 namespace qvvcard {
 
@@ -58,7 +59,7 @@ bool PropertyHeader(std::span<const std::string_view> names) {
   for (const std::string_view n : names) {
     const std::string_view name = TrimBlanks(n);
     if (name.empty()) continue;
-    if (qv_VCard::FindProperty(name) == nullptr) return false;
+    if (qv_VCard::FindProperty(name) == nullptr && !IsGeoField(name)) return false;
     any = true;
   }
   return any;

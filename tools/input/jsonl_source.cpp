@@ -32,7 +32,9 @@ class KeyLayout {
     std::string name;
     const PropertyInfo* info = nullptr;
     bool uid = false;  // the --uid-from key
+    bool geo = false;  // the decimal position
     bool looked = false;
+    bool known() const { return info != nullptr || uid || geo; }
   };
   explicit KeyLayout(std::string uid_from) : uid_from_(std::move(uid_from)) {}
   const Key& At(std::size_t i, std::string_view name) {
@@ -43,6 +45,7 @@ class KeyLayout {
       k.name.assign(name);
       k.info = qv_VCard::FindProperty(name);
       k.uid = !uid_from_.empty() && qv_VCard::ascii::EqualIgnoringCase(name, uid_from_);
+      k.geo = k.info == nullptr && IsGeoField(name);
     }
     return k;
   }
@@ -82,6 +85,8 @@ class JsonlSource final : public RecordSource {
           const KeyLayout::Key& key = layout_.At(i, item.key);
           if (key.info != nullptr) {
             b.Set(*key.info, item.value);
+          } else if (key.geo) {
+            b.SetGeo(item.value);
           } else if (!key.uid) {
             // Read once, the input is refused here; checked first, no such
             // key is left.
@@ -108,7 +113,7 @@ class JsonlSource final : public RecordSource {
     for (std::size_t i = 0; i < rec.items().size(); ++i) {
       const JsonItem& item = rec.items()[i];
       const KeyLayout::Key& key = layout_.At(i, item.key);
-      if (key.info != nullptr || key.uid) continue;
+      if (key.known()) continue;
       bool seen = false;
       for (const UnknownName& u : unknown) seen = seen || u.name == item.key;
       if (!seen && unknown.size() < 50) {
@@ -152,7 +157,7 @@ class JsonlSource final : public RecordSource {
       bool known = rec.error().empty() && ScanTopLevelKeys(rec.text(), keys, &empty_values);
       for (std::size_t i = 0; known && i < keys.size(); ++i) {
         const KeyLayout::Key& key = layout_.At(i, keys[i]);
-        known = key.info != nullptr || key.uid;
+        known = key.known();
       }
       if (known) {
         // An object without a value ({}, only null or "") is no record.

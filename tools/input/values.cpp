@@ -9,6 +9,10 @@ namespace qvvcard {
 
 using qv_VCard::Property;
 
+bool IsGeoField(std::string_view name) noexcept {
+  return qv_VCard::ascii::EqualIgnoringCase(name, kGeoField);
+}
+
 std::string Shown(const FieldValue& v) {
   switch (v.type) {
     case FieldValue::Type::Text:

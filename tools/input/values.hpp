@@ -8,9 +8,17 @@
 #include <string_view>
 
 #include "card/line_table.hpp"
+#include "card/slot_table.hpp"
 #include "qv_vcard/qvVCard.hpp"
 
 namespace qvvcard {
+
+// The field the tool takes beside the properties: a decimal position,
+// "latitude,longitude" ("40.4168,-3.7038"), which becomes the six integers
+// and two hemispheres of the card's position.
+inline constexpr std::string_view kGeoField = "Geo";
+// Whether name is that field (any case).
+bool IsGeoField(std::string_view name) noexcept;
 
 // One value of an input record as the reader found it. CSV cells and
 // command-line values are always Text; JSON brings its own types.
@@ -54,12 +62,22 @@ std::string Shown(const FieldValue& v);
 
 // How --rfc-escape treats a text property.
 enum class Escape : std::uint8_t {
-  None,       // written as given: URL, TZ, BDAY, numbers, addresses, types
+  None,       // written as given: URL, TZ, BDAY, e-mail types, hemispheres
   ListItems,  // comma-separated lists: backslash and ";" only
-  All,        // single texts and structured components: backslash, ";" and ","
+  All,        // single texts, components, telephone numbers, e-mail addresses:
+              // backslash, ";" and ","
 };
 constexpr Escape EscapeClass(qv_VCard::Property p) noexcept {
-  // What card readers take as structure in the value decides.
+  // Card readers take a telephone number and an e-mail address as texts,
+  // and cut or split them at an unescaped "," or ";".
+  if (const auto place = qv_VCard::slots::PlaceOf(p)) {
+    const bool number = place->kind == qv_VCard::slots::SlotKind::Telephone &&
+                        p == qv_VCard::slots::TelNumber(place->number);
+    const bool address = place->kind == qv_VCard::slots::SlotKind::Email &&
+                         p == qv_VCard::slots::EmailValue(place->number);
+    if (number || address) return Escape::All;
+  }
+  // Otherwise what card readers take as structure in the value decides.
   switch (qv_VCard::lines::RoleOf(p)) {
     case qv_VCard::lines::ValueRole::Component:
     case qv_VCard::lines::ValueRole::Text:

@@ -9,11 +9,11 @@
 
 #include "bridge/utf.hpp"
 #include "card/ascii.hpp"
+#include "common/text.hpp"
 
 namespace qvvcard {
 
 using qv_VCard::bridge::TextToUtf8;
-using qv_VCard::bridge::Utf8ToText;
 
 namespace {
 
@@ -29,13 +29,6 @@ std::string_view DevicePart(std::string_view stem) {
   std::string_view device = stem.substr(0, stem.find('.'));
   while (!device.empty() && device.back() == ' ') device.remove_suffix(1);
   return device;
-}
-
-bool IsAscii(std::string_view s) {
-  for (const char c : s) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
 }
 
 // utf8proc's mapping of s with the given options; nullopt-like empty result
@@ -122,7 +115,26 @@ std::string FoldFileName(std::string_view utf8) {
   return Map(utf8, UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD, ok);
 }
 
-std::string ProposedFileName(const qv_VCard::qvVCard& card, qv_VCard::qvVCard& namer) {
+std::string WithoutRefusedCharacters(std::string_view utf8) {
+  static constexpr std::string_view kRefused = "\\/:*?\"<>|";
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x20 || c == 0x7F || kRefused.find(static_cast<char>(c)) != std::string_view::npos) {
+      continue;
+    }
+    // The C1 control characters, U+0080 to U+009F (0xC2 0x80 to 0xC2 0x9F).
+    if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0) {
+      ++i;
+      continue;
+    }
+    out.push_back(static_cast<char>(c));
+  }
+  return out;
+}
+
+std::string ProposedFileName(const qv_VCard::qvVCard& card) {
   using qv_VCard::Property;
   // The first of these that leaves a name after cleaning gives it.
   static constexpr Property kSources[] = {Property::FormatedName, Property::OrgName,
@@ -132,16 +144,16 @@ std::string ProposedFileName(const qv_VCard::qvVCard& card, qv_VCard::qvVCard& n
   std::string utf8;
   for (const Property p : kSources) {
     if (qv_VCard::Failed(card.Get(p, text)) || !TextToUtf8(text, utf8)) continue;
-    std::size_t bad = 0;
-    if (!Utf8ToText(ToNfc(utf8), text, &bad)) continue;
-    if (qv_VCard::Failed(namer.put_FormatedName(text)) ||
-        qv_VCard::Failed(namer.get_vCardFileName(text)) || !TextToUtf8(text, utf8)) {
-      continue;
-    }
-    const std::string_view stem = std::string_view(utf8).substr(0, utf8.size() - kExtension.size());
-    if (stem.find_first_not_of(". ") != std::string_view::npos) return utf8;
+    std::string name = WithoutRefusedCharacters(ToNfc(utf8));
+    const std::size_t first = name.find_first_not_of(". ");
+    if (first == std::string::npos) continue;
+    return name.erase(0, first).append(kExtension);
   }
   return {};
+}
+
+std::string CardFileNameOf(const qv_VCard::qvVCard& card) {
+  return CardFileName(ProposedFileName(card), 1);
 }
 
 std::uint64_t FoldedNames::Key(std::string_view name) {

@@ -35,13 +35,21 @@ bool IsReservedOnWindows(std::string_view stem);
 // sequence.
 std::string_view CutUtf8(std::string_view s, std::size_t max);
 
-// The proposed file name of a card saved in a folder: the card's
-// vCardFileName made from the NFC form of its formatted name (so that both
-// spellings of an accented letter keep it), or, when that leaves no name, the
+// The proposed file name of a card: its formatted name in NFC form (so that
+// both spellings of an accented letter keep it), without blanks at either
+// end and without the characters file systems refuse (control characters
+// and \ / : * ? " < > |), plus ".vcf"; or, when that leaves no name, the
 // same made from the organisation name, then from the first e-mail address.
-// namer is a scratch card the name is made on. UTF-8; "" when nothing gives
+// Every other character, in any script, stays. UTF-8; "" when nothing gives
 // a name.
-std::string ProposedFileName(const qv_VCard::qvVCard& card, qv_VCard::qvVCard& namer);
+std::string ProposedFileName(const qv_VCard::qvVCard& card);
+// The one name of a card for every surface of the tool: ProposedFileName
+// made safe as CardFileName(proposed, 1) makes it ("unnamed.vcf" when
+// nothing gives a name).
+std::string CardFileNameOf(const qv_VCard::qvVCard& card);
+
+// A UTF-8 name without the characters file systems refuse.
+std::string WithoutRefusedCharacters(std::string_view utf8);
 
 // The NFC form of a UTF-8 text (the text itself when it is not valid UTF-8).
 std::string ToNfc(std::string_view utf8);

@@ -6,6 +6,7 @@
 #include "common/problem.hpp"
 #include "input/card_builder.hpp"
 #include "input/json_object.hpp"
+#include "output/file_names.hpp"
 #include "serve/api_error.hpp"
 #include "serve/endpoints.hpp"
 #include "serve/http_text.hpp"
@@ -19,8 +20,9 @@ namespace {
 constexpr const char* kCardType = "text/vcard; charset=utf-8";
 
 struct MadeCard {
-  std::string text;  // UTF-8, its last line ending in CR LF
-  std::string name;  // its file name
+  std::string text;      // UTF-8, its last line ending in CR LF
+  std::string name;      // its file name
+  std::string left_out;  // the slots the card left out ("Tel1, Adr2")
 };
 
 // The card of the request's values: the query's, or those of the JSON
@@ -48,6 +50,8 @@ MadeCard MakeCard(const http::Request& req, bool from_body) {
     for (const JsonItem& item : object.items()) {
       if (const qv_VCard::PropertyInfo* info = qv_VCard::FindProperty(item.key)) {
         builder.Set(*info, item.value);
+      } else if (IsGeoField(item.key)) {
+        builder.SetGeo(item.value);
       } else {
         builder.Fail(MakeProblem(ProblemKind::UnknownProperty, item.key));
       }
@@ -57,6 +61,8 @@ MadeCard MakeCard(const http::Request& req, bool from_body) {
       if (name == "raw") continue;
       if (const qv_VCard::PropertyInfo* info = qv_VCard::FindProperty(name)) {
         builder.Set(*info, std::string_view(value));
+      } else if (IsGeoField(name)) {
+        builder.SetGeo(value);
       } else {
         builder.Fail(MakeProblem(ProblemKind::UnknownProperty, name));
       }
@@ -65,14 +71,13 @@ MadeCard MakeCard(const http::Request& req, bool from_body) {
   if (builder.bad()) throw RequestRefused{ProblemsAnswer(400, builder.problems())};
   MadeCard card;
   if (!builder.Finish(card.text)) throw RequestRefused{ProblemsAnswer(422, builder.problems())};
-  qv_VCard::Text name;
-  const qv_VCard::Status s = builder.card().get_vCardFileName(name);
-  if (qv_VCard::Failed(s)) {
-    Refuse(422, qv_VCard::bridge::StatusMessage(s), "vCardFileName", s);
+  for (std::size_t i = 0; i < qv_VCard::slots::kTypedSlots.size(); ++i) {
+    if (((builder.untyped() >> i) & 1) == 0) continue;
+    if (!card.left_out.empty()) card.left_out += ", ";
+    card.left_out += CardBuilder::SlotName(i);
   }
-  if (!qv_VCard::bridge::TextToUtf8(name, card.name)) {
-    Refuse(422, Describe(MakeProblem(ProblemKind::NotUtf16, {})), "vCardFileName");
-  }
+  // The name batch gives the card in a folder.
+  card.name = CardFileNameOf(builder.card());
   return card;
 }
 
@@ -100,6 +105,7 @@ http::Response CardAnswer(const http::Request& req) {
   res.body = std::move(card.text);
   res.headers.push_back({"Content-Type", kCardType});
   res.headers.push_back({"Content-Disposition", AttachmentDisposition(card.name)});
+  if (!card.left_out.empty()) res.headers.push_back({"X-Slots-Left-Out", card.left_out});
   return res;
 }
 

@@ -90,6 +90,14 @@ http::Response CardsAnswer(const http::Request& req, const CardsLimits& limits) 
   }
   http::Response res;
   res.headers.push_back({"Content-Type", kCardType});
+  res.headers.push_back({"X-Cards", std::to_string(count)});
+  std::string left_out;
+  for (std::size_t i = 0; i < qv_VCard::slots::kTypedSlots.size(); ++i) {
+    if (builder.untyped_count(i) == 0) continue;
+    if (!left_out.empty()) left_out += ", ";
+    left_out += CardBuilder::SlotName(i) + " (" + Plural(builder.untyped_count(i), "card") + ")";
+  }
+  if (!left_out.empty()) res.headers.push_back({"X-Slots-Left-Out", left_out});
   if (held) {
     res.body = std::move(cards);
     return res;

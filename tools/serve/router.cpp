@@ -120,7 +120,7 @@ http::Response Router::Finished(const http::Request* req, http::Response res) co
   if (req != nullptr && CorsAllowed(*req)) {
     Set(res, "Access-Control-Allow-Origin", config_.cors);
     Set(res, "Access-Control-Expose-Headers",
-        "Content-Disposition, X-QR-Version, X-QR-Error-Correction");
+        "Content-Disposition, X-QR-Version, X-QR-Error-Correction, X-Slots-Left-Out, X-Cards");
   }
   if (!config_.cors.empty() && config_.cors != "*") Set(res, "Vary", "Origin");
   return res;
