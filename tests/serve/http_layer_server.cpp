@@ -5,6 +5,8 @@
 //   GET  /stream?n=N&ms=M    N pieces "piece I\n", M ms apart
 //   GET  /broken?n=N         N pieces, then the stream fails
 //   POST /refuse             refused by Check with 415, body unread
+//   GET  /split              an answer with a header that would split it
+//   GET  /throw              Handle throws
 // Other paths are 404, other methods 405. Refusals are JSON. One log line a
 // request on standard error. Prints "port N" once listening; SIGTERM or
 // SIGINT stops it, and it exits 0.
@@ -44,7 +46,8 @@ class TestApp : public http::Handler {
  public:
   std::optional<http::Response> Check(const http::Request& head) override {
     const bool get = head.method == "GET" || head.method == "HEAD";
-    if (head.path == "/healthz" || head.path == "/stream" || head.path == "/broken") {
+    if (head.path == "/healthz" || head.path == "/stream" || head.path == "/broken" ||
+        head.path == "/split" || head.path == "/throw") {
       if (!get) return Text(405, "method not allowed\n");
       return std::nullopt;
     }
@@ -58,6 +61,12 @@ class TestApp : public http::Handler {
 
   http::Response Handle(const http::Request& r) override {
     if (r.path == "/healthz") return Text(200, "ok\n");
+    if (r.path == "/throw") throw std::runtime_error("no answer");
+    if (r.path == "/split") {
+      http::Response out = Text(200, "split\n");
+      out.headers.push_back({"X-Note", "a\r\nSet-Cookie: taken=1"});
+      return out;
+    }
     if (r.path == "/echo") {
       http::Response out = Text(200, r.body);
       out.headers.push_back({"X-Method", r.method});

@@ -20,6 +20,7 @@
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <list>
 #include <mutex>
 #include <thread>
@@ -422,7 +423,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(head + 1));
-    parser_->body_limit(limits_.max_body);
+    // The body's limit is set once the application wants the body: a length
+    // too large is refused after Check, which may refuse for better reasons.
+    parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
     parser_->eager(false);
     error_code ec;
     const std::size_t used =
@@ -484,6 +487,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void ReadBody() {
+    parser_->body_limit(limits_.max_body);
     Arm(limits_.body_timeout);
     beast::http::async_read(
         socket_, buffer_, *parser_,
@@ -540,10 +544,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     r.status = status;
     r.stream = nullptr;
     close_after_ = true;
-    Send(std::move(r));
+    Send(std::move(r), true);
   }
 
-  void Send(Response r) {
+  void Send(Response r, bool refusal = false) {
     if (closed_) return;
     SetPhase(Phase::kBusy);
     bool valid = r.status >= 200 && r.status <= 999;
@@ -551,9 +555,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (!IsToken(h.name) || !SafeValue(h.value)) valid = false;
     }
     if (!valid) {
+      // A status out of range, or a header that would break the framing (a
+      // value with CR or LF would start headers of its own).
+      if (!refusal) return Refuse(500, "the answer could not be sent");
       r = PlainRefusal(500, "the answer could not be sent");
-      r.status = 500;
-      close_after_ = true;
     }
     const bool head_only = request_.method == "HEAD";
     const bool no_body = r.status == 204 || r.status == 304 || head_only;
@@ -563,9 +568,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         while (r.stream(r.body)) {
         }
       } catch (...) {
-        r = PlainRefusal(500, "the answer could not be made");
-        r.status = 500;
-        close_after_ = true;
+        return Refuse(500, "the answer could not be made");
       }
       r.stream = nullptr;
     }
@@ -668,11 +671,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     Idle();
   }
 
-  // A broken answer: logged as it is, and the connection is reset so that
-  // the client cannot take it for a whole one.
+  // A broken answer: logged as it is, and closed without the final chunk,
+  // so that no client can take it for a whole one.
   void Abort() {
     Log();
-    socket_.set_option(asio::socket_base::linger(true, 0));
     Close();
   }
 
