@@ -371,6 +371,10 @@ def test_http_1_0(layer):
         status, headers, body, _ = reader.answer()
         assert "transfer-encoding" not in fields(headers)
         assert body == b"piece 0\npiece 1\npiece 2\n"
+        # HEAD of one: no length can be told, and there are no chunks.
+        sock.sendall(b"HEAD /stream HTTP/1.0\r\nConnection: keep-alive\r\n\r\n")
+        status, headers, _, _ = reader.answer(head_only=True)
+        assert status == 200 and "transfer-encoding" not in fields(headers)
     finally:
         sock.close()
 
@@ -396,6 +400,7 @@ def test_request_bodies(layer):
         (post("/echo", gzip_of(zlib.compress(text)), b"Content-Encoding: deflate, gzip\r\n"), 200,
          text),
         (post("/echo", text, b"Content-Encoding: identity\r\n"), 200, text),
+        (post("/echo", b"", b"Content-Encoding: gzip\r\n"), 200, b""),
         (post("/echo", b"a" * MAX_BODY), 200, b"a" * MAX_BODY),
         # A decompression bomb stops at the limit.
         (post("/echo", gzip_of(b"\0" * (64 * MAX_BODY)), b"Content-Encoding: gzip\r\n"), 413, None),

@@ -377,6 +377,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void ReadHead() {
+    // The deadline may have passed between two reads of the head, when no
+    // read was there to cancel.
+    if (timed_out_) return OnHeadRead(asio::error::timed_out, 0);
     const std::size_t room = buffer_.max_size() - buffer_.size();
     socket_.async_read_some(buffer_.prepare(std::min<std::size_t>(room, 16384)),
                             [self = shared_from_this()](const error_code& ec, std::size_t n) {
@@ -515,7 +518,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return Refuse(400, "a malformed chunked body");
     }
     request_.body = parser_->release().body();
-    for (auto it = codings_.rbegin(); it != codings_.rend(); ++it) {
+    for (auto it = codings_.rbegin(); it != codings_.rend() && !request_.body.empty(); ++it) {
       std::string why;
       if (const int status = Inflate(request_.body, *it, limits_.max_body, why)) {
         return Refuse(status, why);
@@ -596,7 +599,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
       out += "\r\n";
     }
     if (r.stream) {
-      if (r.status != 204 && r.status != 304) out += "Transfer-Encoding: chunked\r\n";
+      // (To HTTP/1.0, only for HEAD: no length can be told.)
+      if (r.status != 204 && r.status != 304 && request_.version == 11) {
+        out += "Transfer-Encoding: chunked\r\n";
+      }
     } else if (r.status != 204 && r.status != 304) {
       out += "Content-Length: ";
       out += std::to_string(r.body.size());
@@ -694,7 +700,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     socket_.async_read_some(asio::buffer(scratch_), [self = shared_from_this(), drained](
                                                         const error_code& ec, std::size_t n) {
       if (self->closed_) return;
-      if (ec || drained + n > (std::size_t{1} << 20)) return self->Close();
+      if (ec || self->timed_out_ || drained + n > (std::size_t{1} << 20)) return self->Close();
       self->Drain(drained + n);
     });
   }
