@@ -1,7 +1,8 @@
 // A small application on the HTTP layer for its tests (test_http_layer.py):
 //   GET  /healthz            "ok"
 //   POST /echo               the body back; X-Method, X-Target, X-Query, X-Version,
-//                            X-Headers (count), X-Echo (the request's X-Echo)
+//                            X-Headers (count), X-Echo (the request's X-Echo);
+//                            Connection: close when asked by X-Answer-Close
 //   GET  /stream?n=N&ms=M    N pieces "piece I\n", M ms apart
 //   GET  /broken?n=N         N pieces, then the stream fails
 //   POST /refuse             refused by Check with 415, body unread
@@ -75,6 +76,7 @@ class TestApp : public http::Handler {
       out.headers.push_back({"X-Version", std::to_string(r.version)});
       out.headers.push_back({"X-Headers", std::to_string(r.headers.size())});
       if (const std::string* echo = r.Find("x-echo")) out.headers.push_back({"X-Echo", *echo});
+      if (r.Find("x-answer-close")) out.headers.push_back({"Connection", "Close"});
       return out;
     }
     const int n = std::atoi(Param(r, "n", "3").c_str());

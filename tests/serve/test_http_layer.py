@@ -331,13 +331,20 @@ def test_head_and_other_tidy_answers(layer):
         f = fields(headers)
         assert (f["x-target"], f["x-query"], f["x-echo"], f["x-headers"]) == \
             ("/echo?a=1&b", "a=1&b", "kept as sent", "3")
-        # Asked to close: Connection: close once, and closed.
+        # Asked to close: Connection: close once, and closed; by the client
+        # or by the application.
         sock.sendall(get("/healthz", b"Connection: close\r\n"))
         status, headers, body, _ = reader.answer()
         assert count(headers, "Connection") == 1 and fields(headers)["connection"] == "close"
         assert reader.closed()
     finally:
         sock.close()
+    answer, reader = exchange(layer, post("/echo", b"", b"X-Answer-Close: 1\r\n"))
+    try:
+        assert count(answer[1], "Connection") == 1 and fields(answer[1])["connection"] == "close"
+        assert reader.closed()
+    finally:
+        reader.sock.close()
 
 
 def test_answers_the_application_cannot_give(layer):

@@ -98,6 +98,12 @@ std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view que
 
 namespace {
 
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
 // ---------------------------------------------------------------------------
 // Content codings of request bodies
 
@@ -169,9 +175,7 @@ int ReadCodings(const Request& r, std::vector<bool>& gzip, std::string& why) {
     std::string_view rest = h.value;
     for (;;) {
       const std::size_t comma = rest.find(',');
-      std::string_view item = rest.substr(0, comma);
-      while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.remove_prefix(1);
-      while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+      const std::string_view item = Trim(rest.substr(0, comma));
       if (SameName(item, "gzip") || SameName(item, "x-gzip")) {
         gzip.push_back(true);
       } else if (SameName(item, "deflate")) {
@@ -220,6 +224,17 @@ bool LayerHeader(std::string_view name) {
   return SameName(name, "Connection") || SameName(name, "Content-Length") ||
          SameName(name, "Transfer-Encoding") || SameName(name, "Date") ||
          SameName(name, "Keep-Alive");
+}
+
+// Whether a comma-separated list of tokens holds one (any case).
+bool ListHas(std::string_view list, std::string_view token) {
+  for (;;) {
+    const std::size_t comma = list.find(',');
+    const std::string_view item = Trim(list.substr(0, comma));
+    if (SameName(item, token)) return true;
+    if (comma == std::string_view::npos) return false;
+    list = list.substr(comma + 1);
+  }
 }
 
 std::string Hex(std::size_t n) {
@@ -574,6 +589,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
         return Refuse(500, "the answer could not be made");
       }
       r.stream = nullptr;
+    }
+    // An application that says Connection: close itself gets it, once.
+    for (const Header& h : r.headers) {
+      if (SameName(h.name, "Connection") && ListHas(h.value, "close")) r.close = true;
     }
     ++served_;
     closing_ = r.close || close_after_ || !keep_alive_ || server_.stopping_ ||
