@@ -243,7 +243,9 @@ SMUGGLED = b"GET /healthz?NameFamily=SMUGGLED HTTP/1.1\r\nHost: t\r\n\r\n"
     # A head refused: nothing after it is read either.
     (b"GET /healthz HTTP/1.1\r\nHost: t\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n" +
      SMUGGLED, 400),
-], ids=["415", "404", "405", "415 expecting 100", "415 chunked", "413 chunked", "400"])
+    # No tunnels: after an answer to CONNECT the connection closes.
+    (b"CONNECT t:443 HTTP/1.1\r\nHost: t:443\r\n\r\n" + SMUGGLED, 404),
+], ids=["415", "404", "405", "415 expecting 100", "415 chunked", "413 chunked", "400", "CONNECT"])
 def test_a_refused_body_is_never_run_as_a_request(layer, raw, status):
     answer, reader = exchange(layer, raw)
     try:
@@ -325,6 +327,10 @@ def test_head_and_other_tidy_answers(layer):
         status, headers, body, _ = reader.answer()
         assert (status, body) == (200, b"ok\n")
         assert count(headers, "Date") == 1 and count(headers, "Accept-Ranges") == 0
+        # A target in absolute form has its path after the host.
+        sock.sendall(b"POST HTTP://t:80/echo?x HTTP/1.1\r\nHost: t\r\nContent-Length: 0\r\n\r\n")
+        status, headers, _, _ = reader.answer()
+        assert status == 200 and fields(headers)["x-target"] == "HTTP://t:80/echo?x"
         # The head as sent reaches the application.
         sock.sendall(post("/echo?a=1&b", b"x", b"x-echo: \t kept as sent\t\r\n"))
         status, headers, body, _ = reader.answer()

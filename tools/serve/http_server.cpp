@@ -459,10 +459,21 @@ class Connection : public std::enable_shared_from_this<Connection> {
     CheckHead();
   }
 
+  // The path and the query. A target in absolute form, as sent to proxies
+  // ("http://host/path?query"), has its path after the host.
   void SplitTarget() {
-    const std::size_t q = request_.target.find('?');
-    request_.path = request_.target.substr(0, q);
-    request_.query = q == std::string::npos ? std::string() : request_.target.substr(q + 1);
+    const std::string& t = request_.target;
+    const std::size_t q = t.find('?');
+    request_.path = t.substr(0, q);
+    request_.query = q == std::string::npos ? std::string() : t.substr(q + 1);
+    std::string& path = request_.path;
+    for (const std::string_view scheme : {"http://", "https://"}) {
+      if (path.size() > scheme.size() && SameName(path.substr(0, scheme.size()), scheme)) {
+        const std::size_t slash = path.find('/', scheme.size());
+        path = slash == std::string::npos ? "/" : path.substr(slash);
+        break;
+      }
+    }
   }
 
   void CheckHead() {
@@ -472,6 +483,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     } catch (...) {
       return Refuse(500, "the request could not be checked");
     }
+    // No tunnels: after an answer to CONNECT, whatever it is, the
+    // connection closes, so that nothing sent after it is read as requests
+    // by the server and as tunnelled bytes by a proxy in front.
+    if (request_.method == "CONNECT") close_after_ = true;
     if (early) {
       // The body is not read: what follows on the connection is not
       // requests.

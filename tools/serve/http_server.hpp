@@ -44,8 +44,10 @@ struct Header {
 };
 
 struct Request {
-  std::string method, target;   // as sent
-  std::string path, query;      // target split at the first '?'; no percent-decoding
+  std::string method, target;  // as sent
+  // The target split at the first '?', without percent-decoding; the path of
+  // a target in absolute form ("http://host/p?q") is the part after the host.
+  std::string path, query;
   int version = 11;             // 10 or 11 (HTTP/1.2 and later minors are read as 11)
   std::vector<Header> headers;  // in order, names as sent, values without surrounding blanks
   std::string body;  // the whole body: chunked decoded, gzip/deflate undone; at most max_body
