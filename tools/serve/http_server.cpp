@@ -98,6 +98,12 @@ std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view que
 
 namespace {
 
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
 // ---------------------------------------------------------------------------
 // Content codings of request bodies
 
@@ -169,9 +175,7 @@ int ReadCodings(const Request& r, std::vector<bool>& gzip, std::string& why) {
     std::string_view rest = h.value;
     for (;;) {
       const std::size_t comma = rest.find(',');
-      std::string_view item = rest.substr(0, comma);
-      while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.remove_prefix(1);
-      while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+      const std::string_view item = Trim(rest.substr(0, comma));
       if (SameName(item, "gzip") || SameName(item, "x-gzip")) {
         gzip.push_back(true);
       } else if (SameName(item, "deflate")) {
@@ -220,6 +224,17 @@ bool LayerHeader(std::string_view name) {
   return SameName(name, "Connection") || SameName(name, "Content-Length") ||
          SameName(name, "Transfer-Encoding") || SameName(name, "Date") ||
          SameName(name, "Keep-Alive");
+}
+
+// Whether a comma-separated list of tokens holds one (any case).
+bool ListHas(std::string_view list, std::string_view token) {
+  for (;;) {
+    const std::size_t comma = list.find(',');
+    const std::string_view item = Trim(list.substr(0, comma));
+    if (SameName(item, token)) return true;
+    if (comma == std::string_view::npos) return false;
+    list = list.substr(comma + 1);
+  }
 }
 
 std::string Hex(std::size_t n) {
@@ -377,6 +392,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void ReadHead() {
+    // The deadline may have passed between two reads of the head, when no
+    // read was there to cancel.
+    if (timed_out_) return OnHeadRead(asio::error::timed_out, 0);
     const std::size_t room = buffer_.max_size() - buffer_.size();
     socket_.async_read_some(buffer_.prepare(std::min<std::size_t>(room, 16384)),
                             [self = shared_from_this()](const error_code& ec, std::size_t n) {
@@ -441,10 +459,21 @@ class Connection : public std::enable_shared_from_this<Connection> {
     CheckHead();
   }
 
+  // The path and the query. A target in absolute form, as sent to proxies
+  // ("http://host/path?query"), has its path after the host.
   void SplitTarget() {
-    const std::size_t q = request_.target.find('?');
-    request_.path = request_.target.substr(0, q);
-    request_.query = q == std::string::npos ? std::string() : request_.target.substr(q + 1);
+    const std::string& t = request_.target;
+    const std::size_t q = t.find('?');
+    request_.path = t.substr(0, q);
+    request_.query = q == std::string::npos ? std::string() : t.substr(q + 1);
+    std::string& path = request_.path;
+    for (const std::string_view scheme : {"http://", "https://"}) {
+      if (path.size() > scheme.size() && SameName(path.substr(0, scheme.size()), scheme)) {
+        const std::size_t slash = path.find('/', scheme.size());
+        path = slash == std::string::npos ? "/" : path.substr(slash);
+        break;
+      }
+    }
   }
 
   void CheckHead() {
@@ -454,6 +483,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     } catch (...) {
       return Refuse(500, "the request could not be checked");
     }
+    // No tunnels: after an answer to CONNECT, whatever it is, the
+    // connection closes, so that nothing sent after it is read as requests
+    // by the server and as tunnelled bytes by a proxy in front.
+    if (request_.method == "CONNECT") close_after_ = true;
     if (early) {
       // The body is not read: what follows on the connection is not
       // requests.
@@ -515,7 +548,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return Refuse(400, "a malformed chunked body");
     }
     request_.body = parser_->release().body();
-    for (auto it = codings_.rbegin(); it != codings_.rend(); ++it) {
+    for (auto it = codings_.rbegin(); it != codings_.rend() && !request_.body.empty(); ++it) {
       std::string why;
       if (const int status = Inflate(request_.body, *it, limits_.max_body, why)) {
         return Refuse(status, why);
@@ -544,10 +577,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     r.status = status;
     r.stream = nullptr;
     close_after_ = true;
-    Send(std::move(r));
+    Send(std::move(r), true);
   }
 
-  void Send(Response r) {
+  void Send(Response r, bool refusal = false) {
     if (closed_) return;
     SetPhase(Phase::kBusy);
     bool valid = r.status >= 200 && r.status <= 999;
@@ -555,9 +588,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (!IsToken(h.name) || !SafeValue(h.value)) valid = false;
     }
     if (!valid) {
+      // A status out of range, or a header that would break the framing (a
+      // value with CR or LF would start headers of its own).
+      if (!refusal) return Refuse(500, "the answer could not be sent");
       r = PlainRefusal(500, "the answer could not be sent");
-      r.status = 500;
-      close_after_ = true;
     }
     const bool head_only = request_.method == "HEAD";
     const bool no_body = r.status == 204 || r.status == 304 || head_only;
@@ -567,11 +601,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
         while (r.stream(r.body)) {
         }
       } catch (...) {
-        r = PlainRefusal(500, "the answer could not be made");
-        r.status = 500;
-        close_after_ = true;
+        return Refuse(500, "the answer could not be made");
       }
       r.stream = nullptr;
+    }
+    // An application that says Connection: close itself gets it, once.
+    for (const Header& h : r.headers) {
+      if (SameName(h.name, "Connection") && ListHas(h.value, "close")) r.close = true;
     }
     ++served_;
     closing_ = r.close || close_after_ || !keep_alive_ || server_.stopping_ ||
@@ -597,7 +633,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
       out += "\r\n";
     }
     if (r.stream) {
-      if (r.status != 204 && r.status != 304) out += "Transfer-Encoding: chunked\r\n";
+      // (To HTTP/1.0, only for HEAD: no length can be told.)
+      if (r.status != 204 && r.status != 304 && request_.version == 11) {
+        out += "Transfer-Encoding: chunked\r\n";
+      }
     } else if (r.status != 204 && r.status != 304) {
       out += "Content-Length: ";
       out += std::to_string(r.body.size());
@@ -672,11 +711,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     Idle();
   }
 
-  // A broken answer: logged as it is, and the connection is reset so that
-  // the client cannot take it for a whole one.
+  // A broken answer: logged as it is, and closed without the final chunk,
+  // so that no client can take it for a whole one.
   void Abort() {
     Log();
-    socket_.set_option(asio::socket_base::linger(true, 0));
     Close();
   }
 
@@ -696,7 +734,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     socket_.async_read_some(asio::buffer(scratch_), [self = shared_from_this(), drained](
                                                         const error_code& ec, std::size_t n) {
       if (self->closed_) return;
-      if (ec || drained + n > (std::size_t{1} << 20)) return self->Close();
+      if (ec || self->timed_out_ || drained + n > (std::size_t{1} << 20)) return self->Close();
       self->Drain(drained + n);
     });
   }

@@ -44,8 +44,10 @@ struct Header {
 };
 
 struct Request {
-  std::string method, target;   // as sent
-  std::string path, query;      // target split at the first '?'; no percent-decoding
+  std::string method, target;  // as sent
+  // The target split at the first '?', without percent-decoding; the path of
+  // a target in absolute form ("http://host/p?q") is the part after the host.
+  std::string path, query;
   int version = 11;             // 10 or 11 (HTTP/1.2 and later minors are read as 11)
   std::vector<Header> headers;  // in order, names as sent, values without surrounding blanks
   std::string body;  // the whole body: chunked decoded, gzip/deflate undone; at most max_body
@@ -64,7 +66,8 @@ std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view que
 struct Response {
   int status = 200;
   // The layer adds Date, Content-Length or Transfer-Encoding, and Connection
-  // (any of these set here are dropped). A header whose name or value could
+  // (any of these set here are dropped; Connection: close here is taken as
+  // close = true). A header whose name or value could
   // break the answer's framing (CR, LF, NUL; a name that is not a token)
   // turns the answer into a 500.
   std::vector<Header> headers;
@@ -78,6 +81,8 @@ struct Response {
   bool close = false;  // close the connection after this answer
 };
 
+// Called from the server's threads, for several connections at once: an
+// implementation must be safe to call concurrently.
 class Handler {
  public:
   virtual ~Handler() = default;
@@ -86,7 +91,9 @@ class Handler {
   // called. Cheap; must not block. When it answers and a body was announced,
   // the connection closes after the answer.
   virtual std::optional<Response> Check(const Request& head) = 0;
-  // Runs on one of the server's threads; an exception becomes a 500.
+  // Runs on one of the server's threads, which serves nothing else while it
+  // runs (so `threads` is also the count of requests handled at once); an
+  // exception becomes a 500.
   virtual Response Handle(const Request& request) = 0;
   // The layer's own refusals (400 malformed, 408 too slow, 413 body too
   // large, 415 content coding, 417 expectation, 431 head too large, 500,
@@ -111,7 +118,7 @@ struct Limits {
   std::chrono::milliseconds stop_grace{3'000};      // for the requests in hand at Stop()
   std::size_t max_connections = 512;
   std::size_t max_requests = 100;  // on one connection, then it closes
-  unsigned threads = 2;            // threads serving connections
+  unsigned threads = 2;            // threads serving connections (Run() is one of them)
   int backlog = 1024;              // pending connections the system keeps
 };
 
@@ -130,8 +137,9 @@ class Server {
   void Run();
   // Stops accepting, closes idle connections and those whose head is not
   // complete, lets the requests in hand finish within stop_grace (a
-  // streamed answer too), then closes everything. Thread-safe; may come
-  // before or during Run().
+  // streamed answer too), then closes everything. Thread-safe, and may come
+  // before or during Run(): call it from a thread that waits for the stop
+  // signals (sigwait), not from a signal handler.
   void Stop();
 
   class Impl;
