@@ -66,7 +66,7 @@ TEST(ExportTables, EveryColumnIsHandledAsItsRowSays) {
       std::uint32_t group = 0;
       EXPECT_EQ(FindExportColumn(format, name, group), &row) << "another row takes the name";
       EXPECT_EQ(group, row.header.find('#') != std::string_view::npos ? 1u : 0u);
-      const bool needs_property = row.holds == Holds::Property || row.holds == Holds::UsDate ||
+      const bool needs_property = row.holds == Holds::Property || row.holds == Holds::Date ||
                                   row.holds == Holds::Organisation;
       EXPECT_EQ(row.property.has_value(), needs_property);
       header.push_back(name);
@@ -82,7 +82,7 @@ TEST(ExportTables, EveryColumnIsHandledAsItsRowSays) {
     for (std::size_t i = 0; i < format.columns.size(); ++i) {
       const ExportColumn& row = format.columns[i];
       SCOPED_TRACE(std::string(format.key) + ": " + header[i]);
-      const std::string value = row.holds == Holds::UsDate
+      const std::string value = row.holds == Holds::Date
                                     ? std::string("7/4/1979")
                                     : std::string(1, 'v').append(std::to_string(i)).append("w");
       std::string line;
@@ -93,7 +93,7 @@ TEST(ExportTables, EveryColumnIsHandledAsItsRowSays) {
       const Converted run = Convert(head + "\r\n" + line + "\r\n");
       ASSERT_EQ(run.cards.size(), 1u);
       EXPECT_TRUE(run.problems.empty()) << run.problems.front();
-      const std::string shown = row.holds == Holds::UsDate ? "1979-07-04" : value;
+      const std::string shown = row.holds == Holds::Date ? "1979-07-04" : value;
       const bool placed = run.cards[0].find(shown) != std::string::npos;
       const bool reported =
           run.unplaced.size() == 1 && run.unplaced[0].starts_with(header[i] + ": 1 record had");
@@ -124,7 +124,7 @@ TEST(ExportTables, AllColumnsAtOnce) {
     for (std::size_t i = 0; i < format.columns.size(); ++i) {
       const ExportColumn& row = format.columns[i];
       std::string value = std::string(1, 'v').append(std::to_string(i)).append("w");
-      if (row.holds == Holds::UsDate) value = "7/4/1979";
+      if (row.holds == Holds::Date) value = "7/4/1979";
       if (row.part == Part::Label) value = "Work";
       if (i > 0) {
         head += ',';
@@ -145,7 +145,7 @@ TEST(ExportTables, AllColumnsAtOnce) {
         EXPECT_EQ(run.cards[0].find(values[i]), std::string::npos);
         continue;
       }
-      const std::string shown = row.holds == Holds::UsDate ? "1979-07-04" : values[i];
+      const std::string shown = row.holds == Holds::Date ? "1979-07-04" : values[i];
       const std::string name = Expanded(row.header) + ": ";
       const bool reported = std::any_of(run.unplaced.begin(), run.unplaced.end(),
                                         [&](const std::string& l) { return l.starts_with(name); });

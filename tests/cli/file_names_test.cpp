@@ -74,5 +74,36 @@ TEST(FileNames, CuttingDropsTrailingBlanksAndDots) {
   EXPECT_EQ(CardFileName(stem + ".vcf", 1), std::string(249, 'a') + ".vcf");
 }
 
+// Names keep every character a file system takes, in any script; they
+// lose only what file systems refuse, and the blanks that leaves at the end.
+TEST(FileNames, ACardsNameKeepsItsLetters) {
+  const struct {
+    const char16_t* formatted;
+    const char* name;
+  } cases[] = {
+      {u"\u0141\u00F3d\u017A", "\u0141\u00F3d\u017A.vcf"},
+      {u"\u03A9mega", "\u03A9mega.vcf"},
+      {u"\u65E5\u672C \u8A9E", "\u65E5\u672C \u8A9E.vcf"},
+      {u"Garc\u00EDa L\u00F3pez Ana \U0001F600", "Garc\u00EDa L\u00F3pez Ana \U0001F600.vcf"},
+      {u"Ana ?", "Ana.vcf"},
+      {u"Q/A: \"Notes\"\t<1>|*\\", "QA Notes1.vcf"},
+      {u"x\u0085y\u00A0z", "xy\u00A0z.vcf"},  // a C1 control goes, a no-break space stays
+      {u"Zoe\u0308", "Zo\u00EB.vcf"},         // NFC
+      {u"??", "unnamed.vcf"},
+  };
+  for (const auto& c : cases) {
+    qv_VCard::qvVCard card;
+    card.put_FormatedName(c.formatted);
+    EXPECT_EQ(CardFileNameOf(card), c.name);
+  }
+  // Without a name, the organisation, then the first e-mail address.
+  qv_VCard::qvVCard card;
+  card.put_FormatedName(u"/");
+  card.put_Email2_Value(u"a@b.example");
+  EXPECT_EQ(CardFileNameOf(card), "a@b.example.vcf");
+  card.put_OrgName(u"\u00C9cole");
+  EXPECT_EQ(CardFileNameOf(card), "\u00C9cole.vcf");
+}
+
 }  // namespace
 }  // namespace qvvcard

@@ -28,6 +28,9 @@ def table(sep, rows=ROWS):
     ("unicode-be.txt", b"\xfe\xff" + table("\t").encode("utf-16-be"), []),
     ("plain.csv", table(";").encode(), ["--delimiter", "Semicolon"]),
     ("tabs.csv", table("\t").encode(), ["--delimiter", "tab", "--encoding", "UTF-8"]),
+    # Excel's first line that names the separator is no header.
+    ("hinted.csv", ("sep=;\r\n" + table(";")).encode(), []),
+    ("hinted-quoted.csv", ('\ufeff"sep=,"\r\n' + table(",")).encode(), []),
 ])
 def test_each_dialect_gives_every_value_in_its_place(tmp_path, name, data, options):
     src = tmp_path / name

@@ -101,7 +101,9 @@ def test_outlook_export(examples, tmp_path):
         "E-mail Display Name: 1 record had a value with no place on the card",
         "Spouse: 1 record had a value with no place on the card",
         f"qvvcard: 2 cards written to {tmp_path / 'cards'}, 0 records skipped"]
-    renata, = cards_of((tmp_path / "cards" / "Calloway Renata J. PhD.vcf").read_bytes())
+    # Without a display-name column, the name as the address book shows it.
+    renata, = cards_of((tmp_path / "cards" / "Ms. Renata J. Calloway PhD.vcf").read_bytes())
+    assert renata.fn.value == "Ms. Renata J. Calloway PhD"
     n = renata.n.value
     # Title is the honorific, Job Title the title.
     assert (n.prefix, n.given, n.additional, n.family, n.suffix) == ("Ms.", "Renata", "J.",
@@ -123,7 +125,7 @@ def test_outlook_export(examples, tmp_path):
                               ("rc@home.example", ["INTERNET"])]
     assert renata.categories.value == ["Clients", "Surveyors"]
     assert renata.url.value == "https://calloway.example"
-    ade, = cards_of((tmp_path / "cards" / "Okafor Ade.vcf").read_bytes())
+    ade, = cards_of((tmp_path / "cards" / "Mr. Ade Okafor.vcf").read_bytes())
     assert ade.n.value.prefix == "Mr." and "bday" not in ade.contents  # 0/0/00 is none
     assert "title" not in ade.contents
     assert adrs(ade) == [(("", "", "Plot 14", "Kisumu", "", "", "Kenya"), ["HOME"]),
@@ -139,20 +141,25 @@ def test_outlook_rules_in_small_headers(tmp_path):
                     ["Dr.", "Ana", "Ruiz", "12/31/1999", "Unspecified", "Calle 1", "Piso 2", "1",
                      "A; B;;A", ""],
                     ["", "Bo", "Lund", "0/0/00", "Female", "", "", "", "", "Chef"],
-                    ["", "Cy", "Moe", "31.12.1999", "", "", "", "", "", ""])
+                    ["", "Cy", "Moe", "31.12.1999", "", "", "", "", "", ""],
+                    ["", "Di", "", "1985-06-01", "", "", "", "", "", ""],
+                    ["", "Ed", "", "2/29/2021", "", "", "", "", "", ""])
     for escape in ([], ["--no-rfc-escape"]):
         r, err = convert(src, "-q", *escape)
         assert r.returncode == 0
-        assert err == ["Birthday: 1 record had a value that is not a date M/D/YYYY",
+        assert err == ["Birthday: 2 records had a value that is not a date M/D/YYYY or YYYY-MM-DD",
                        "Gender: 1 record had a value with no place on the card"]
-        ana, bo, cy = cards_of(r.stdout)
+        ana, bo, cy, di, ed = cards_of(r.stdout)
         assert ana.n.value.prefix == "Dr." and "title" not in ana.contents
+        assert ana.fn.value == "Dr. Ana Ruiz" and di.fn.value == "Di"
+        # ISO dates as newer exports write them; no 29 February in 2021.
+        assert di.bday.value == "1985-06-01" and "bday" not in ed.contents
         assert ana.bday.value == "1999-12-31" and ana.categories.value == ["A", "B"]
         assert ana.adr.value.street == "Calle 1, Piso 2"
         assert "bday" not in bo.contents and bo.title.value == "Chef"
         assert "bday" not in cy.contents
     r, _ = convert(src, "-q", "--strict")
-    assert r.returncode == 1 and len(cards_of(r.stdout)) == 3
+    assert r.returncode == 1 and len(cards_of(r.stdout)) == 5
 
 
 def test_headers_that_are_no_export_and_forced_ones(tmp_path):

@@ -105,3 +105,19 @@ def test_a_file_size_limit_is_a_write_error(tmp_path, target):
     assert f"stopped after {written} cards written to {out}" in err
     if target == "file":
         assert not out.exists()
+
+
+def test_a_run_that_makes_no_card_leaves_the_file_as_it_was(tmp_path):
+    old = tmp_path / "old.vcf"
+    old.write_bytes(b"keep\n")
+    bad = write_csv(tmp_path / "bad.csv", ["NameFamily", "GeoLatDeg"], ["A", "99999"], ["B", "x"])
+    r = run("batch", str(bad), "-o", str(old))
+    assert r.returncode == 1 and old.read_bytes() == b"keep\n"
+    assert r.stderr.decode().splitlines()[-1] == (
+        f"qvvcard: 0 cards written to {old} (it was left as it was), 2 records skipped")
+    empty = write_csv(tmp_path / "empty.csv", ["NameFamily"])
+    assert run("batch", str(empty), "-o", str(old), "-q").returncode == 0
+    assert old.read_bytes() == b"keep\n"
+    good = write_csv(tmp_path / "good.csv", ["NameFamily"], ["A"])
+    assert run("batch", str(good), "-o", str(old), "-q").returncode == 0
+    assert old.read_bytes().startswith(b"BEGIN:VCARD")

@@ -61,6 +61,27 @@ def test_unknown_names_list_the_valid_ones(args):
         assert re.search(rf"\b{name}\b", err), name
 
 
+def test_what_the_card_leaves_out_or_reads_otherwise_is_never_silent():
+    # A number without a type stands on no card: said, and with --strict exit 1.
+    r = run("Tel1_Number=123", "Adr2_Locality=Graz", "NameFamily=X")
+    assert r.returncode == 0 and b"TEL" not in r.stdout and b"ADR" not in r.stdout
+    assert r.stderr.decode().splitlines() == [
+        "qvvcard: Adr2_*: the card left the address out: it had no type flag (set Adr2_Postal, say)",
+        "qvvcard: Tel1_*: the card left the telephone number out: it had no type flag (set "
+        "Tel1_Voice, say)"]
+    assert run("--strict", "Tel1_Number=123").returncode == 1
+    assert run("--strict", "Tel1_Number=123", "Tel1_Voice=1").returncode == 0
+    # Degrees without a hemisphere would read as south; Geo takes decimal
+    # degrees.
+    r = run("GeoLatDeg=40", "GeoLonDeg=3", "GeoLon=W")
+    assert r.returncode == 2 and r.stdout == b""
+    assert r.stderr == b"qvvcard: GeoLat: GeoLat is empty: give N or S\n"
+    r = run("geo=40.4168,-3.7038")
+    assert r.returncode == 0 and b"\r\nGEO:+40.41667;-3.703889\r\n" in r.stdout
+    r = run("Geo=40.4168,-3.7038", "GeoLat=N")
+    assert r.returncode == 2 and b"GeoLat: cannot be given together with Geo" in r.stderr
+
+
 def test_a_failing_card_read_exits_1():
     r = run("NameFamily=Doe", "GeoLonDeg=32767", "GeoLonMin=1", "GeoLon=E")
     assert r.returncode == 1 and r.stdout == b""

@@ -239,6 +239,68 @@ TEST_F(BuilderTest, TextsAreEscapedByWhatTheirLineMakesOfThem) {
   EXPECT_EQ(put(Property::Note, std::string(40, ';')).size(), 5 + 80 + 2u);
 }
 
+// A position needs its hemispheres (the card would take an empty one as
+// south, or east); Geo gives it in decimal degrees, rounded to the second.
+TEST_F(BuilderTest, PositionsNeedHemispheresAndGeoIsDecimalDegrees) {
+  struct Case {
+    std::vector<std::pair<const char*, const char*>> set;
+    std::vector<std::string> problems;  // "field: words"
+    const char* geo;                    // the GEO line, when the card is made
+  };
+  const std::vector<Case> cases = {
+      {{{"GeoLatDeg", "40"}}, {"GeoLat: GeoLat is empty: give N or S"}, nullptr},
+      {{{"GeoLonMin", "5"}, {"GeoLat", "N"}}, {"GeoLon: GeoLon is empty: give E or W"}, nullptr},
+      {{{"GeoLatDeg", "0"}, {"GeoLonSec", ""}}, {}, nullptr},  // a position of 0 needs none
+      {{{"GeoLatDeg", "40"}, {"GeoLat", "s"}}, {}, "GEO:-40;+0"},
+      {{{"Geo", " 40.4168 , -3.7038 "}}, {}, "GEO:+40.41667;-3.703889"},
+      {{{"Geo", "-33.8688,151.2093"}}, {}, "GEO:-33.86889;+151.2092"},
+      {{{"Geo", "-0.0001,0"}}, {}, nullptr},  // rounds to 0, which writes no line
+      {{{"Geo", "90,-180"}}, {}, "GEO:+90;-180"},
+      {{{"Geo", "90.0001,0"}}, {"Geo: the latitude 90.0001 is outside -90 to 90"}, nullptr},
+      {{{"Geo", "0,180.5"}}, {"Geo: the longitude 180.5 is outside -180 to 180"}, nullptr},
+      {{{"Geo", "40,4168,3"}},
+       {"Geo: expects a position \"latitude,longitude\" in decimal degrees (such as "
+        "\"40.4168,-3.7038\"), not \"40,4168,3\""},
+       nullptr},
+      {{{"Geo", "1e2,3"}},
+       {"Geo: expects a position \"latitude,longitude\" in decimal degrees (such as "
+        "\"40.4168,-3.7038\"), not \"1e2,3\""},
+       nullptr},
+      {{{"Geo", "1,2"}, {"GeoLatDeg", "3"}},
+       {"GeoLatDeg: cannot be given together with Geo: give the position either as Geo or as "
+        "degrees, minutes, seconds and hemispheres"},
+       nullptr},
+      {{{"GeoLon", "E"}, {"Geo", "1,2"}},
+       {"Geo: cannot be given together with GeoLon: give the position either as Geo or as "
+        "degrees, minutes, seconds and hemispheres"},
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    plain_.Begin(++record_);
+    for (const auto& [name, value] : c.set) {
+      if (IsGeoField(name)) {
+        plain_.SetGeo(value);
+      } else {
+        plain_.Set(*qv_VCard::FindProperty(name), value);
+      }
+    }
+    std::string card;
+    const bool made = plain_.Finish(card);
+    std::vector<std::string> problems;
+    for (const Problem& p : plain_.problems()) problems.push_back(p.field + ": " + Describe(p));
+    const std::string shown = c.set.front().second;
+    EXPECT_EQ(problems, c.problems) << shown;
+    EXPECT_EQ(made, c.problems.empty()) << shown;
+    if (made) {
+      const bool has = card.find("\r\nGEO:") != std::string::npos;
+      EXPECT_EQ(has, c.geo != nullptr) << card;
+      if (c.geo != nullptr) {
+        EXPECT_NE(card.find(std::string("\r\n") + c.geo + "\r\n"), std::string::npos) << card;
+      }
+    }
+  }
+}
+
 TEST_F(BuilderTest, HemispheresAreOneLetterOfTheirAxisInAnyCase) {
   using V = std::vector<std::string>;
   const auto text = [](std::string_view s) { return FieldValue::OfText(s); };

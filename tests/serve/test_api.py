@@ -123,6 +123,33 @@ def test_malformed_bodies_and_text(server):
     assert status == 415
 
 
+def test_what_the_card_leaves_out_is_said_and_queries_read_as_sent(server):
+    status, headers, body = server.request("GET", "/v1/card?NameFamily=X&Tel1_Number=1&Adr2_Street=s")
+    assert status == 200 and b"TEL" not in body and headers["x-slots-left-out"] == "Adr2, Tel1"
+    status, headers, _ = server.request("GET", "/v1/card?NameFamily=X&Tel1_Number=1&Tel1_Home=1")
+    assert status == 200 and "x-slots-left-out" not in headers
+    csv = b"NameFamily,Tel1_Number,Tel1_Cell\r\nA,1,\r\nB,2,\r\nC,3,1\r\n"
+    status, headers, _ = server.request("POST", "/v1/cards", csv, {"Content-Type": "text/csv"})
+    assert status == 200 and headers["x-cards"] == "3"
+    assert headers["x-slots-left-out"] == "Tel1 (2 cards)"
+    # A pair is split at its first "=" only; the empty name is a name.
+    status, _, body = server.request("GET", "/v1/card?Note=key=value&FormatedName=a;%20filename=e")
+    assert status == 200 and b"\r\nNOTE:key=value\r\n" in body and b"\r\nFN:a\\; filename=e\r\n" in body
+    status, _, body = server.request("GET", "/v1/card?=x")
+    assert status == 400 and problem(body)["field"] == ""
+    status, _, body = server.request("GET", "/v1/card?NameFamily=a&NameFamily=a")
+    assert status == 400 and problem(body)["error"] == "given twice"
+    # Geo, and a position without its hemisphere.
+    status, _, body = server.request("GET", "/v1/card?Geo=40.4168,-3.7038")
+    assert status == 200 and b"\r\nGEO:+40.41667;-3.703889\r\n" in body
+    status, _, body = server.request("GET", "/v1/card?GeoLatDeg=40")
+    assert status == 400 and problem(body) == {"error": "GeoLat is empty: give N or S",
+                                               "field": "GeoLat", "status": "0x80070057"}
+    # Nothing may follow the body's object, a NUL no more than anything else.
+    status, _, body = server.post_json("/v1/card", b'{"NameFamily":"a"}\0{"broken')
+    assert status == 400, body
+
+
 def test_a_failing_card_read_is_422_with_its_status(server):
     status, _, body = server.request("GET", "/v1/card?GeoLonDeg=32767&GeoLonMin=1&GeoLon=E")
     assert status == 422

@@ -20,8 +20,8 @@ std::string_view LossText(Loss loss) noexcept {
       return "had a value with no website slot left";
     case Loss::NoOrganisation:
       return "had a value with no organisation slot left";
-    case Loss::NotUsDate:
-      return "had a value that is not a date M/D/YYYY";
+    case Loss::NotADate:
+      return "had a value that is not a date M/D/YYYY or YYYY-MM-DD";
     case Loss::NotInMap:
       return "had a value in a column the column map does not name";
   }

@@ -27,7 +27,7 @@ enum class Loss : std::uint8_t {
   NoAddress,       // the three address slots are taken
   NoWebsite,       // the one URL is taken
   NoOrganisation,  // the one organisation is taken
-  NotUsDate,       // not a date M/D/YYYY
+  NotADate,        // not a date M/D/YYYY or YYYY-MM-DD (or no such day)
   NotInMap,        // in a column the column map does not name
 };
 // "had a value with no telephone slot left".

@@ -39,8 +39,23 @@ bool KnownHeader(std::span<const std::string_view> names, const ConvertOptions& 
   return any;
 }
 
-char SeparatorOf(InputStream& in, const ConvertOptions& options) {
-  if (options.separator != 0) return options.separator;
+namespace {
+
+// The separator a line "sep=X" (or "\"sep=X\"") names; 0 for any other line.
+char HintedSeparator(std::string_view head) {
+  if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
+  std::string_view line = head.substr(0, head.find_first_of("\r\n"));
+  if (line.size() == 7 && line.front() == '"' && line.back() == '"') {
+    line = line.substr(1, 5);
+  }
+  const bool known = line.size() == 5 && line.starts_with("sep=") &&
+                     (line[4] == ',' || line[4] == ';' || line[4] == '\t' || line[4] == '|');
+  return known ? line[4] : 0;
+}
+
+}  // namespace
+
+Separator SeparatorOf(InputStream& in, const ConvertOptions& options) {
   std::string_view head;
   for (std::size_t want = 4096;; want *= 2) {
     head = in.Gather(want);
@@ -49,6 +64,9 @@ char SeparatorOf(InputStream& in, const ConvertOptions& options) {
       break;
     }
   }
+  const char hinted = HintedSeparator(head);
+  if (options.separator != 0) return {options.separator, hinted != 0};
+  if (hinted != 0) return {hinted, true};
   char best = ',';
   std::size_t most = 0;
   for (const char c : {',', ';', '\t'}) {
@@ -58,13 +76,13 @@ char SeparatorOf(InputStream& in, const ConvertOptions& options) {
     bool found = false;
     while (!found && reader.Next(rec)) found = !AllEmpty(rec.views());
     if (!found) break;
-    if (KnownHeader(rec.views(), options)) return c;
+    if (KnownHeader(rec.views(), options)) return {c, false};
     if (rec.views().size() > most) {
       most = rec.views().size();
       best = c;
     }
   }
-  return best;
+  return {best, false};
 }
 
 }  // namespace qvvcard

@@ -20,12 +20,16 @@ bool AllEmpty(std::span<const std::string_view> fields) noexcept;
 // (the column of --uid-from among them).
 bool KnownHeader(std::span<const std::string_view> names, const ConvertOptions& options);
 
-// The separator of a CSV input, from its header row: options.separator
-// when given; else the first of ",", ";" and tab that splits the header
-// into known names, or else the one that splits it into the most fields
-// (so that the names are reported as they are). Looks ahead without
-// consuming anything.
-char SeparatorOf(InputStream& in, const ConvertOptions& options);
+// The separator of a CSV input: options.separator when given; else the one
+// a first line "sep=;" names (as Excel writes it); else, from the header
+// row, the first of ",", ";" and tab that splits it into known names, or
+// else the one that splits it into the most fields (so that the names are
+// reported as they are). Looks ahead without consuming anything.
+struct Separator {
+  char c = ',';
+  bool hint_line = false;  // the input starts with a line "sep=X", which is no header
+};
+Separator SeparatorOf(InputStream& in, const ConvertOptions& options);
 
 }  // namespace qvvcard
 

@@ -18,8 +18,13 @@ using qv_VCard::PropertyInfo;
 class CsvSource final : public RecordSource {
  public:
   CsvSource(InputStream& in, const std::string& shown, const ConvertOptions& options)
-      : reader_(in, CsvReader::Limits{options.max_record_bytes}, SeparatorOf(in, options)),
+      : CsvSource(in, shown, options, SeparatorOf(in, options)) {}
+  CsvSource(InputStream& in, const std::string& shown, const ConvertOptions& options,
+            Separator separator)
+      : reader_(in, CsvReader::Limits{options.max_record_bytes}, separator.c),
         uid_from_(options.uid_from) {
+    // Excel's line that names the separator is no header.
+    if (separator.hint_line) reader_.Next(rec_);
     ReadHeader(shown, options);
   }
 

@@ -15,7 +15,7 @@ namespace qvvcard {
 // What a column of a known export holds.
 enum class Holds : std::uint8_t {
   Property,       // the value of one property, as it stands
-  UsDate,         // a date as M/D/YYYY, written YYYY-MM-DD
+  Date,           // a date as M/D/YYYY or YYYY-MM-DD, written YYYY-MM-DD
   LabelList,      // labels with " ::: " between them, the export's own left out
   SemicolonList,  // categories with ";" between them
   Phone,          // a part of a telephone group
@@ -52,7 +52,7 @@ struct ExportColumn {
   std::string_view header;
   Holds holds;
   Part part = Part::None;
-  // Holds::Property, Holds::UsDate and Holds::Organisation: the property.
+  // Holds::Property, Holds::Date and Holds::Organisation: the property.
   std::optional<qv_VCard::Property> property = std::nullopt;
   // A group whose label the column's name gives (Outlook's "Pager",
   // "Home Street"): that label.

@@ -125,6 +125,9 @@ class ExportPlan final : public ColumnPlan {
     values_ = values;
     n_ = b.record();
     categories_.clear();
+    name_parts_.fill({});
+    name_column_ = kNone;
+    named_ = false;
     for (std::size_t i = 0; i < values.size(); ++i) {
       const std::string_view v = values[i];
       if (v.empty()) continue;
@@ -133,12 +136,13 @@ class ExportPlan final : public ColumnPlan {
       switch (u.holds) {
         case Holds::Property:
           Put(b, i, *u.property, v);
+          NoteName(i, u.property->property, v);
           break;
-        case Holds::UsDate:
-          if (UsDateToIso(TrimBlanks(v), text_)) {
+        case Holds::Date:
+          if (DateToIso(TrimBlanks(v), text_)) {
             Put(b, i, *u.property, text_);
           } else {
-            Lose(i, n_, Loss::NotUsDate);
+            Lose(i, n_, Loss::NotADate);
           }
           break;
         case Holds::LabelList:
@@ -182,6 +186,7 @@ class ExportPlan final : public ColumnPlan {
     Emails(b);
     Addresses(b);
     Websites(b);
+    ComposeName(b);
     if (!categories_.empty()) {
       const std::string list = Joined(categories_, ",", true);
       b.Set(qv_VCard::Info(Property::Categorie), list, columns_[categories_column_].name, false);
@@ -232,6 +237,27 @@ class ExportPlan final : public ColumnPlan {
   }
   void Flag(CardBuilder& b, std::size_t i, Property flag) {
     b.Set(qv_VCard::Info(flag), "true", columns_[i].name, false);
+  }
+
+  // The name as the address book shows it, given name first: prefix, given,
+  // middle and family name, suffix.
+  static constexpr Property kShownOrder[] = {Property::NamePrefix, Property::NameGiven,
+                                             Property::NameAdditional, Property::NameFamily,
+                                             Property::NameSuffix};
+  void NoteName(std::size_t i, Property p, std::string_view v) {
+    if (p == Property::FormatedName) named_ = true;
+    for (std::size_t k = 0; k < std::size(kShownOrder); ++k) {
+      if (kShownOrder[k] != p) continue;
+      name_parts_[k] = TrimBlanks(v);
+      name_column_ = std::min(name_column_, i);
+    }
+  }
+  // Without a display name, the card's formatted name is the name as the
+  // address book shows it (the card's own would put the family name first).
+  void ComposeName(CardBuilder& b) {
+    if (named_ || name_column_ == kNone) return;
+    const std::string shown = Joined(name_parts_, " ", false);
+    if (!shown.empty()) Put(b, name_column_, qv_VCard::Info(Property::FormatedName), shown);
   }
 
   void AddCategory(std::string_view item) {
@@ -414,6 +440,11 @@ class ExportPlan final : public ColumnPlan {
   std::vector<std::string_view> categories_;
   std::size_t categories_column_ = 0;
   std::string text_;
+  // The name parts of the record, in the order an address book shows them,
+  // the first column they came from, and whether it gave a display name.
+  std::array<std::string_view, 5> name_parts_{};
+  std::size_t name_column_ = kNone;
+  bool named_ = false;
 };
 
 }  // namespace

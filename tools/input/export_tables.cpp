@@ -178,7 +178,7 @@ const ExportColumn kOutlook[] = {
     {"Anniversary", H::NoPlace, P::None, {}, {}, 0, 0, "0/0/00"},
     {"Assistant's Name", H::NoPlace},
     {"Billing Information", H::NoPlace},
-    {"Birthday", H::UsDate, P::None, Property::Birthdate, {}, 0, 0, "0/0/00"},
+    {"Birthday", H::Date, P::None, Property::Birthdate, {}, 0, 0, "0/0/00"},
     {"Business Address PO Box", H::Address, P::PoBox, {}, "Work", 1},
     {"Categories", H::SemicolonList},
     {"Children", H::NoPlace},

@@ -98,26 +98,55 @@ bool IsSystemLabel(std::string_view label) {
 }
 
 // M/D/YYYY as YYYY-MM-DD; false for anything else.
-bool UsDateToIso(std::string_view s, std::string& out) {
-  unsigned parts[3] = {0, 0, 0};
-  std::size_t digits[3] = {0, 0, 0};
+bool IsCalendarDate(unsigned year, unsigned month, unsigned day) noexcept {
+  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= kDays[month - 1] + (month == 2 && leap ? 1u : 0u);
+}
+
+namespace {
+
+// Numbers separated by sep, each of at most max[k] digits (at least one);
+// false for anything else.
+bool Numbers(std::string_view s, char sep, const std::size_t (&max)[3], unsigned (&parts)[3],
+             std::size_t (&digits)[3]) {
   std::size_t k = 0;
   for (const char c : s) {
-    if (c == '/') {
-      if (++k == 3) return false;
-    } else if (c >= '0' && c <= '9' && digits[k] < 4) {
+    if (c == sep) {
+      if (digits[k] == 0 || ++k == 3) return false;
+    } else if (c >= '0' && c <= '9' && digits[k] < max[k]) {
       parts[k] = parts[k] * 10 + static_cast<unsigned>(c - '0');
       ++digits[k];
     } else {
       return false;
     }
   }
-  if (k != 2 || digits[0] == 0 || digits[0] > 2 || digits[1] == 0 || digits[1] > 2 ||
-      digits[2] != 4 || parts[0] < 1 || parts[0] > 12 || parts[1] < 1 || parts[1] > 31) {
-    return false;
+  return k == 2 && digits[2] > 0;
+}
+
+}  // namespace
+
+bool DateToIso(std::string_view s, std::string& out) {
+  unsigned parts[3] = {0, 0, 0};
+  std::size_t digits[3] = {0, 0, 0};
+  unsigned year = 0, month = 0, day = 0;
+  if (Numbers(s, '-', {4, 2, 2}, parts, digits)) {
+    if (digits[0] != 4 || digits[1] != 2 || digits[2] != 2) return false;
+    year = parts[0];
+    month = parts[1];
+    day = parts[2];
+  } else {
+    parts[0] = parts[1] = parts[2] = 0;
+    digits[0] = digits[1] = digits[2] = 0;
+    if (!Numbers(s, '/', {2, 2, 4}, parts, digits) || digits[2] != 4) return false;
+    month = parts[0];
+    day = parts[1];
+    year = parts[2];
   }
+  if (!IsCalendarDate(year, month, day)) return false;
   char buf[16];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u", parts[2], parts[0], parts[1]);
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u", year, month, day);
   out = buf;
   return true;
 }

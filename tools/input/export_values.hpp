@@ -51,8 +51,11 @@ std::uint16_t PhoneFlags(std::string_view label);
 // category.
 bool IsSystemLabel(std::string_view label);
 
-// M/D/YYYY as YYYY-MM-DD; false for anything else.
-bool UsDateToIso(std::string_view s, std::string& out);
+// Whether the day is one of the Gregorian calendar (2/29 only in leap years).
+bool IsCalendarDate(unsigned year, unsigned month, unsigned day) noexcept;
+// A date as exports write it, M/D/YYYY (Outlook) or YYYY-MM-DD (newer
+// exports), as YYYY-MM-DD; false for anything else, an impossible day too.
+bool DateToIso(std::string_view s, std::string& out);
 
 // Appends item, with escape each backslash, ";" and "," escaped as in a
 // list item.

@@ -70,7 +70,12 @@ MadeCard MakeCard(const http::Request& req, bool from_body) {
   }
   if (builder.bad()) throw RequestRefused{ProblemsAnswer(400, builder.problems())};
   MadeCard card;
-  if (!builder.Finish(card.text)) throw RequestRefused{ProblemsAnswer(422, builder.problems())};
+  if (!builder.Finish(card.text)) {
+    // The card read's own failure is the card's (422); a position without
+    // its hemisphere is the values' (400).
+    const bool read = IsCardProblem(builder.problems().front().kind);
+    throw RequestRefused{ProblemsAnswer(read ? 422 : 400, builder.problems())};
+  }
   for (std::size_t i = 0; i < qv_VCard::slots::kTypedSlots.size(); ++i) {
     if (((builder.untyped() >> i) & 1) == 0) continue;
     if (!card.left_out.empty()) card.left_out += ", ";
