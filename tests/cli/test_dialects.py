@@ -135,3 +135,25 @@ def test_an_export_saved_with_semicolons_in_windows_1252(tmp_path, examples):
     assert r.stderr.decode().startswith(f"qvvcard: reading {src} as an Outlook CSV export\n")
     strip = lambda data: [l for l in data.decode().split("\r\n") if not l.startswith(("REV:", "UID:"))]
     assert strip(r.stdout) == strip(plain.stdout)
+
+
+def test_a_byte_order_mark_is_dropped_only_where_it_is_a_mark(tmp_path):
+    bom = "\ufeff"
+    src = tmp_path / "in.csv"
+    # At the start of the file: a mark, dropped.
+    src.write_text(bom + "NameFamily,Note\r\nDoe,n\r\nRoe," + bom + "x\r\n", encoding="utf-8")
+    r = run("batch", str(src))
+    assert r.returncode == 1 and len(split_cards(r.stdout)) == 1
+    assert r.stderr.decode().splitlines()[0] == (
+        "record 2: Note: starts with a byte-order mark (U+FEFF), which belongs at the start of a "
+        "file only")
+    # Anywhere else it is named, not silently kept or failing to match.
+    src.write_text("NameFamily," + bom + "Note\r\nDoe,n\r\n", encoding="utf-8")
+    r = run("batch", str(src))
+    assert r.returncode == 2
+    assert "(it starts with a byte-order mark (U+FEFF) before Note)" in r.stderr.decode()
+    (tmp_path / "m.map").write_text(bom + "A = NameFamily\n" + bom + "B = Note\n", encoding="utf-8")
+    src.write_text("A,B\r\nDoe,n\r\n")
+    r = run("batch", str(src), "--columns", str(tmp_path / "m.map"))
+    assert r.returncode == 2
+    assert "line 2: starts with a byte-order mark (U+FEFF)" in r.stderr.decode()

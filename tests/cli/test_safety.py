@@ -102,3 +102,26 @@ def test_stopped_from_outside_mid_run(tmp_path, mode):
         summary = p.stderr.read().decode().splitlines()[-1]
         assert summary == (f"qvvcard: interrupted by SIGTERM: {len(entries(out))} cards written "
                            f"to {out}, 0 records skipped"), summary
+
+
+def test_a_column_map_is_read_bounded_and_a_waiting_one_stops(tmp_path):
+    src = write_csv(tmp_path / "in.csv", ["Surname"], ["Doe"])
+    # A map that never ends is refused at its size bound.
+    r = run("batch", str(src), "--columns", "/dev/zero", timeout=30)
+    assert r.returncode == 2 and b"is larger than 1048576 bytes" in r.stderr
+    # A FIFO without a writer: the first SIGTERM ends the wait.
+    fifo = tmp_path / "map.fifo"
+    os.mkfifo(fifo)
+    p = subprocess.Popen([SEAMED, "batch", str(src), "--columns", str(fifo)],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    time.sleep(0.3)
+    p.send_signal(signal.SIGTERM)
+    out, err = p.communicate(timeout=10)
+    assert p.returncode == 128 + signal.SIGTERM, err
+    assert b"interrupted by SIGTERM" in err and out == b""
+    # A large map is read in one pass (each line against the ones before it
+    # would take quadratic time).
+    lines = "".join(f"Column {i} =\n" for i in range(40000)) + "Surname = NameFamily\n"
+    (tmp_path / "big.map").write_text(lines)
+    r = run("batch", str(src), "--columns", str(tmp_path / "big.map"), "-q")
+    assert r.returncode == 0 and b"N:Doe;" in r.stdout, r.stderr

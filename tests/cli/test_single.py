@@ -82,6 +82,18 @@ def test_what_the_card_leaves_out_or_reads_otherwise_is_never_silent():
     assert r.returncode == 2 and b"GeoLat: cannot be given together with Geo" in r.stderr
 
 
+@pytest.mark.parametrize("args,message", [
+    (["serve", "--port", "0x5209"], '--port expects a decimal number from 0 to 65535, not "0x5209"'),
+    (["serve", "--port", "99999999999999999999999"], "--port expects a decimal number from 0 to"),
+    (["serve", "--threads", "-1"], '--threads expects a decimal number from 1 to 1024, not "-1"'),
+    (["batch", "in.csv", "--max-record-bytes", "0"], "--max-record-bytes expects a decimal number "
+                                                      "from 1 to 1099511627776"),
+])
+def test_numbers_of_options_are_plain_decimals_in_their_range(args, message):
+    r = run(*args)
+    assert r.returncode == 2 and message in r.stderr.decode()
+
+
 def test_a_failing_card_read_exits_1():
     r = run("NameFamily=Doe", "GeoLonDeg=32767", "GeoLonMin=1", "GeoLon=E")
     assert r.returncode == 1 and r.stdout == b""

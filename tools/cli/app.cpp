@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cli/commands.hpp"
+#include "cli/decimal_option.hpp"
 #include "common/stop.hpp"
 #include "serve/serve.hpp"
 
@@ -140,11 +141,11 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
           ->type_name("FILE");
   out_dir->excludes(output);
   sub->add_flag("--quiet,-q", batch.quiet, "No progress display and no summary line");
-  sub->add_option("--max-record-bytes", batch.max_record_bytes,
-                  "The largest record (CSV record or JSON line) read, in bytes; default 16777216 "
-                  "(16 MiB)")
-      ->type_name("BYTES")
-      ->check(CLI::PositiveNumber);
+  AddDecimalOption(sub, "--max-record-bytes", batch.max_record_bytes, std::size_t{1},
+                   std::size_t{1} << 40,
+                   "The largest record (CSV record or JSON line) read, in bytes, 1 to "
+                   "1099511627776; default 16777216 (16 MiB)")
+      ->type_name("BYTES");
   sub->add_option("--columns", batch.columns,
                   "How CSV columns are read: google, google-old or outlook (an address-book "
                   "export; any case), or a column map FILE; default: by the header")

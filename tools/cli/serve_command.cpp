@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/commands.hpp"
+#include "cli/decimal_option.hpp"
 #include "serve/serve.hpp"
 
 namespace qvvcard {
@@ -63,17 +64,16 @@ CLI::App* AddServeCommand(CLI::App& app, ServeOptions& options) {
                   "Address to listen on; default 127.0.0.1 (this machine only); 0.0.0.0 or :: "
                   "for every network")
       ->type_name("ADDR");
-  sub->add_option("--port", options.port, "TCP port; default 8080; 0 takes a free one")
-      ->type_name("N")
-      ->check(CLI::Range(0, 65535));
-  sub->add_option("--threads", options.threads,
-                  "Connections served at once (each open connection holds a thread); default 16")
-      ->type_name("N")
-      ->check(CLI::Range(1, 1024));
-  sub->add_option("--max-body", options.max_body,
-                  "The largest request body, in bytes; default 1048576 (1 MiB)")
-      ->type_name("BYTES")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30));
+  AddDecimalOption(sub, "--port", options.port, 0, 65535,
+                   "TCP port, 0 to 65535; default 8080; 0 takes a free one")
+      ->type_name("N");
+  AddDecimalOption(sub, "--threads", options.threads, 1u, 1024u,
+                   "Threads serving the connections, 1 to 1024 (also the requests handled at "
+                   "once); default 16")
+      ->type_name("N");
+  AddDecimalOption(sub, "--max-body", options.max_body, std::size_t{1}, std::size_t{1} << 30,
+                   "The largest request body, in bytes, 1 to 1073741824; default 1048576 (1 MiB)")
+      ->type_name("BYTES");
   sub->add_option("--cors", options.cors,
                   "Let pages of ORIGIN (https://example.org, or * for any) call the API")
       ->type_name("ORIGIN")

@@ -28,6 +28,8 @@ constexpr Words kWords[] = {
     {ProblemKind::ExpectsLongitude, qv_VCard::kInvalidArg, "expects E or W, not %"},
     {ProblemKind::NotAssigned, qv_VCard::kOk, "cannot be assigned: %"},
     {ProblemKind::UnknownProperty, qv_VCard::kUnknownName, "%"},
+    {ProblemKind::ByteOrderMark, qv_VCard::kInvalidArg,
+     "starts with a byte-order mark (U+FEFF), which belongs at the start of a file only"},
     {ProblemKind::MissingHemisphere, qv_VCard::kInvalidArg, "#"},
     {ProblemKind::NotAPosition, qv_VCard::kTypeMismatch,
      "expects a position \"latitude,longitude\" in decimal degrees (such as "

@@ -28,6 +28,7 @@ enum class ProblemKind : std::uint8_t {
   ExpectsLongitude,  // a hemisphere other than E or W; detail: the value as shown
   NotAssigned,       // the card refused it (status says why)
   UnknownProperty,   // field: the name as given
+  ByteOrderMark,     // a text that starts with U+FEFF, which is no character of it
   // A position.
   MissingHemisphere,   // field: GeoLat or GeoLon; detail: "N or S", "E or W"
   NotAPosition,        // Geo: detail: the value as shown

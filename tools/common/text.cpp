@@ -1,7 +1,11 @@
 #include "common/text.hpp"
 
+#include <utf8proc.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "card/ascii.hpp"
@@ -34,6 +38,18 @@ std::string LowerAscii(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = qv_VCard::ascii::Fold(c);
   return out;
+}
+
+std::string ToNfc(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
+  utf8proc_uint8_t* out = nullptr;
+  const utf8proc_ssize_t n =
+      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(utf8.data()),
+                   static_cast<utf8proc_ssize_t>(utf8.size()), &out,
+                   static_cast<utf8proc_option_t>(UTF8PROC_COMPOSE | UTF8PROC_STABLE));
+  const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owned(out, &std::free);
+  if (n < 0) return std::string(utf8);
+  return std::string(reinterpret_cast<const char*>(out), static_cast<std::size_t>(n));
 }
 
 std::string Quoted(std::string_view raw) {

@@ -31,6 +31,15 @@ inline bool SameBytes(std::string_view a, std::string_view b) noexcept {
 // s with A-Z as a-z (the system's one case fold, on a whole text).
 std::string LowerAscii(std::string_view s);
 
+// The UTF-8 byte-order mark, and whether a text starts with it.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+inline bool StartsWithByteOrderMark(std::string_view s) noexcept {
+  return s.starts_with(kByteOrderMark);
+}
+
+// The NFC form of a UTF-8 text (the text itself when it is not valid UTF-8).
+std::string ToNfc(std::string_view utf8);
+
 // A short, printable rendering of a value for messages: in double quotes,
 // bytes outside printable ASCII (and quotes and backslashes) as \xHH, at
 // most 40 bytes and "..." when cut.

@@ -198,6 +198,7 @@ void CardBuilder::PutNumber(const PropertyInfo& info, std::int16_t v, std::strin
 void CardBuilder::PutText(const PropertyInfo& info, std::string_view raw, std::string_view column,
                           bool escape) {
   if (raw.size() > kLargeValueBytes) return PutLargeText(info, raw, column, escape);
+  if (StartsWithByteOrderMark(raw)) return Refuse(info, column, ProblemKind::ByteOrderMark, {});
   text_bytes_ += raw.size();
   // Converted into the reused scratch text and copied into the card: most
   // texts are ASCII, converted and escaped in one pass; any other is
@@ -217,6 +218,7 @@ void CardBuilder::PutText(const PropertyInfo& info, std::string_view raw, std::s
 // that it exists only once beside the input.
 [[gnu::cold]] void CardBuilder::PutLargeText(const PropertyInfo& info, std::string_view raw,
                                              std::string_view column, bool escape) {
+  if (StartsWithByteOrderMark(raw)) return Refuse(info, column, ProblemKind::ByteOrderMark, {});
   text_bytes_ += raw.size();
   std::u16string large;
   if (!Utf8ToText(raw, large)) return RefuseUtf8(info, raw, column);

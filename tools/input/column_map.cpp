@@ -28,6 +28,8 @@ class MapReader {
 
   void Line(std::string_view text, std::size_t n) {
     line_ = n;
+    // The mark belongs at the start of the map, where it is dropped.
+    if (StartsWithByteOrderMark(text)) Refuse("starts with a byte-order mark (U+FEFF)");
     text = TrimBlanks(text);
     if (text.empty() || text.front() == '#') return;
     const std::size_t eq = text.find('=');

@@ -2,6 +2,8 @@
 
 #include <nettle/sha1.h>
 
+#include "common/text.hpp"
+
 namespace qvvcard {
 
 qv_VCard::Guid NameBasedUuid(const std::array<std::uint8_t, 16>& space, std::string_view name) {
@@ -20,6 +22,14 @@ qv_VCard::Guid NameBasedUuid(const std::array<std::uint8_t, 16>& space, std::str
   g.data3 = static_cast<std::uint16_t>((d[6] << 8) | d[7]);
   for (std::size_t i = 0; i < 8; ++i) g.data4[i] = d[8 + i];
   return g;
+}
+
+void NameBasedGuids::SetKey(std::string_view key) {
+  if (IsAscii(key)) {
+    key_.assign(key);
+  } else {
+    key_ = ToNfc(key);
+  }
 }
 
 qv_VCard::Status NameBasedGuids::Create(qv_VCard::Guid& out) noexcept {

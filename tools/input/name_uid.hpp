@@ -26,8 +26,10 @@ qv_VCard::Guid NameBasedUuid(const std::array<std::uint8_t, 16>& space, std::str
 // it has one, otherwise a random one from the system source.
 class NameBasedGuids final : public qv_VCard::GuidSource {
  public:
-  // The key of the record being made; "" for none.
-  void SetKey(std::string_view key) { key_.assign(key); }
+  // The key of the record being made; "" for none. Keys are compared in
+  // their NFC form: the same letters written as composed or decomposed
+  // characters (as macOS writes them) give the same UID.
+  void SetKey(std::string_view key);
   bool has_key() const { return !key_.empty(); }
   qv_VCard::Status Create(qv_VCard::Guid& out) noexcept override;
 

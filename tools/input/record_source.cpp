@@ -28,11 +28,20 @@ InputRefused UnknownNames(const std::vector<UnknownName>& unknown, const char* w
                           const std::string& in) {
   const auto one = [](const UnknownName& u, bool with_where) {
     std::string s = Quoted(u.name);
-    const std::string near = NearestPropertyName(u.name);
+    // A name that is a property after a byte-order mark says so.
+    const std::string near =
+        StartsWithByteOrderMark(u.name) &&
+                qv_VCard::FindProperty(std::string_view(u.name).substr(kByteOrderMark.size()))
+            ? "it starts with a byte-order mark (U+FEFF) before " +
+                  std::string(std::string_view(u.name).substr(kByteOrderMark.size()))
+            : NearestPropertyName(u.name);
     if (with_where || !near.empty()) {
       s += " (";
       if (with_where) s += u.where;
-      if (!near.empty()) s += std::string(with_where ? "; " : "") + "did you mean " + near + "?";
+      if (!near.empty()) {
+        s += std::string(with_where ? "; " : "") +
+             (near.starts_with("it starts") ? near : "did you mean " + near + "?");
+      }
       s += ")";
     }
     return s;

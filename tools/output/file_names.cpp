@@ -99,12 +99,6 @@ std::string CardFileName(std::string_view proposed, unsigned number) {
   return stem + suffix + std::string(kExtension);
 }
 
-std::string ToNfc(std::string_view utf8) {
-  if (IsAscii(utf8)) return std::string(utf8);
-  bool ok = false;
-  return Map(utf8, UTF8PROC_COMPOSE, ok);
-}
-
 std::string FoldFileName(std::string_view utf8) {
   if (IsAscii(utf8)) {
     std::string folded(utf8);

@@ -51,9 +51,6 @@ std::string CardFileNameOf(const qv_VCard::qvVCard& card);
 // A UTF-8 name without the characters file systems refuse.
 std::string WithoutRefusedCharacters(std::string_view utf8);
 
-// The NFC form of a UTF-8 text (the text itself when it is not valid UTF-8).
-std::string ToNfc(std::string_view utf8);
-
 // A file name in the form case-insensitive, normalising file systems (NTFS,
 // APFS, exFAT) compare names: Unicode case folding of the NFC form.
 std::string FoldFileName(std::string_view utf8);
