@@ -9,6 +9,7 @@
 #include "cli/commands.hpp"
 #include "cli/decimal_option.hpp"
 #include "common/stop.hpp"
+#include "common/text.hpp"
 #include "serve/serve.hpp"
 
 namespace {
@@ -105,12 +106,21 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
       ->transform(CLI::IsMember({"csv", "jsonl"}, CLI::ignore_case));
   std::string encoding;
   sub->add_option("--encoding", encoding,
-                  "Encoding of the inputs: utf-8, cp1252, latin1, utf-16le or utf-16be; default "
-                  "UTF-8, or UTF-16 for a file that starts with its byte-order mark")
+                  "Encoding of the inputs (any case): utf-8, windows-1252 (cp1252), iso-8859-1 "
+                  "(latin1), utf-16 (by its byte-order mark), utf-16le or utf-16be; default "
+                  "UTF-8, or UTF-16 for a file that starts with its byte-order mark, or "
+                  "Windows-1252 for an Outlook export that is not UTF-8")
       ->type_name("ENCODING")
-      ->transform(CLI::IsMember(
-          std::vector<std::string>(std::begin(kEncodingNames), std::end(kEncodingNames)),
-          CLI::ignore_case));
+      ->check(CLI::Validator(
+          [](const std::string& name) -> std::string {
+            if (EncodingNamed(name)) return {};
+            std::vector<std::string_view> names(EncodingNames().begin(), EncodingNames().end());
+            const std::string near = Nearest(name, names);
+            return "unknown encoding \"" + name + "\"" +
+                   (near.empty() ? std::string() : " (did you mean " + near + "?)") +
+                   "; the tool reads " + EncodingNameList();
+          },
+          std::string()));
   std::string separator;
   sub->add_option("--delimiter", separator,
                   "CSV separator: comma, semicolon or tab (or the character itself); default: "

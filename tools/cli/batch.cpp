@@ -22,7 +22,9 @@
 #include "common/problem.hpp"
 #include "common/stop.hpp"
 #include "common/text.hpp"
+#include "input/csv_header.hpp"
 #include "input/encoding.hpp"
+#include "input/export_format.hpp"
 #include "input/input_stream.hpp"
 #include "input/record_source.hpp"
 #include "output/card_directory.hpp"
@@ -70,8 +72,12 @@ struct Input {
 };
 
 // Opens an input as UTF-8 that can be read as often as its format needs.
+// Opens an input as UTF-8 that can be read as often as its format needs.
+// An Outlook export (which Outlook writes in the Windows code page) that is
+// not UTF-8 throughout is read as Windows-1252, and convert says so; no
+// other input is guessed at.
 void Open(Input& input, const std::string& path, const BatchOptions& options,
-          const ConvertOptions& convert, const std::optional<Destination>& destination) {
+          ConvertOptions& convert, const std::optional<Destination>& destination) {
   input.fd.reset(OpenInput(path));
   const auto input_id = IdOf(input.fd.get());
   if (destination && input_id && destination->id && *input_id == *destination->id) {
@@ -82,7 +88,22 @@ void Open(Input& input, const std::string& path, const BatchOptions& options,
     input.fd.reset(SpoolToTemporaryFile(input.fd.release()));
   }
   input.in = std::make_unique<InputStream>(input.fd.get());
-  const Encoding encoding = EncodingOf(*input.in, options.encoding);
+  Encoding encoding = EncodingOf(*input.in, options.encoding);
+  convert.guessed_encoding = nullptr;
+  if (!options.encoding && encoding == Encoding::Utf8 && input.format == "csv" &&
+      ExportOfHeader(*input.in, convert) == FindExport("outlook")) {
+    if (!IsRewindable(input.fd.get())) {
+      input.in.reset();
+      input.fd.reset(SpoolToTemporaryFile(input.fd.release()));
+      input.in = std::make_unique<InputStream>(input.fd.get());
+    }
+    const bool utf8 = IsUtf8Throughout(*input.in);
+    input.in->Rewind();
+    if (!utf8) {
+      encoding = Encoding::Cp1252;
+      convert.guessed_encoding = NameOf(encoding);
+    }
+  }
   if (encoding != Encoding::Utf8) {
     const int decoded = DecodeToTemporaryFile(*input.in, encoding, input.shown);
     input.in.reset();

@@ -85,4 +85,17 @@ Separator SeparatorOf(InputStream& in, const ConvertOptions& options) {
   return {best, false};
 }
 
+const ExportFormat* ExportOfHeader(InputStream& in, const ConvertOptions& options) {
+  if (!options.columns.empty()) return FindExport(options.columns);
+  const Separator separator = SeparatorOf(in, options);
+  InputStream copy(in.Gather(in.capacity()));
+  CsvReader reader(copy, CsvReader::Limits{}, separator.c);
+  CsvRecord rec;
+  if (separator.hint_line) reader.Next(rec);
+  while (reader.Next(rec)) {
+    if (!AllEmpty(rec.views())) return RecogniseExport(rec.views());
+  }
+  return nullptr;
+}
+
 }  // namespace qvvcard

@@ -31,6 +31,12 @@ struct Separator {
 };
 Separator SeparatorOf(InputStream& in, const ConvertOptions& options);
 
+struct ExportFormat;
+// The address-book export the header row of in is (the one --columns
+// forces, or the one it is recognised as), or nullptr. Looks ahead without
+// consuming anything.
+const ExportFormat* ExportOfHeader(InputStream& in, const ConvertOptions& options);
+
 }  // namespace qvvcard
 
 #endif

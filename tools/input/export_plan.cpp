@@ -118,6 +118,8 @@ class ExportPlan final : public ColumnPlan {
     SortByKey(phones, phones_);
     for (const auto& [group, column] : websites) websites_.push_back(column);
     notice_ = "qvvcard: reading " + shown + " as " + std::string(format.shown) +
+              (options.guessed_encoding != nullptr ? std::string(", ") + options.guessed_encoding
+                                                   : std::string()) +
               (forced ? " (--columns " + std::string(format.key) + ")" : "");
   }
 

@@ -35,6 +35,10 @@ struct ConvertOptions {
   // answer made whole), the input is read once instead, and a key that is
   // no property refuses it when it is met: Next throws InputRefused.
   bool check_keys_first = true;
+  // The encoding the input was read in when it was told from its content
+  // (an Outlook export that is not UTF-8), for the line that says how the
+  // input is read; nullptr otherwise.
+  const char* guessed_encoding = nullptr;
 };
 
 // The records of one input.

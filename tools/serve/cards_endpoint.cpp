@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/text.hpp"
+#include "input/encoding.hpp"
 #include "input/input_stream.hpp"
 #include "input/record_source.hpp"
 #include "serve/api_error.hpp"
@@ -28,6 +29,8 @@ struct Records {
   Records(std::string body, const std::string& format, bool raw)
       : text(std::move(body)), in(text), builder(!raw) {
     options.rfc_escape = !raw;
+    // The answer is made whole before it is sent: the records are read once.
+    options.check_keys_first = false;
     source = OpenRecords(in, format, "the request body", options);
   }
   std::string text;
@@ -49,9 +52,19 @@ http::Response CardsAnswer(const http::Request& req, const CardsLimits& limits) 
   const bool raw = RawValues(req, query);
   OnlyRawInQuery(query, "records");
   const std::string format = FormatOf(req);
+  // The charset of the body, or UTF-16 by its byte-order mark, as batch
+  // reads files.
+  const MediaType type = BodyType(req);
+  std::optional<Encoding> given;
+  if (type.has_charset) given = EncodingNamed(type.charset);
+  InputStream head(std::string_view(req.body).substr(0, 2));
+  const Encoding encoding = EncodingOf(head, given);
+  std::string body;
   std::unique_ptr<Records> records;
   try {
-    records = std::make_unique<Records>(req.body, format, raw);
+    if (encoding != Encoding::Utf8) DecodeToUtf8(req.body, encoding, "the request body", body);
+    records = std::make_unique<Records>(encoding != Encoding::Utf8 ? std::move(body) : req.body,
+                                        format, raw);
   } catch (const InputRefused& refused) {
     Refuse(400, refused.what());
   }
@@ -63,7 +76,12 @@ http::Response CardsAnswer(const http::Request& req, const CardsLimits& limits) 
   std::uint64_t count = 0, bad = 0;
   std::vector<RecordProblem> listed;
   CardBuilder& builder = records->builder;
-  while (records->source->Next(builder)) {
+  while (true) {
+    try {
+      if (!records->source->Next(builder)) break;
+    } catch (const InputRefused& refused) {
+      Refuse(400, refused.what());
+    }
     ++count;
     if (builder.Finish(card)) {
       if (!held) continue;
@@ -103,7 +121,7 @@ http::Response CardsAnswer(const http::Request& req, const CardsLimits& limits) 
     return res;
   }
   // Too many cards to hold: made once more, a piece at a time.
-  auto again = std::make_shared<Records>(req.body, format, raw);
+  auto again = std::make_shared<Records>(records->text, format, raw);
   res.stream = [again](std::string& piece) {
     std::string one;
     while (piece.size() < kPieceBytes) {

@@ -5,6 +5,7 @@
 #include <span>
 #include <string_view>
 
+#include "input/encoding.hpp"
 #include "serve/api_error.hpp"
 #include "serve/http_head.hpp"
 #include "serve/http_text.hpp"
@@ -150,7 +151,16 @@ std::optional<http::Response> Router::Check(const http::Request& head) {
   bool known = false;
   for (const std::string_view t : route->body_types) known = known || t == type.type;
   if (!known) return Finished(&head, ErrorAnswer(415, route->body_hint));
-  if (!type.Utf8()) return Finished(&head, ErrorAnswer(415, "the body must be UTF-8"));
+  // Records may come in the encodings batch reads; everything else is UTF-8.
+  if (route->endpoint == Endpoint::Cards) {
+    if (type.has_charset && !EncodingNamed(type.charset)) {
+      return Finished(&head,
+                      ErrorAnswer(415, "the charset \"" + type.charset +
+                                           "\" cannot be read; send one of " + EncodingNameList()));
+    }
+  } else if (!type.Utf8()) {
+    return Finished(&head, ErrorAnswer(415, "the body must be UTF-8"));
+  }
   return std::nullopt;
 }
 
