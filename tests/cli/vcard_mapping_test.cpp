@@ -284,6 +284,16 @@ TEST(VcardMapping, WhatHasNoPlaceIsListedOncePerLine) {
                                       "MAILER: no place on the card", "CLASS: no place on the card",
                                       "AGENT: no place on the card"}));
   EXPECT_EQ(r.uid, "abc,1");
+  // Parts beyond those the card has, and a tel: URI without a number, are
+  // listed, not dropped; an address of such parts alone takes no slot.
+  const Result parts = Map(Card30(
+      "N:Doe;Jo;;;;Extra\nADR:;;;;;;;Beyond\nTEL;VALUE=uri:tel:;ext=5\nTEL;VALUE=uri:tel:\n"));
+  EXPECT_EQ(Value(parts, Property::NameFamily), "Doe");
+  EXPECT_FALSE(parts.values.contains(slots::Address(1, AddressType::Postal)));
+  EXPECT_FALSE(parts.values.contains(slots::TelNumber(1)));
+  EXPECT_EQ(parts.lost,
+            (std::vector<std::string>{"N: no place on the card", "ADR: no place on the card",
+                                      "TEL: no place on the card"}));
 }
 
 // Every sample file read and mapped, its assignments made on a card as

@@ -163,9 +163,12 @@ std::string TelUriNumber(std::string_view uri) {
   for (std::string_view rest = semi == uri.npos ? "" : uri.substr(semi + 1); !rest.empty();) {
     const std::size_t next = rest.find(';');
     const std::string_view param = rest.substr(0, next);
-    if (param.size() > 4 && EqualIgnoringCase(param.substr(0, 4), "ext=")) {
+    const std::string_view ext = param.size() > 4 && EqualIgnoringCase(param.substr(0, 4), "ext=")
+                                     ? Trim(param.substr(4))
+                                     : std::string_view();
+    if (!number.empty() && !ext.empty()) {
       number += " ext. ";
-      number += param.substr(4);
+      number += ext;
     }
     rest = next == rest.npos ? "" : rest.substr(next + 1);
   }
@@ -344,9 +347,13 @@ class Mapper {
   }
 
   void Telephone(const Line& l) {
-    std::string number =
-        IsUri(l.value, "tel:") ? TelUriNumber(l.value) : TrimmedText(l.value, version_);
-    if (number.empty()) return;
+    const bool uri = IsUri(l.value, "tel:");
+    std::string number = uri ? TelUriNumber(l.value) : TrimmedText(l.value, version_);
+    if (number.empty()) {
+      // A tel: URI with parameters and no number.
+      if (uri && !Trim(std::string_view(l.value).substr(4)).empty()) Lose(l, kNoPlace);
+      return;
+    }
     TelFlags flags = 0;
     std::vector<std::string> unknown;
     for (const Param& p : l.params) {
@@ -474,15 +481,15 @@ class Mapper {
     for (std::size_t p = 0; p < parts.size(); ++p) {
       std::string text = TrimmedText(parts[p], version_);
       if (text.empty()) continue;
-      any = true;
       if (p < a.parts.size()) {
         a.parts[p] = std::move(text);
+        any = true;
       } else {
         beyond = true;  // a part after the country
       }
     }
-    if (!any) return;
     if (beyond) Lose(l, kNoPlace);
+    if (!any) return;
     std::vector<std::string> unknown;
     for (const Param& p : l.params) {
       if (p.name != "TYPE") continue;
@@ -547,16 +554,25 @@ class Mapper {
                                           Property::NameSuffix};
     const std::vector<std::string_view> parts = Split(l.value, ';');
     std::vector<std::string> texts;
-    bool any = false;
-    for (std::size_t p = 0; p < parts.size() && p < std::size(kParts); ++p) {
-      texts.push_back(TrimmedText(parts[p], version_));
-      any = any || !texts.back().empty();
+    bool any = false, beyond = false;
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+      std::string text = TrimmedText(parts[p], version_);
+      if (p >= std::size(kParts)) {
+        beyond = beyond || !text.empty();  // a part after the suffix
+        continue;
+      }
+      any = any || !text.empty();
+      texts.push_back(std::move(text));
     }
-    if (!any) return;
+    if (!any) {
+      if (beyond) Lose(l, kNoPlace);
+      return;
+    }
     if (name_done_) {
       Lose(l, kSecondValue);
       return;
     }
+    if (beyond) Lose(l, kNoPlace);
     name_done_ = true;
     for (std::size_t p = 0; p < texts.size(); ++p) {
       if (!texts[p].empty()) Put(kParts[p], std::move(texts[p]), l);
