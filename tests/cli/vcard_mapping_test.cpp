@@ -314,7 +314,7 @@ std::vector<std::string> CardsOf(const char* file, std::vector<std::string>& los
     for (const Assignment& a : m.assignments) {
       EXPECT_TRUE(
           TryAssignText(out, qv_VCard::Info(a.property), a.value, !a.escaped, scratch, refusal))
-          << a.source << ": " << refusal;
+          << SourceOf(*a.line) << ": " << refusal;
     }
     for (const Unplaced& u : m.lost) lost.push_back(u.property + ": " + u.reason);
     std::u16string text;

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "card/ascii.hpp"
@@ -29,8 +30,25 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+// A value as typed: blanks around it are no part of it.
 std::string TrimmedText(std::string_view value, std::string_view version) {
-  return std::string(Trim(Unescape(value, version)));
+  return Unescape(Trim(value), version);
+}
+
+// Calls f with each piece of value between the separators no backslash
+// escapes, escapes kept (as Split gives them, without a vector).
+template <typename F>
+void ForEachPiece(std::string_view value, char separator, F&& f) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '\\') {
+      ++i;
+    } else if (value[i] == separator) {
+      f(value.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  f(value.substr(start));
 }
 
 std::string Upper(std::string_view s) {
@@ -136,13 +154,19 @@ constexpr int kNotPreferred = 101;
 // for neither.
 int Preference(const Line& l) {
   int rank = kNotPreferred;
-  if (l.HasType("PREF")) rank = 1;
-  if (const Param* p = l.Find("PREF"); p != nullptr && !p->values.empty()) {
-    const std::string_view v = Trim(p->values.front());
-    int n = 0;
-    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
-    if (ec == std::errc() && end == v.data() + v.size() && n >= 1 && n <= 100) {
-      rank = std::min(rank, n);
+  for (const Param& p : l.params) {
+    if (p.name.size() != 4 || p.values.empty()) continue;
+    if (p.name == std::string_view("TYPE")) {
+      for (const std::string& v : p.values) {
+        if (EqualIgnoringCase(v, "PREF")) rank = std::min(rank, 1);
+      }
+    } else if (p.name == std::string_view("PREF")) {
+      const std::string_view v = Trim(p.values.front());
+      int n = 0;
+      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+      if (ec == std::errc() && end == v.data() + v.size() && n >= 1 && n <= 100) {
+        rank = std::min(rank, n);
+      }
     }
   }
   return rank;
@@ -192,16 +216,36 @@ bool Digits(std::string_view s, unsigned& out) {
   return true;
 }
 
-// A decimal number as 2.1, 3.0 and 4.0 write coordinates.
+// A decimal number as 2.1, 3.0 and 4.0 write coordinates: a sign, digits,
+// a point and digits (at most 15 digits in all, which a double holds
+// exactly before the one division that scales it).
 bool Coordinate(std::string_view s, double& out) {
   s = Trim(s);
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  if (s.empty() || s.front() == '+') return false;
-  for (const char c : s) {
-    if (!((c >= '0' && c <= '9') || c == '.' || c == '-')) return false;
+  bool negative = false;
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
   }
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-  return ec == std::errc() && end == s.data() + s.size() && std::isfinite(out);
+  std::uint64_t mantissa = 0;
+  int digits = 0, decimals = 0;
+  bool point = false;
+  for (const char c : s) {
+    if (c == '.' && !point) {
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      if (++digits > 15) return false;
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+      decimals += point ? 1 : 0;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0) return false;
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  out = static_cast<double>(mantissa) / kPowers[decimals];
+  if (negative) out = -out;
+  return true;
 }
 
 // The escaped form of a list item or a structured component.
@@ -212,29 +256,137 @@ void AppendEscaped(std::string& out, std::string_view item) {
   }
 }
 
-std::string SourceOf(const Line& l) { return l.group.empty() ? l.name : l.group + "." + l.name; }
+// What a line is to the mapping.
+enum class LineKind : std::uint8_t {
+  Tel,
+  Email,
+  Adr,
+  Name,
+  FormattedName,
+  Org,
+  Title,
+  Role,
+  Note,
+  SortString,
+  TimeZone,
+  Url,
+  Birthday,
+  Geo,
+  Nickname,
+  Categories,
+  Uid,
+  Written,
+  Label,
+  Other
+};
+
+// Whether n, whose size the caller checked, is word.
+template <std::size_t N>
+bool Is(std::string_view n, const char (&word)[N]) {
+  for (std::size_t i = 0; i + 1 < N; ++i) {
+    if (n[i] != word[i]) return false;
+  }
+  return true;
+}
+
+LineKind KindOf(std::string_view n) {
+  // By length first: one comparison of known size each.
+  switch (n.size()) {
+    case 1:
+      if (Is(n, "N")) return LineKind::Name;
+      break;
+    case 2:
+      if (Is(n, "FN")) return LineKind::FormattedName;
+      if (Is(n, "TZ")) return LineKind::TimeZone;
+      break;
+    case 3:
+      if (Is(n, "TEL")) return LineKind::Tel;
+      if (Is(n, "ADR")) return LineKind::Adr;
+      if (Is(n, "ORG")) return LineKind::Org;
+      if (Is(n, "URL")) return LineKind::Url;
+      if (Is(n, "GEO")) return LineKind::Geo;
+      if (Is(n, "UID")) return LineKind::Uid;
+      if (Is(n, "REV")) return LineKind::Written;
+      break;
+    case 4:
+      if (Is(n, "NOTE")) return LineKind::Note;
+      if (Is(n, "ROLE")) return LineKind::Role;
+      if (Is(n, "BDAY")) return LineKind::Birthday;
+      break;
+    case 5:
+      if (Is(n, "EMAIL")) return LineKind::Email;
+      if (Is(n, "TITLE")) return LineKind::Title;
+      break;
+    case 6:
+      if (Is(n, "PRODID")) return LineKind::Written;
+      break;
+    case 7:
+      if (Is(n, "VERSION")) return LineKind::Written;
+      break;
+    case 8:
+      if (Is(n, "NICKNAME")) return LineKind::Nickname;
+      break;
+    case 9:
+      if (Is(n, "X-ABLABEL")) return LineKind::Label;
+      break;
+    case 10:
+      if (Is(n, "CATEGORIES")) return LineKind::Categories;
+      break;
+    case 11:
+      if (Is(n, "SORT-STRING")) return LineKind::SortString;
+      break;
+    default:
+      break;
+  }
+  return LineKind::Other;
+}
 
 class Mapper {
  public:
-  explicit Mapper(const Card& card) : card_(card), version_(card.version) {}
+  // Ready for another card; the room of the last one's work is kept.
+  void Reset(const Card& card) {
+    card_ = &card;
+    version_ = &card.version;
+    out_ = Mapped();
+    lost_lines_.clear();
+    done_.reset();
+    groups_.clear();
+    tels_.clear();
+    emails_.clear();
+    adrs_.clear();
+    unknown_types_.clear();
+    tel_labels_known_.clear();
+    email_labels_known_.clear();
+    adr_labels_known_.clear();
+    adr_unknown_types_.clear();
+    nicknames_.items.clear();
+    nicknames_.first = nullptr;
+    categories_.items.clear();
+    categories_.first = nullptr;
+    name_done_ = org_done_ = false;
+  }
 
   Mapped Run() {
+    out_.assignments.reserve(card_->lines.size() * 3 + 8);
     FindLabels();
-    for (const Line& l : card_.lines) One(l);
+    for (const Line& l : card_->lines) One(l);
     Telephones();
     Emails();
     Addresses();
     Lists();
     Labels();
     // In the order of their lines in the file.
-    std::vector<std::size_t> order(out_.lost.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return lost_lines_[a] < lost_lines_[b]; });
-    std::vector<Unplaced> lost;
-    lost.reserve(order.size());
-    for (const std::size_t i : order) lost.push_back(std::move(out_.lost[i]));
-    out_.lost = std::move(lost);
+    if (!std::is_sorted(lost_lines_.begin(), lost_lines_.end())) {
+      std::vector<std::size_t> order(out_.lost.size());
+      for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+      std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return lost_lines_[a] < lost_lines_[b];
+      });
+      std::vector<Unplaced> lost;
+      lost.reserve(order.size());
+      for (const std::size_t i : order) lost.push_back(std::move(out_.lost[i]));
+      out_.lost = std::move(lost);
+    }
     return std::move(out_);
   }
 
@@ -264,11 +416,40 @@ class Mapper {
     bool unknown = false;         // and the label said nothing it could use
   };
 
-  void Put(Property p, std::string value, const Line& from, bool escaped = false) {
+  // The indexes of items, the preferred first, in file order otherwise (an
+  // insertion sort: few items, and stable).
+  template <typename Item>
+  const std::vector<std::size_t>& ByPreference(const std::vector<Item>& items) {
+    order_.clear();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      std::size_t at = order_.size();
+      order_.push_back(i);
+      for (; at > 0 && items[order_[at - 1]].rank > items[i].rank; --at)
+        order_[at] = order_[at - 1];
+      order_[at] = i;
+    }
+    return order_;
+  }
+
+  void Put(Property p, std::string&& value, const Line& from, bool escaped = false) {
     const auto i = static_cast<std::size_t>(p);
     if (done_.test(i)) return;  // never twice: callers check, this only guards
     done_.set(i);
-    out_.assignments.push_back({p, std::move(value), escaped, SourceOf(from)});
+    Assignment& a = out_.assignments.emplace_back();
+    a.property = p;
+    a.value.swap(value);
+    a.escaped = escaped;
+    a.line = &from;
+  }
+  void Put(Property p, const char* value, const Line& from) { Put(p, std::string(value), from); }
+  void SetFlag(Property p, const Line& from) {
+    const auto i = static_cast<std::size_t>(p);
+    if (done_.test(i)) return;
+    done_.set(i);
+    Assignment& a = out_.assignments.emplace_back();
+    a.property = p;
+    a.value.assign("true", 4);
+    a.line = &from;
   }
   void Lose(const Line& l, std::string reason) {
     out_.lost.push_back({l.name, std::move(reason)});
@@ -303,8 +484,8 @@ class Mapper {
   }
 
   void FindLabels() {
-    for (const Line& l : card_.lines) {
-      if (l.name == "X-ABLABEL" && !l.group.empty()) {
+    for (const Line& l : card_->lines) {
+      if (!l.group.empty() && KindOf(l.name) == LineKind::Label) {
         Group& g = groups_[Upper(l.group)];
         if (g.label == nullptr) g.label = &l;
       }
@@ -312,43 +493,64 @@ class Mapper {
   }
 
   void Text(Property p, const Line& l) {
-    std::string text = TrimmedText(l.value, version_);
+    std::string text = TrimmedText(l.value, *version_);
     if (text.empty() || !First(p, l)) return;
     Put(p, std::move(text), l);
   }
 
   void One(const Line& l) {
-    const std::string& n = l.name;
-    if (n == "TEL") return Telephone(l);
-    if (n == "EMAIL") return EmailLine(l);
-    if (n == "ADR") return Address(l);
-    if (n == "N") return Name(l);
-    if (n == "FN") return Text(Property::FormatedName, l);
-    if (n == "ORG") return Organisation(l);
-    if (n == "TITLE") return Text(Property::Title, l);
-    if (n == "ROLE") return Text(Property::Role, l);
-    if (n == "NOTE") return Text(Property::Note, l);
-    if (n == "SORT-STRING") return Text(Property::SortString, l);
-    if (n == "TZ") return Text(Property::TimeZone, l);
-    if (n == "URL") return Url(l);
-    if (n == "BDAY") return Birthday(l);
-    if (n == "GEO") return Geo(l);
-    if (n == "NICKNAME") return ListItems(l, nicknames_);
-    if (n == "CATEGORIES") return ListItems(l, categories_, true);
-    if (n == "UID") {
-      if (out_.uid.empty()) out_.uid = TrimmedText(l.value, version_);
-      return;
+    switch (KindOf(l.name)) {
+      case LineKind::Tel:
+        return Telephone(l);
+      case LineKind::Email:
+        return EmailLine(l);
+      case LineKind::Adr:
+        return Address(l);
+      case LineKind::Name:
+        return Name(l);
+      case LineKind::FormattedName:
+        return Text(Property::FormatedName, l);
+      case LineKind::Org:
+        return Organisation(l);
+      case LineKind::Title:
+        return Text(Property::Title, l);
+      case LineKind::Role:
+        return Text(Property::Role, l);
+      case LineKind::Note:
+        return Text(Property::Note, l);
+      case LineKind::SortString:
+        return Text(Property::SortString, l);
+      case LineKind::TimeZone:
+        return Text(Property::TimeZone, l);
+      case LineKind::Url:
+        return Url(l);
+      case LineKind::Birthday:
+        return Birthday(l);
+      case LineKind::Geo:
+        return Geo(l);
+      case LineKind::Nickname:
+        return ListItems(l, nicknames_);
+      case LineKind::Categories:
+        return ListItems(l, categories_, true);
+      case LineKind::Uid:
+        if (out_.uid.empty()) out_.uid = TrimmedText(l.value, *version_);
+        return;
+      case LineKind::Written:
+        return;
+      case LineKind::Label:
+        if (!l.group.empty()) return;  // with its group, at the end
+        break;
+      case LineKind::Other:
+        break;
     }
-    if (n == "REV" || n == "PRODID" || n == "VERSION") return;
-    if (n == "X-ABLABEL" && !l.group.empty()) return;  // with its group, at the end
     // A 2.1 agent's card was read past: it had a value even when its line
     // shows none.
-    if (!Trim(l.value).empty() || n == "AGENT") Lose(l, kNoPlace);
+    if (!Trim(l.value).empty() || l.name == "AGENT") Lose(l, kNoPlace);
   }
 
   void Telephone(const Line& l) {
     const bool uri = IsUri(l.value, "tel:");
-    std::string number = uri ? TelUriNumber(l.value) : TrimmedText(l.value, version_);
+    std::string number = uri ? TelUriNumber(l.value) : TrimmedText(l.value, *version_);
     if (number.empty()) {
       // A tel: URI with parameters and no number.
       if (uri && !Trim(std::string_view(l.value).substr(4)).empty()) Lose(l, kNoPlace);
@@ -357,7 +559,7 @@ class Mapper {
     TelFlags flags = 0;
     std::vector<std::string> unknown;
     for (const Param& p : l.params) {
-      if (p.name != "TYPE") continue;
+      if (p.name != std::string_view("TYPE")) continue;
       for (const std::string& v : p.values) {
         const auto w = std::find_if(std::begin(kTelWords), std::end(kTelWords),
                                     [&](const TelWord& t) { return EqualIgnoringCase(t.word, v); });
@@ -383,10 +585,7 @@ class Mapper {
   }
 
   void Telephones() {
-    std::vector<std::size_t> order(tels_.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return tels_[a].rank < tels_[b].rank; });
+    const std::vector<std::size_t>& order = ByPreference(tels_);
     int slot = 0;
     for (const std::size_t i : order) {
       Tel& t = tels_[i];
@@ -403,7 +602,7 @@ class Mapper {
       Put(slots::TelNumber(slot), std::move(t.number), *t.line);
       for (int f = 0; f < slots::kTelTypes; ++f) {
         const auto type = static_cast<TelType>(f);
-        if ((t.flags & Bit(type)) != 0) Put(slots::Tel(slot, type), "true", *t.line);
+        if ((t.flags & Bit(type)) != 0) SetFlag(slots::Tel(slot, type), *t.line);
       }
       LoseTypes(*t.line, unknown_types_[i]);
       LabelUsed(*t.line, tel_labels_known_[i]);
@@ -411,17 +610,18 @@ class Mapper {
   }
 
   void EmailLine(const Line& l) {
-    std::string address = TrimmedText(l.value, version_);
+    std::string address = TrimmedText(l.value, *version_);
     if (IsUri(address, "mailto:")) address = Trim(std::string_view(address).substr(7));
     if (address.empty()) return;
-    std::vector<std::string> types;
+    std::vector<std::string>& types = types_;
+    types.clear();
     const auto add = [&](std::string word) {
       if (std::find(types.begin(), types.end(), word) == types.end()) {
         types.push_back(std::move(word));
       }
     };
     for (const Param& p : l.params) {
-      if (p.name != "TYPE") continue;
+      if (p.name != std::string_view("TYPE")) continue;
       for (const std::string& v : p.values) {
         if (!EqualIgnoringCase(v, "PREF") && !Trim(v).empty()) add(Upper(Trim(v)));
       }
@@ -454,11 +654,7 @@ class Mapper {
   }
 
   void Emails() {
-    std::vector<std::size_t> order(emails_.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      return emails_[a].rank < emails_[b].rank;
-    });
+    const std::vector<std::size_t>& order = ByPreference(emails_);
     int slot = 0;
     for (const std::size_t i : order) {
       Email& e = emails_[i];
@@ -469,30 +665,30 @@ class Mapper {
       ++slot;
       Put(slots::EmailValue(slot), std::move(e.address), *e.line);
       if (!e.type.empty()) Put(slots::EmailType(slot), std::move(e.type), *e.line);
-      if (e.pref) Put(slots::EmailPref(slot), "true", *e.line);
+      if (e.pref) SetFlag(slots::EmailPref(slot), *e.line);
       LabelUsed(*e.line, email_labels_known_[i]);
     }
   }
 
   void Address(const Line& l) {
     Adr a{&l, Preference(l), {}, 0};
-    const std::vector<std::string_view> parts = Split(l.value, ';');
     bool any = false, beyond = false;
-    for (std::size_t p = 0; p < parts.size(); ++p) {
-      std::string text = TrimmedText(parts[p], version_);
-      if (text.empty()) continue;
-      if (p < a.parts.size()) {
-        a.parts[p] = std::move(text);
+    std::size_t p = 0;
+    ForEachPiece(l.value, ';', [&](std::string_view part) {
+      const std::size_t at = p++;
+      if (Trim(part).empty()) return;
+      if (at < a.parts.size()) {
+        a.parts[at] = TrimmedText(part, *version_);
         any = true;
       } else {
         beyond = true;  // a part after the country
       }
-    }
+    });
     if (beyond) Lose(l, kNoPlace);
     if (!any) return;
     std::vector<std::string> unknown;
     for (const Param& p : l.params) {
-      if (p.name != "TYPE") continue;
+      if (p.name != std::string_view("TYPE")) continue;
       for (const std::string& v : p.values) {
         const auto w = std::find_if(std::begin(kAdrWords), std::end(kAdrWords),
                                     [&](const AdrWord& t) { return EqualIgnoringCase(t.word, v); });
@@ -519,10 +715,7 @@ class Mapper {
   }
 
   void Addresses() {
-    std::vector<std::size_t> order(adrs_.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return adrs_[a].rank < adrs_[b].rank; });
+    const std::vector<std::size_t>& order = ByPreference(adrs_);
     int slot = 0;
     for (const std::size_t i : order) {
       Adr& a = adrs_[i];
@@ -541,7 +734,7 @@ class Mapper {
       if (a.flags == 0) a.flags = Bit(AddressType::Postal);
       for (int f = 0; f < slots::kAddressTypes; ++f) {
         const auto type = static_cast<AddressType>(f);
-        if ((a.flags & Bit(type)) != 0) Put(slots::Address(slot, type), "true", *a.line);
+        if ((a.flags & Bit(type)) != 0) SetFlag(slots::Address(slot, type), *a.line);
       }
       LoseTypes(*a.line, adr_unknown_types_[i]);
       LabelUsed(*a.line, adr_labels_known_[i]);
@@ -552,18 +745,19 @@ class Mapper {
     static constexpr Property kParts[] = {Property::NameFamily, Property::NameGiven,
                                           Property::NameAdditional, Property::NamePrefix,
                                           Property::NameSuffix};
-    const std::vector<std::string_view> parts = Split(l.value, ';');
-    std::vector<std::string> texts;
+    std::array<std::string, std::size(kParts)> texts;
     bool any = false, beyond = false;
-    for (std::size_t p = 0; p < parts.size(); ++p) {
-      std::string text = TrimmedText(parts[p], version_);
-      if (p >= std::size(kParts)) {
-        beyond = beyond || !text.empty();  // a part after the suffix
-        continue;
+    std::size_t p = 0;
+    ForEachPiece(l.value, ';', [&](std::string_view part) {
+      const std::size_t at = p++;
+      if (Trim(part).empty()) return;
+      if (at >= texts.size()) {
+        beyond = true;  // a part after the suffix
+        return;
       }
-      any = any || !text.empty();
-      texts.push_back(std::move(text));
-    }
+      texts[at] = TrimmedText(part, *version_);
+      any = true;
+    });
     if (!any) {
       if (beyond) Lose(l, kNoPlace);
       return;
@@ -580,13 +774,17 @@ class Mapper {
   }
 
   void Organisation(const Line& l) {
-    const std::vector<std::string_view> parts = Split(l.value, ';');
-    std::string name = TrimmedText(parts[0], version_);
+    std::string name;
     std::vector<std::string> units;
-    for (std::size_t p = 1; p < parts.size(); ++p) {
-      std::string unit = TrimmedText(parts[p], version_);
-      if (!unit.empty()) units.push_back(std::move(unit));
-    }
+    bool first = true;
+    ForEachPiece(l.value, ';', [&](std::string_view part) {
+      if (first) {
+        first = false;
+        name = TrimmedText(part, *version_);
+      } else if (!Trim(part).empty()) {
+        units.push_back(TrimmedText(part, *version_));
+      }
+    });
     if (name.empty() && units.empty()) return;
     if (org_done_) {
       Lose(l, kSecondValue);
@@ -609,7 +807,7 @@ class Mapper {
   }
 
   void Url(const Line& l) {
-    std::string url = TrimmedText(l.value, version_);
+    std::string url = TrimmedText(l.value, *version_);
     // Some writers escape the colon of a URL as well.
     for (std::size_t at; (at = url.find("\\:")) != std::string::npos;) url.erase(at, 1);
     if (url.empty()) return;
@@ -627,7 +825,7 @@ class Mapper {
   }
 
   void Birthday(const Line& l) {
-    const std::string text = TrimmedText(l.value, version_);
+    const std::string text = TrimmedText(l.value, *version_);
     if (text.empty()) return;
     std::string date;
     const Param* v = l.Find("VALUE");
@@ -689,17 +887,17 @@ class Mapper {
     const Line* first = nullptr;
   };
   void ListItems(const Line& l, List& list, bool categories = false) {
-    for (const std::string_view piece : Split(l.value, ',')) {
-      std::string item = TrimmedText(piece, version_);
-      if (item.empty()) continue;
+    ForEachPiece(l.value, ',', [&](std::string_view piece) {
+      if (Trim(piece).empty()) return;
+      std::string item = TrimmedText(piece, *version_);
       // The group a webmail export puts every contact in is no category,
       // as in its CSV export.
-      if (categories && SameLabel(item, "myContacts")) continue;
+      if (categories && SameLabel(item, "myContacts")) return;
       if (list.first == nullptr) list.first = &l;
       if (std::find(list.items.begin(), list.items.end(), item) == list.items.end()) {
         list.items.push_back(std::move(item));
       }
-    }
+    });
   }
 
   void Lists() {
@@ -719,8 +917,10 @@ class Mapper {
   // A label is used up with its group's line; an unknown one, and one
   // whose group found no place, are values with no place of their own.
   void Labels() {
-    for (const Line& l : card_.lines) {
-      if (l.name != "X-ABLABEL" || l.group.empty() || LabelText(l.value).empty()) continue;
+    for (const Line& l : card_->lines) {
+      if (l.group.empty() || KindOf(l.name) != LineKind::Label || LabelText(l.value).empty()) {
+        continue;
+      }
       const Group* g = GroupOf(l);
       if (g->label != &l || !g->placed) {
         Lose(l, kNoPlace);
@@ -730,9 +930,11 @@ class Mapper {
     }
   }
 
-  const Card& card_;
-  const std::string& version_;
+  const Card* card_ = nullptr;
+  const std::string* version_ = nullptr;
   Mapped out_;
+  std::vector<std::size_t> order_;
+  std::vector<std::string> types_;         // of the e-mail address in hand
   std::vector<std::uint64_t> lost_lines_;  // of each entry of out_.lost
   std::bitset<qv_VCard::kPropertyCount> done_;
   std::map<std::string, Group> groups_;
@@ -789,6 +991,19 @@ bool BirthdayOf(std::string_view value, std::string& out) {
   return true;
 }
 
-Mapped MapCard(const Card& card) { return Mapper(card).Run(); }
+std::string SourceOf(const Line& l) {
+  if (l.group.empty()) return l.name;
+  std::string s;
+  s.reserve(l.group.size() + 1 + l.name.size());
+  return s.append(l.group).append(1, '.').append(l.name);
+}
+
+Mapped MapCard(const Card& card) {
+  // Each thread keeps its mapper, so that its lists need no new room for
+  // every card.
+  thread_local Mapper mapper;
+  mapper.Reset(card);
+  return mapper.Run();
+}
 
 }  // namespace qvvcard::vcf

@@ -31,8 +31,13 @@ struct Assignment {
   // NICKNAME, whose items' own commas are escaped as "\,", and an
   // organisation with several units).
   bool escaped = false;
-  std::string source;  // the line it came from: "TEL", "item2.EMAIL"
+  // The line it came from, in the card mapped (valid while that card is
+  // not read into again); SourceOf names it for messages.
+  const Line* line = nullptr;
 };
+
+// The name of a line for messages: "TEL", "item2.EMAIL".
+std::string SourceOf(const Line& line);
 
 struct Unplaced {
   std::string property;  // "X-ABLabel", "item1.X-ABLabel", "TEL"

@@ -37,6 +37,7 @@ std::string_view TrimBlanks(std::string_view s) {
 
 // "BEGIN:VCARD" or "END:VCARD" in any case, blanks after it allowed.
 bool IsFrame(std::string_view line, std::string_view word) {
+  if (line.size() < word.size() + 6 || (line[0] | 0x20) != (word[0] | 0x20)) return false;
   line = TrimBlanks(line);
   if (line.size() != word.size() + 6) return false;
   return EqualIgnoringCase(line.substr(0, word.size()), word) && line[word.size()] == ':' &&
@@ -71,15 +72,37 @@ bool QuotedPrintable(std::string_view head) {
   return false;
 }
 
-bool IsNameChar(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '_';
-}
+// The characters of names and groups: letters, digits, "-" and "_".
+struct NameChars {
+  bool has[256] = {};
+  constexpr NameChars() {
+    for (int c = 0; c < 256; ++c) {
+      has[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '_';
+    }
+  }
+};
+constexpr NameChars kNameChars;
+bool IsNameChar(char c) { return kNameChars.has[static_cast<unsigned char>(c)]; }
 
 void Upper(std::string& s) {
   for (char& c : s) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
+}
+
+// The text before the value, up to the first ":" outside double quotes;
+// npos when there is none yet.
+std::size_t ColonOf(std::string_view line) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return colon;
+  if (std::memchr(line.data(), '"', colon) == nullptr) return colon;
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == ':' && !quoted) return i;
+  }
+  return std::string_view::npos;
 }
 
 int HexValue(char c) {
@@ -114,10 +137,16 @@ bool DecodeQuotedPrintable(std::string_view in, std::string& out, std::size_t& a
 }
 
 bool IsAscii(std::string_view s) {
-  for (const char c : s) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  // Eight bytes at a time: no byte has its high bit set.
+  std::uint64_t high = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, s.data() + i, 8);
+    high |= w;
   }
-  return true;
+  for (; i < s.size(); ++i) high |= static_cast<unsigned char>(s[i]);
+  return (high & 0x8080808080808080u) == 0;
 }
 
 // The offset of the first byte that is not UTF-8, or npos.
@@ -256,6 +285,7 @@ Reader::Reader(InputStream& in, Limits limits, std::string default_charset)
       default_charset_(std::move(default_charset)),
       converter_(std::make_unique<Converter>()) {
   if (default_charset_.empty()) default_charset_ = "UTF-8";
+  default_utf8_ = IsUtf8Name(default_charset_);
   if (limits_.max_lines == 0) limits_.max_lines = 1;
 }
 
@@ -284,14 +314,11 @@ void Reader::Unfold(const std::string& version, std::size_t& budget, bool& over)
   const bool keep_blank = version == "2.1";  // 2.1 folds only where a blank stands
   for (;;) {
     if (!head_known) {
-      bool quoted = false;
-      for (std::size_t i = 0; i < logical_.size(); ++i) {
-        const char c = logical_[i];
-        if (c == '"') quoted = !quoted;
-        if (c != ':' || quoted) continue;
+      const std::size_t colon = ColonOf(logical_);
+      if (colon != std::string_view::npos) {
         head_known = true;
-        quoted_printable = QuotedPrintable(std::string_view(logical_.data(), i));
-        break;
+        const std::string_view head(logical_.data(), colon);
+        quoted_printable = head.find(';') != head.npos && QuotedPrintable(head);
       }
     }
     const bool soft_break = quoted_printable && !logical_.empty() && logical_.back() == '=';
@@ -318,6 +345,9 @@ void Reader::Unfold(const std::string& version, std::size_t& budget, bool& over)
 
 bool Reader::ParseLine(const std::string& version, Line& out, std::string& error) {
   const std::string_view s = logical_;
+  out.group.clear();
+  out.value.clear();
+  if (out.value.capacity() > kKeptRoom) std::string().swap(out.value);
   std::size_t i = 0;
   const auto name_end = [&] {
     while (i < s.size() && IsNameChar(s[i])) ++i;
@@ -340,73 +370,98 @@ bool Reader::ParseLine(const std::string& version, Line& out, std::string& error
     return false;
   }
   out.name.assign(s.substr(start, i - start));
-  Upper(out.name);
+  if (std::any_of(out.name.begin(), out.name.end(), [](char c) { return c >= 'a'; })) {
+    Upper(out.name);
+  }
+  if (i < s.size() && s[i] == ':') {
+    // No parameters, the most common line: its value as it stands.
+    out.params.clear();
+    const std::string_view raw = s.substr(i + 1);
+    return TextValue(raw, default_charset_, default_utf8_, out.value, error);
+  }
 
-  // Parameters: ;NAME=VALUE[,VALUE...] or the bare ;VALUE of 2.1.
-  Param* types = nullptr;
-  while (i < s.size() && s[i] == ';') {
+  // Parameters: ;NAME=VALUE[,VALUE...] or the bare ;VALUE of 2.1. The
+  // line's earlier parameters are reused, with their room.
+  std::size_t used = 0, types = std::string::npos;
+  const auto acquire = [&](std::string_view name) -> std::size_t {
+    if (used == out.params.size()) out.params.emplace_back();
+    Param& p = out.params[used];
+    p.name.assign(name);
+    p.values.clear();
+    return used++;
+  };
+  const bool carets = version == "4.0";
+  bool failed = false;
+  while (!failed && i < s.size() && s[i] == ';') {
     ++i;
     std::size_t token = i;
     while (i < s.size() && s[i] != '=' && s[i] != ';' && s[i] != ':') ++i;
     if (i == s.size()) break;
-    std::string_view key = TrimBlanks(s.substr(token, i - token));
-    std::string name;
-    bool bare = s[i] != '=';
-    if (!bare) {
-      name.assign(key);
-      Upper(name);
+    const std::string_view key = TrimBlanks(s.substr(token, i - token));
+    std::size_t at = 0;
+    bool is_type = false;
+    if (s[i] == '=') {
+      name_.assign(key);
+      Upper(name_);
       ++i;
-      token = i;
+      is_type = name_.size() == 4 && name_ == std::string_view("TYPE");
+      at = is_type && types != std::string::npos ? types : acquire(name_);
     } else {
-      name = BareParameterName(key);
+      const char* name = BareParameterName(key);
       i = token;
+      is_type = std::string_view(name) == "TYPE";
+      at = is_type && types != std::string::npos ? types : acquire(name);
     }
-    const bool is_type = name == "TYPE";
-    Param* param = nullptr;
-    if (is_type && types != nullptr) {
-      param = types;
-    } else {
-      param = &out.params.emplace_back();
-      param->name = std::move(name);
-      if (is_type) types = param;
-    }
+    if (is_type) types = at;
     // Values up to the next ";" or ":" outside quotes; commas part them
     // (TYPE even inside quotes: no type holds one).
-    std::string value;
-    bool quoted = false, any = false;
+    std::string& value = value_;
+    value.clear();
+    bool quoted = false, was_quoted = false, any = false;
     const auto finish = [&] {
-      std::string_view v = quoted || value.find('"') != std::string::npos ? std::string_view(value)
-                                                                          : TrimBlanks(value);
-      std::string kept(v);
-      if (version == "4.0") DecodeCarets(kept);
-      if (!kept.empty() || !is_type) param->values.push_back(std::move(kept));
+      std::string_view v = was_quoted ? std::string_view(value) : TrimBlanks(value);
+      if (v.empty() && is_type) {
+      } else {
+        std::string& kept = out.params[at].values.emplace_back(v);
+        if (carets) DecodeCarets(kept);
+        if (InvalidUtf8(kept) != std::string::npos) failed = true;
+      }
       value.clear();
+      was_quoted = false;
       any = true;
     };
-    for (; i < s.size(); ++i) {
+    while (i < s.size()) {
+      std::size_t j = i;
+      while (j < s.size() && s[j] != '"' && s[j] != ',' && s[j] != ';' && s[j] != ':') ++j;
+      value.append(s, i, j - i);
+      i = j;
+      if (i == s.size()) break;
       const char c = s[i];
       if (c == '"') {
         quoted = !quoted;
-        continue;
-      }
-      if (!quoted && (c == ';' || c == ':')) break;
-      if (c == ',' && (!quoted || is_type)) {
+        was_quoted = true;
+        ++i;
+      } else if (!quoted && (c == ';' || c == ':')) {
+        break;
+      } else if (c == ',' && (!quoted || is_type)) {
         finish();
-        continue;
+        ++i;
+      } else {
+        value += c;
+        ++i;
       }
-      value += c;
     }
     if (!value.empty() || !any) finish();
     if (quoted) {
+      out.params.resize(used);
       error = "a quoted parameter value is not closed";
       return false;
     }
-    for (const std::string& v : param->values) {
-      if (const std::size_t bad = InvalidUtf8(v); bad != std::string::npos) {
-        error = "a parameter value is not UTF-8";
-        return false;
-      }
-    }
+  }
+  out.params.resize(used);
+  if (failed) {
+    error = "a parameter value is not UTF-8";
+    return false;
   }
   if (i == s.size() || s[i] != ':') {
     error = "no property: the line has no \":\" after its parameters";
@@ -414,6 +469,9 @@ bool Reader::ParseLine(const std::string& version, Line& out, std::string& error
   }
   const std::string_view raw = s.substr(i + 1);
 
+  if (out.params.empty()) {
+    return TextValue(raw, default_charset_, default_utf8_, out.value, error);
+  }
   const Param* encoding = out.Find("ENCODING");
   const std::string_view enc = encoding != nullptr && !encoding->values.empty()
                                    ? std::string_view(encoding->values.front())
@@ -432,19 +490,25 @@ bool Reader::ParseLine(const std::string& version, Line& out, std::string& error
     bytes = scratch_;
   }
   const Param* charset = out.Find("CHARSET");
-  const std::string_view cs = charset != nullptr && !charset->values.empty()
-                                  ? std::string_view(charset->values.front())
-                                  : std::string_view(default_charset_);
-  if (IsUtf8Name(cs) || IsAscii(bytes)) {
+  if (charset == nullptr || charset->values.empty()) {
+    return TextValue(bytes, default_charset_, default_utf8_, out.value, error);
+  }
+  const std::string& cs = charset->values.front();
+  return TextValue(bytes, cs, IsUtf8Name(cs), out.value, error);
+}
+
+bool Reader::TextValue(std::string_view bytes, const std::string& charset, bool utf8,
+                       std::string& value, std::string& error) {
+  if (utf8 || IsAscii(bytes)) {
     if (const std::size_t bad = InvalidUtf8(bytes); bad != std::string::npos) {
-      error = "bytes that are no text of the charset \"" + std::string(cs) + "\" (at byte " +
+      error = "bytes that are no text of the charset \"" + charset + "\" (at byte " +
               std::to_string(bad + 1) + " of the value)";
       return false;
     }
-    out.value.assign(bytes);
+    value.assign(bytes);
     return true;
   }
-  return converter_->Convert(cs, bytes, out.value, error);
+  return converter_->Convert(charset, bytes, value, error);
 }
 
 void Reader::SkipCard() {
@@ -468,9 +532,8 @@ void Reader::SkipCard() {
   }
 }
 
-bool Reader::Next(Card& card) {
+bool Reader::ReadCard(Card& card) {
   card.version.clear();
-  card.lines.clear();
   card.line = 0;
   card.error.clear();
   card.error_line = 0;
@@ -555,27 +618,34 @@ bool Reader::Next(Card& card) {
       return true;
     }
     agent = false;
-    if (card.lines.size() == limits_.max_lines) {
+    if (count_ == limits_.max_lines) {
       SetError(card, logical_line_,
                "the card has more than " + std::to_string(limits_.max_lines) + " lines");
       SkipCard();
       return true;
     }
-    Line& l = card.lines.emplace_back();
+    // The lines of the card before are reused, with their room.
+    if (count_ == card.lines.size()) card.lines.emplace_back();
+    Line& l = card.lines[count_];
     l.line = logical_line_;
-    std::string error;
-    if (!ParseLine(card.version, l, error)) {
-      SetError(card, logical_line_, std::move(error));
-      card.lines.pop_back();
+    if (!ParseLine(card.version, l, error_)) {
+      SetError(card, logical_line_, std::move(error_));
       continue;
     }
     if (l.name == "VERSION" && l.group.empty()) {
       card.version.assign(TrimBlanks(l.value));
-      card.lines.pop_back();
       continue;
     }
+    ++count_;
     agent = l.name == "AGENT" && l.value.empty();
   }
+}
+
+bool Reader::Next(Card& card) {
+  count_ = 0;
+  const bool any = ReadCard(card);
+  card.lines.resize(count_);
+  return any;
 }
 
 std::vector<std::string_view> Split(std::string_view value, char separator) {
@@ -596,24 +666,29 @@ std::vector<std::string_view> Split(std::string_view value, char separator) {
 std::string Unescape(std::string_view value, std::string_view version) {
   const bool v21 = version == "2.1";
   std::string out;
+  std::size_t at = value.find('\\');
+  if (at == std::string_view::npos) return std::string(value);
   out.reserve(value.size());
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    const char c = value[i];
-    if (c != '\\' || i + 1 == value.size()) {
-      out += c;
-      continue;
+  std::size_t from = 0;
+  for (; at != std::string_view::npos; at = value.find('\\', from)) {
+    out.append(value, from, at - from);
+    from = at + 1;
+    if (from == value.size()) {
+      out += '\\';
+      break;
     }
-    const char n = value[i + 1];
+    const char n = value[from];
     if (n == ';' || n == ',' || n == '\\') {
       out += n;
-      ++i;
+      ++from;
     } else if (!v21 && (n == 'n' || n == 'N')) {
       out += '\n';
-      ++i;
+      ++from;
     } else {
-      out += c;
+      out += '\\';
     }
   }
+  if (from < value.size()) out.append(value, from);
   return out;
 }
 

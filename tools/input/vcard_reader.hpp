@@ -78,17 +78,22 @@ class Reader {
 
  private:
   class Converter;
+  bool ReadCard(Card& card);
   // A physical line: into line_, without its line end; false at the end.
   bool ReadPhysical(std::size_t max);
   // Reads the rest of a logical line begun in line_ into logical_.
   void Unfold(const std::string& version, std::size_t& budget, bool& over);
   bool ParseLine(const std::string& version, Line& out, std::string& error);
+  // A value in UTF-8 from the bytes of charset (utf8: it is UTF-8 already).
+  bool TextValue(std::string_view bytes, const std::string& charset, bool utf8, std::string& value,
+                 std::string& error);
   void SkipCard();
   void SetError(Card& card, std::uint64_t line, std::string what);
 
   InputStream& in_;
   Limits limits_;
   std::string default_charset_;
+  bool default_utf8_ = true;
   std::unique_ptr<Converter> converter_;
   bool started_ = false;
   std::uint64_t line_no_ = 0;  // of the physical line in line_
@@ -97,6 +102,8 @@ class Reader {
   std::string logical_;
   std::uint64_t logical_line_ = 0;
   std::string scratch_;
+  std::string name_, value_, error_;  // of the parameter and line in hand
+  std::size_t count_ = 0;             // lines of the card read so far
 };
 
 // The pieces of a value at each separator (';' for the parts of a
