@@ -66,15 +66,6 @@ bool NameChars(std::string_view s) {
   return true;
 }
 
-bool Base64(const vcf::Line& l) {
-  const vcf::Param* e = l.Find("ENCODING");
-  if (e == nullptr) return false;
-  for (const std::string& v : e->values) {
-    if (v == "b" || v == "B" || v.size() == 6) return true;  // B, BASE64 in any case
-  }
-  return false;
-}
-
 // Whether a line holds anything but separators and blanks, as the mapping
 // would see it (a telephone's or e-mail's URI scheme is no value).
 bool HasData(const vcf::Line& l, const std::string& version) {
@@ -186,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       if (!card.error.empty()) continue;
       FUZZ_CHECK(!l.name.empty() && NameChars(l.name) && NameChars(l.group), l.name);
-      if (!Base64(l)) {
+      if (!l.Base64()) {
         FUZZ_CHECK(utf8::is_valid(l.value.begin(), l.value.end()), "a value not UTF-8: " + l.name);
       }
     }

@@ -122,7 +122,7 @@ TEST(VcardMapping, EmailsTypesAndPreference) {
   EXPECT_EQ(r.lost, std::vector<std::string>{"EMAIL: no e-mail slot left"});
 
   const Result v4 =
-      Map("BEGIN:VCARD\nVERSION:4.0\nEMAIL;TYPE=home:h@x\nEMAIL;PREF=1:mailto:p@x\n"
+      Map("BEGIN:VCARD\nVERSION:4.0\nEMAIL;TYPE=home,internet:h@x\nEMAIL;PREF=1:mailto:p@x\n"
           "EMAIL;TYPE=X400:c=de\nEND:VCARD\n");
   EXPECT_EQ(Value(v4, slots::EmailValue(1)), "p@x");
   EXPECT_EQ(Value(v4, slots::EmailPref(1)), "true");
@@ -284,6 +284,11 @@ TEST(VcardMapping, WhatHasNoPlaceIsListedOncePerLine) {
                                       "MAILER: no place on the card", "CLASS: no place on the card",
                                       "AGENT: no place on the card"}));
   EXPECT_EQ(r.uid, "abc,1");
+  // A text in BASE64 is not taken as the text it encodes.
+  const Result base64 = Map(Card30("FN;ENCODING=b:QW5uYQ==\nTEL;B:MTIz\n"));
+  EXPECT_TRUE(base64.values.empty());
+  EXPECT_EQ(base64.lost, (std::vector<std::string>{"FN: " + std::string(kBase64),
+                                                   "TEL: " + std::string(kBase64)}));
   // Parts beyond those the card has, and a tel: URI without a number, are
   // listed, not dropped; an address of such parts alone takes no slot.
   const Result parts = Map(Card30(

@@ -499,7 +499,16 @@ class Mapper {
   }
 
   void One(const Line& l) {
-    switch (KindOf(l.name)) {
+    const LineKind kind = KindOf(l.name);
+    // A BASE64 value is kept as it stands, undecoded: never text for the
+    // card (photos and keys have no place anyway).
+    if (!l.params.empty() && kind != LineKind::Written && l.Base64()) {
+      if (kind != LineKind::Uid && !Trim(l.value).empty()) {
+        Lose(l, kind == LineKind::Other ? kNoPlace : kBase64);
+      }
+      return;
+    }
+    switch (kind) {
       case LineKind::Tel:
         return Telephone(l);
       case LineKind::Email:
@@ -642,8 +651,9 @@ class Mapper {
     const bool x400 = std::find(types.begin(), types.end(), "X400") != types.end();
     std::string type;
     if (!types.empty() && !(types.size() == 1 && internet)) {
-      if (!internet && !x400) type = "INTERNET";
+      if (!x400 || internet) type = "INTERNET";  // first, wherever it stood
       for (const std::string& t : types) {
+        if (t == "INTERNET") continue;
         if (!type.empty()) type += ',';
         type += t;
       }

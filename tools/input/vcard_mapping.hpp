@@ -61,6 +61,7 @@ inline constexpr const char* kNotADate = "not a date the card can hold";
 inline constexpr const char* kNotAPosition = "not a position the card can hold";
 inline constexpr const char* kUnknownLabel = "a label with no place on the card";
 inline constexpr const char* kUnknownType = "a type with no place on the card";
+inline constexpr const char* kBase64 = "a value in BASE64, which has no place on the card";
 
 Mapped MapCard(const Card& card);
 

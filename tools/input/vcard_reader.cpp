@@ -209,6 +209,13 @@ const Param* Line::Find(std::string_view want) const {
   return nullptr;
 }
 
+bool Line::Base64() const {
+  const Param* e = Find("ENCODING");
+  if (e == nullptr || e->values.empty()) return false;
+  return EqualIgnoringCase(e->values.front(), "BASE64") ||
+         EqualIgnoringCase(e->values.front(), "B");
+}
+
 bool Line::HasType(std::string_view type) const {
   for (const Param& p : params) {
     if (p.name != "TYPE") continue;
@@ -343,8 +350,8 @@ void Reader::Unfold(const std::string& version, std::size_t& budget, bool& over)
   }
 }
 
-bool Reader::ParseLine(const std::string& version, Line& out, std::string& error) {
-  const std::string_view s = logical_;
+bool Reader::ParseLine(std::string_view s, const std::string& version, Line& out,
+                       std::string& error) {
   out.group.clear();
   out.value.clear();
   if (out.value.capacity() > kKeptRoom) std::string().swap(out.value);
@@ -360,7 +367,7 @@ bool Reader::ParseLine(const std::string& version, Line& out, std::string& error
     start = ++i;
     name_end();
   }
-  if (i == s.size() || s.find(':', i) == std::string_view::npos) {
+  if (i == s.size() || ((s[i] != ';' && s[i] != ':') && s.find(':', i) == s.npos)) {
     error = "no property: the line has no \":\"";
     return false;
   }
@@ -578,21 +585,47 @@ bool Reader::ReadCard(Card& card) {
   budget -= line_.size() + 1;
   bool agent = false;
   for (;;) {
-    if (!held_ && !ReadPhysical(budget + 1)) {
-      SetError(card, card.line, "the card has no END:VCARD before the end of the input");
-      return true;
+    // A line that stands whole in the input's buffer, the byte after it
+    // too, and that neither a fold nor a soft line break continues is
+    // read where it stands; any other line through logical_.
+    std::string_view text;
+    if (!held_) {
+      const std::string_view buffered = in_.Buffered();
+      const void* lf = std::memchr(buffered.data(), '\n', buffered.size());
+      if (lf != nullptr) {
+        const auto n = static_cast<std::size_t>(static_cast<const char*>(lf) - buffered.data());
+        std::string_view line = buffered.substr(0, n);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (n + 1 < buffered.size() && buffered[n + 1] != ' ' && buffered[n + 1] != '\t' &&
+            (line.empty() || line.back() != '=') && line.size() + 1 <= budget) {
+          in_.Skip(n + 1);
+          ++line_no_;
+          budget -= line.size() + 1;
+          logical_line_ = line_no_;
+          text = line;
+        }
+      }
     }
-    held_ = false;
-    if (line_.size() + 1 > budget) return too_long(line_no_);
-    budget -= line_.size() + 1;
-    if (IsBlank(line_)) continue;
-    logical_.swap(line_);
-    logical_line_ = line_no_;
-    bool over = false;
-    Unfold(card.version, budget, over);
-    if (over) return too_long(line_no_);
-    if (IsEnd(logical_)) return true;
-    if (IsBegin(logical_)) {
+    if (text.data() == nullptr) {
+      if (!held_ && !ReadPhysical(budget + 1)) {
+        SetError(card, card.line, "the card has no END:VCARD before the end of the input");
+        return true;
+      }
+      held_ = false;
+      if (line_.size() + 1 > budget) return too_long(line_no_);
+      budget -= line_.size() + 1;
+      if (IsBlank(line_)) continue;
+      logical_.swap(line_);
+      logical_line_ = line_no_;
+      bool over = false;
+      Unfold(card.version, budget, over);
+      if (over) return too_long(line_no_);
+      text = logical_;
+    } else if (IsBlank(text)) {
+      continue;
+    }
+    if (IsEnd(text)) return true;
+    if (IsBegin(text)) {
       if (agent) {
         // The agent's own card: read past it.
         for (int depth = 1; depth > 0;) {
@@ -612,7 +645,7 @@ bool Reader::ReadCard(Card& card) {
       SetError(card, card.line,
                "the card has no END:VCARD before the BEGIN:VCARD on line " +
                    std::to_string(logical_line_));
-      line_.swap(logical_);
+      line_.assign(text);
       line_no_ = logical_line_;
       held_ = true;
       return true;
@@ -628,7 +661,7 @@ bool Reader::ReadCard(Card& card) {
     if (count_ == card.lines.size()) card.lines.emplace_back();
     Line& l = card.lines[count_];
     l.line = logical_line_;
-    if (!ParseLine(card.version, l, error_)) {
+    if (!ParseLine(text, card.version, l, error_)) {
       SetError(card, logical_line_, std::move(error_));
       continue;
     }

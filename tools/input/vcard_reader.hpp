@@ -47,6 +47,8 @@ struct Line {
   const Param* Find(std::string_view name) const;
   // Whether a TYPE parameter holds type (any case).
   bool HasType(std::string_view type) const;
+  // Whether the value is BASE64 (ENCODING=BASE64 or B), kept as it stands.
+  bool Base64() const;
 };
 
 struct Card {
@@ -83,7 +85,8 @@ class Reader {
   bool ReadPhysical(std::size_t max);
   // Reads the rest of a logical line begun in line_ into logical_.
   void Unfold(const std::string& version, std::size_t& budget, bool& over);
-  bool ParseLine(const std::string& version, Line& out, std::string& error);
+  // The content line s (unfolded) into out.
+  bool ParseLine(std::string_view s, const std::string& version, Line& out, std::string& error);
   // A value in UTF-8 from the bytes of charset (utf8: it is UTF-8 already).
   bool TextValue(std::string_view bytes, const std::string& charset, bool utf8, std::string& value,
                  std::string& error);
