@@ -437,7 +437,7 @@ class Mapper {
     done_.set(i);
     Assignment& a = out_.assignments.emplace_back();
     a.property = p;
-    a.value.swap(value);
+    a.value = std::move(value);
     a.escaped = escaped;
     a.line = &from;
   }

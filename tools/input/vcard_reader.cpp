@@ -665,12 +665,12 @@ bool Reader::ReadCard(Card& card) {
       SetError(card, logical_line_, std::move(error_));
       continue;
     }
-    if (l.name == "VERSION" && l.group.empty()) {
+    if (l.name.size() == 7 && l.name == std::string_view("VERSION") && l.group.empty()) {
       card.version.assign(TrimBlanks(l.value));
       continue;
     }
     ++count_;
-    agent = l.name == "AGENT" && l.value.empty();
+    agent = l.value.empty() && l.name == std::string_view("AGENT");
   }
 }
 
