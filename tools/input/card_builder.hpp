@@ -47,6 +47,13 @@ class CardBuilder {
            bool escape) {
     SetText(info, raw, column, escape && rfc_escape_);
   }
+  // A value read as the person typed it (from a vCard file): a text is
+  // escaped for card readers whatever --rfc-escape says, unless escaped
+  // says it is in card form already.
+  void SetTyped(const qv_VCard::PropertyInfo& info, std::string_view raw, std::string_view column,
+                bool escaped) {
+    SetText(info, raw, column, !escaped);
+  }
   // The decimal position (kGeoField): as text, or as JSON brings it (a
   // string). It cannot be combined with the position's own properties.
   void SetGeo(std::string_view raw, std::string_view column = {});

@@ -1,0 +1,75 @@
+// A card read from a vCard file, as the properties of the card object:
+// which value goes where, and which values have no place on it.
+//
+// The rules are those of the address-book exports. Telephones, e-mail
+// addresses and addresses fill their slots in order, the preferred ones
+// first (TYPE=PREF; 4.0's pref=1..100, lower first; then file order).
+// Types become the slot's flags; a telephone without one is a voice
+// number and an address without one a postal address, since the card
+// writes those lines only with a type. In item groups ("item1.TEL" beside
+// "item1.X-ABLabel:_$!<Mobile>!$_") the label gives the kind of its
+// telephone, e-mail or address. Every value that finds no place is listed
+// with the reason, one entry per property line; REV, PRODID, VERSION and UID are no such values
+// (the card writes its own), and the source's UID is handed back for callers that keep it.
+#ifndef QVVCARD_VCARD_MAPPING_HPP
+#define QVVCARD_VCARD_MAPPING_HPP
+
+#include <string>
+#include <vector>
+
+#include "input/vcard_reader.hpp"
+#include "qv_vcard/qvVCard.hpp"
+
+namespace qvvcard::vcf {
+
+struct Assignment {
+  qv_VCard::Property property;
+  // UTF-8; flags as "true", integers in decimal, hemispheres as N, S, E, W.
+  std::string value;
+  // false: the text as typed, which the caller escapes for the card as it
+  // does any text; true: in card form already (the lists CATEGORIES and
+  // NICKNAME, whose items' own commas are escaped as "\,", and an
+  // organisation with several units).
+  bool escaped = false;
+  // The line it came from, in the card mapped (valid while that card is
+  // not read into again); SourceOf names it for messages.
+  const Line* line = nullptr;
+};
+
+// The name of a line for messages: "TEL", "item2.EMAIL".
+std::string SourceOf(const Line& line);
+
+struct Unplaced {
+  std::string property;  // "X-ABLabel", "item1.X-ABLabel", "TEL"
+  std::string reason;    // "no place on the card", "no telephone slot left"
+};
+
+struct Mapped {
+  std::vector<Assignment> assignments;  // each property at most once
+  std::vector<Unplaced> lost;
+  std::string uid;  // the source's UID, unescaped; "" without one
+};
+
+// The reasons a value finds no place.
+inline constexpr const char* kNoPlace = "no place on the card";
+inline constexpr const char* kNoTelephoneSlot = "no telephone slot left";
+inline constexpr const char* kNoEmailSlot = "no e-mail slot left";
+inline constexpr const char* kNoAddressSlot = "no address slot left";
+inline constexpr const char* kNoWebsiteSlot = "no website slot left";
+inline constexpr const char* kSecondValue = "a second one has no place on the card";
+inline constexpr const char* kNotADate = "not a date the card can hold";
+inline constexpr const char* kNotAPosition = "not a position the card can hold";
+inline constexpr const char* kUnknownLabel = "a label with no place on the card";
+inline constexpr const char* kUnknownType = "a type with no place on the card";
+inline constexpr const char* kBase64 = "a value in BASE64, which has no place on the card";
+
+Mapped MapCard(const Card& card);
+
+// A birthday (YYYY-MM-DD, YYYYMMDD, --MMDD, --MM-DD, any of them with a
+// time after "T") as the card writes it, YYYY-MM-DD or --MM-DD; false for
+// anything else, impossible dates included.
+bool BirthdayOf(std::string_view value, std::string& out);
+
+}  // namespace qvvcard::vcf
+
+#endif
