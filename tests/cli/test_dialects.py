@@ -64,8 +64,8 @@ def test_bytes_that_are_not_of_the_encoding(tmp_path):
     assert r.returncode == 2 and not out.exists()
     assert r.stderr.decode() == f"qvvcard: {src}: not valid Windows-1252 at byte 19; nothing was written.\n"
     # A lone half of a surrogate pair, and a file cut inside a character.
-    for data, why in [(b"\xff\xfeN\x00\x00\xd8\n\x00", "not valid utf-16le at byte 5"),
-                      (b"\xff\xfeN\x00a", "ends inside a character of utf-16le at byte 5")]:
+    for data, why in [(b"\xff\xfeN\x00\x00\xd8\n\x00", "not valid UTF-16LE at byte 5"),
+                      (b"\xff\xfeN\x00a", "ends inside a character of UTF-16LE at byte 5")]:
         src.write_bytes(data)
         r = run("batch", str(src), "-o", str(out))
         assert r.returncode == 2 and why in r.stderr.decode(), r.stderr
