@@ -11,6 +11,9 @@ SEAMED = os.environ.get("QVVCARD_SEAMED", QVVCARD)
 EXAMPLES = os.environ.get("QVVCARD_EXAMPLES", os.path.join(os.path.dirname(__file__), "..", "..", "examples"))
 CORPUS = os.environ.get("QVVCARD_CORPUS", os.path.join(os.path.dirname(__file__), "..", "corpus", "cards.json"))
 
+# The last line of every refusal of batch.
+SEE_HELP = 'Run "qvvcard batch --help" for more information.'
+
 # What the stamp lines of a card look like.
 STAMP_PATTERNS = {
     "REV:*": re.compile(r"REV:\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z"),

@@ -2,7 +2,7 @@
 encodings, several inputs, option values in any case."""
 import pytest
 
-from conftest import card_lines, run, split_cards
+from conftest import SEE_HELP, card_lines, run, split_cards
 
 vobject = pytest.importorskip("vobject")
 
@@ -62,7 +62,7 @@ def test_bytes_that_are_not_of_the_encoding(tmp_path):
     src.write_bytes(b"NameFamily,Note\nx,\x81\n")
     r = run("batch", str(src), "--encoding", "cp1252", "-o", str(out))
     assert r.returncode == 2 and not out.exists()
-    assert r.stderr.decode() == f"qvvcard: {src}: not valid Windows-1252 at byte 19; nothing was written.\n"
+    assert r.stderr.decode() == f"qvvcard: {src}: not valid Windows-1252 at byte 19; nothing was written.\n" + SEE_HELP + "\n"
     # A lone half of a surrogate pair, and a file cut inside a character.
     for data, why in [(b"\xff\xfeN\x00\x00\xd8\n\x00", "not valid UTF-16LE at byte 5"),
                       (b"\xff\xfeN\x00a", "ends inside a character of UTF-16LE at byte 5")]:

@@ -4,7 +4,7 @@ import os
 
 import vobject
 
-from conftest import run, write_csv
+from conftest import SEE_HELP, run, write_csv
 
 
 def cards_of(data: bytes):
@@ -177,7 +177,7 @@ def test_headers_that_are_no_export_and_forced_ones(tmp_path):
     r, err = convert(other, "--columns", "outlook")
     assert r.returncode == 2
     assert err == [f"qvvcard: no column of the header of {other} is one of an Outlook CSV "
-                   "export; nothing was written."]
+                   "export; nothing was written.", SEE_HELP]
     twice = write_csv(tmp_path / "c.csv", ["Title", "Job Title", "Pager", "pager"], ["", "", "", ""])
     r, err = convert(twice)
     assert r.returncode == 2 and "\"pager\" appears twice in the header" in err[0]
@@ -221,7 +221,7 @@ def test_column_map(examples, tmp_path):
     r, err = convert(src, "--columns", str(tmp_path / "bad.map"), "-o", str(tmp_path / "out.vcf"))
     assert r.returncode == 2 and not (tmp_path / "out.vcf").exists()
     assert err == [f"qvvcard: the column map {tmp_path / 'bad.map'}: line 4: unknown property "
-                   '"Tel1_Numbr" (did you mean Tel1_Number?); nothing was written.']
+                   '"Tel1_Numbr" (did you mean Tel1_Number?); nothing was written.', SEE_HELP]
     for missing in (tmp_path / "missing.map", tmp_path):
         r, err = convert(src, "--columns", str(missing))
         assert r.returncode == 2 and "cannot read the column map" in err[0]

@@ -182,9 +182,9 @@ TEST(VcardMapping, NamesOrganisationAndTexts) {
   EXPECT_EQ(Value(r, Property::NameSuffix), "PhD");
   EXPECT_EQ(Value(r, Property::FormatedName), "Ann Smith");
   EXPECT_EQ(Value(r, Property::OrgName), "Acme; Co");
-  // Two units stay two: in card form, each escaped.
-  EXPECT_EQ(Value(r, Property::OrgUnit), "Sales\\, East;Team 2");
-  EXPECT_TRUE(r.escaped.at(Property::OrgUnit));
+  // The card's one unit holds both, as typed.
+  EXPECT_EQ(Value(r, Property::OrgUnit), "Sales, East, Team 2");
+  EXPECT_FALSE(r.escaped.at(Property::OrgUnit));
   EXPECT_FALSE(r.escaped.at(Property::OrgName));
   EXPECT_EQ(Value(r, Property::Title), "Boss, Chief");
   EXPECT_EQ(Value(r, Property::Note), "one\ntwo\\three");
@@ -354,7 +354,7 @@ TEST(VcardMapping, SampleFilesMakeTheirCards) {
       {"item-groups-3.0.vcf",
        0,
        {"N:Castellanos;Inés;María;;", "NICKNAME:Nena", "BDAY:1979-02-28",
-        "ORG:Taller Azul S.L.;Diseño;Tipografía",
+        "ORG:Taller Azul S.L.;Diseño\\, Tipografía",
         "ADR;TYPE=WORK:;;Calle del Pez 21\\n2º izquierda;Madrid;Madrid;28004;España",
         "TEL;TYPE=PREF;TYPE=VOICE;TYPE=CELL:+34 600 000 001",
         "TEL;TYPE=HOME;TYPE=FAX:+34 91 000 00 03", "TEL;TYPE=VOICE:+34 91 000 00 04",
@@ -379,7 +379,7 @@ TEST(VcardMapping, SampleFilesMakeTheirCards) {
        {"TEL;TYPE=PREF;TYPE=VOICE;TYPE=CELL:+51-984-000-111",
         "TEL;TYPE=WORK;TYPE=VOICE:+51-1-000-2222 ext. 104", "TEL;TYPE=VOICE:+51-84-000-444",
         "EMAIL;TYPE=INTERNET,WORK;TYPE=PREF:a.quispe@andes.example",
-        "EMAIL;TYPE=INTERNET,WORK:reservas@andes.example", "ORG:Andes Turismo;Operaciones;Reservas",
+        "EMAIL;TYPE=INTERNET,WORK:reservas@andes.example", "ORG:Andes Turismo;Operaciones\\, Reservas",
         "GEO:-13.51667;-71.97833", "BDAY:--04-15", "TZ:America/Lima"},
        {"KIND: no place on the card", "TEL: a type with no place on the card: TEXTPHONE",
         "ANNIVERSARY: no place on the card", "GENDER: no place on the card",

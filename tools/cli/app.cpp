@@ -100,10 +100,10 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
       ->type_name("INPUT")
       ->required();
   sub->add_option("--format", batch.format,
-                  "Input format, csv or jsonl; default: jsonl for .jsonl and .ndjson files, csv "
-                  "otherwise")
-      ->type_name("FORMAT")
-      ->transform(CLI::IsMember({"csv", "jsonl"}, CLI::ignore_case));
+                  "Input format: csv, jsonl or vcf; default: jsonl for .jsonl and .ndjson files, "
+                  "vcf for a file that starts with BEGIN:VCARD, csv otherwise")
+      ->type_name("csv|jsonl|vcf")
+      ->transform(CLI::IsMember({"csv", "jsonl", "vcf"}, CLI::ignore_case));
   std::string encoding;
   sub->add_option("--encoding", encoding,
                   "Encoding of the inputs (any case): utf-8, windows-1252 (cp1252), iso-8859-1 "
@@ -150,6 +150,22 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
                       "standard output")
           ->type_name("FILE");
   out_dir->excludes(output);
+  sub->add_option("--to", batch.to,
+                  "Write the records as a table instead of cards: csv (a header of property "
+                  "names, the columns that hold data) or jsonl, to --output or standard output")
+      ->type_name("csv|jsonl")
+      ->transform(CLI::IsMember({"csv", "jsonl"}, CLI::ignore_case))
+      ->excludes(out_dir);
+  sub->add_flag("--replace", batch.replace,
+                "With --out-dir: a card whose file name is there from before the run replaces "
+                "that file (safely: the old file stays whole until the new one is complete) "
+                "instead of getting \" (2)\"")
+      ->needs(out_dir);
+  sub->add_flag("--dry-run", batch.dry_run,
+                "Read and check everything and print the summary, writing nothing");
+  sub->add_flag("--keep-uid", batch.keep_uid,
+                "vCard input: each card keeps the UID it brings (a card without one gets a new "
+                "one); default: every card gets a new UID");
   sub->add_flag("--quiet,-q", batch.quiet, "No progress display and no summary line");
   AddDecimalOption(sub, "--max-record-bytes", batch.max_record_bytes, std::size_t{1},
                    std::size_t{1} << 40,

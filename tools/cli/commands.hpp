@@ -29,7 +29,7 @@ int RunSingle(const SingleOptions& options);
 
 struct BatchOptions {
   std::vector<std::string> inputs;   // paths, or "-" for standard input
-  std::string format;                // "csv", "jsonl", or "" to go by each input's name
+  std::string format;                // "csv", "jsonl", "vcf", or "" to go by each input
   std::optional<Encoding> encoding;  // none: UTF-8, or UTF-16 with a byte-order mark
   char separator = 0;                // 0: taken from the CSV header
   std::string uid_from;              // the column or key the UIDs are made from
@@ -41,6 +41,10 @@ struct BatchOptions {
   std::size_t max_record_bytes = kDefaultMaxRecordBytes;
   std::string columns;  // --columns: google, google-old, outlook or a column map's path
   bool strict = false;  // a value with no place on the card fails the run (exit 1)
+  bool keep_uid = false;  // vCard input: a card keeps the UID it brings
+  std::string to;         // "csv" or "jsonl": the records as a table; "": cards
+  bool replace = false;   // --out-dir: a card replaces the file of its name from before
+  bool dry_run = false;   // everything read and checked, nothing written
 };
 int RunBatch(const BatchOptions& options, const WriteSeams& seams = NoSeams());
 

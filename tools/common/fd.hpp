@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 namespace qvvcard {
 
@@ -37,6 +38,13 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+// A temporary file only this process can reach (0600, anonymous where the
+// file system allows, in TMPDIR or /tmp), bytes appended to it, and back to
+// its start. They throw std::system_error.
+int CreateTemporaryFile();
+void WriteToTemporaryFile(int fd, std::string_view bytes);
+void RewindTemporaryFile(int fd);
 
 }  // namespace qvvcard
 

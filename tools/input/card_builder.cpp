@@ -139,6 +139,7 @@ void CardBuilder::Begin(std::uint64_t n) {
   typed_text_ = typed_flag_ = untyped_ = 0;
   axes_ = hemispheres_ = 0;
   geo_ = false;
+  values_.clear();
   guids_.SetKey({});
 }
 
@@ -153,6 +154,11 @@ void CardBuilder::Settle() {
 }
 
 void CardBuilder::UidKey(std::string_view value) { guids_.SetKey(TrimBlanks(value)); }
+
+void CardBuilder::KeepUid(std::string_view uid) {
+  if (const auto g = ParseUuid(uid)) return guids_.SetExact(*g);
+  UidKey(uid);
+}
 
 void CardBuilder::Refuse(const PropertyInfo& info, std::string_view column, ProblemKind kind,
                          std::string detail, qv_VCard::Status status) {
@@ -193,6 +199,7 @@ void CardBuilder::PutNumber(const PropertyInfo& info, std::int16_t v, std::strin
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
   Note(info.property, v != 0);
   if (v != 0) axes_ |= FactsOf(info.property).axis;
+  if (recording_ && v != 0) values_.push_back({info.property, {}, false, v});
 }
 
 void CardBuilder::PutText(const PropertyInfo& info, std::string_view raw, std::string_view column,
@@ -212,6 +219,7 @@ void CardBuilder::PutText(const PropertyInfo& info, std::string_view raw, std::s
   const qv_VCard::Status s = card_.Put(info.property, scratch_);
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
   Note(info.property, true);
+  if (recording_) values_.push_back({info.property, std::string(raw), !escape});
 }
 
 // A large text is made in its own storage and handed over to the card, so
@@ -227,6 +235,7 @@ void CardBuilder::PutText(const PropertyInfo& info, std::string_view raw, std::s
   const qv_VCard::Status s = card_.Put(info.property, std::move(large));
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
   Note(info.property, true);
+  if (recording_) values_.push_back({info.property, std::string(raw), !escape});
 }
 
 // Where raw (as given, before any escaping) stops being UTF-8.
@@ -259,6 +268,7 @@ void CardBuilder::PutText(const PropertyInfo& info, std::string_view raw, std::s
   const qv_VCard::Status s = card_.Put(info.property, std::u16string(1, letter));
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
   hemispheres_ |= FactsOf(info.property).axis;
+  if (recording_) values_.push_back({info.property, std::string(1, static_cast<char>(letter)), false});
 }
 
 void CardBuilder::SetText(const PropertyInfo& info, std::string_view raw, std::string_view column,
@@ -388,10 +398,12 @@ void CardBuilder::SetGeo(std::string_view raw, std::string_view column) {
     for (int k = 0; k < 3; ++k) {
       stale_.Reset(ints[k]);
       card_.Put(ints[k], dms[k]);
+      if (recording_ && dms[k] != 0) values_.push_back({ints[k], {}, false, dms[k]});
     }
     stale_.Reset(hemisphere);
-    const qv_VCard::Status s =
-        card_.Put(hemisphere, std::u16string(1, v < 0 && seconds > 0 ? negative : positive));
+    const char16_t letter = v < 0 && seconds > 0 ? negative : positive;
+    if (recording_) values_.push_back({hemisphere, std::string(1, static_cast<char>(letter)), false});
+    const qv_VCard::Status s = card_.Put(hemisphere, std::u16string(1, letter));
     if (qv_VCard::Failed(s)) Fail(MakeProblem(ProblemKind::NotAssigned, field, {}, s));
   };
   put_axis(lat, kLatitude, Property::GeoLat, u'N', u'S');

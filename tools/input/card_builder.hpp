@@ -19,6 +19,16 @@
 
 namespace qvvcard {
 
+// A value as a record holds it, for writing records as a table: a text as
+// the person typed it (in_card_form: as the card holds it, escaped), a flag
+// or an integer as its number.
+struct RecordedValue {
+  qv_VCard::Property property;
+  std::string text;
+  bool in_card_form = false;
+  std::int16_t number = 0;
+};
+
 class CardBuilder {
  public:
   // rfc_escape: texts are escaped for card readers (--rfc-escape);
@@ -63,6 +73,9 @@ class CardBuilder {
   bool bad() const { return !problems_.empty(); }
   // The key of the record's UID (blanks around it do not count).
   void UidKey(std::string_view value);
+  // The record's own UID, kept: a UUID as it is, any other text as the key
+  // of a name-based UUID (UidKey).
+  void KeepUid(std::string_view uid);
 
   // Ends the record: true with its card (UTF-8, every line ending in CR LF)
   // when it has no problem; false otherwise (the card read's own failure
@@ -71,6 +84,12 @@ class CardBuilder {
   // After a large record: gives back the storage it needed (card is the
   // text Finish wrote into).
   void ReleaseLarge(std::string& card);
+
+  // Keeps the values of each record as they are assigned (values()).
+  void RecordValues(bool on) { recording_ = on; }
+  // The values the record assigned, after the mapping: valid with
+  // RecordValues(true), until the next Begin.
+  const std::vector<RecordedValue>& values() const { return values_; }
 
   std::uint64_t record() const { return record_; }
   const std::vector<Problem>& problems() const { return problems_; }
@@ -175,6 +194,8 @@ class CardBuilder {
   // and given a hemisphere; whether the position came as Geo.
   std::uint8_t axes_ = 0, hemispheres_ = 0;
   bool geo_ = false;
+  bool recording_ = false;
+  std::vector<RecordedValue> values_;
   std::array<std::uint64_t, qv_VCard::slots::kTypedSlotCount> untyped_counts_{};
 };
 

@@ -76,7 +76,7 @@ Separator SeparatorOf(InputStream& in, const ConvertOptions& options) {
     bool found = false;
     while (!found && reader.Next(rec)) found = !AllEmpty(rec.views());
     if (!found) break;
-    if (KnownHeader(rec.views(), options)) return {c, false};
+    if (KnownHeader(rec.views(), options)) return {c, false, true};
     if (rec.views().size() > most) {
       most = rec.views().size();
       best = c;

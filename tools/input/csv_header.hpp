@@ -28,6 +28,7 @@ bool KnownHeader(std::span<const std::string_view> names, const ConvertOptions& 
 struct Separator {
   char c = ',';
   bool hint_line = false;  // the input starts with a line "sep=X", which is no header
+  bool known = false;      // told from the header: it splits into known names with c
 };
 Separator SeparatorOf(InputStream& in, const ConvertOptions& options);
 

@@ -134,6 +134,8 @@ std::string EncodingNameList() {
   return list;
 }
 
+const char* IconvNameOf(Encoding e) { return IconvName(e); }
+
 const char* NameOf(Encoding e) {
   switch (e) {
     case Encoding::Utf8:

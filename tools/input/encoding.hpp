@@ -27,8 +27,9 @@ std::optional<Encoding> EncodingNamed(std::string_view name);
 std::span<const std::string_view> EncodingNames();
 // "utf-16le, utf-16be, ..." in one line.
 std::string EncodingNameList();
-// The name the tool says ("Windows-1252").
+// The name the tool says ("Windows-1252"), and iconv's ("WINDOWS-1252").
 const char* NameOf(Encoding e);
+const char* IconvNameOf(Encoding e);
 
 // The encoding of an input: the one given (UTF-16 settled by its
 // byte-order mark), or else UTF-16 when it starts with a UTF-16 byte-order

@@ -122,35 +122,6 @@ bool IsRewindable(int fd) {
   return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && lseek(fd, 0, SEEK_CUR) >= 0;
 }
 
-int CreateTemporaryFile() {
-  const char* dir = std::getenv("TMPDIR");
-  if (dir == nullptr || *dir == '\0') dir = "/tmp";
-  int tmp = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (tmp < 0) {
-    // File systems without anonymous files: a named one, removed at once.
-    std::string name = std::string(dir) + "/qvvcard-input-XXXXXX";
-    tmp = mkostemp(name.data(), O_CLOEXEC);
-    if (tmp < 0) ThrowErrno("cannot create a temporary file in " + std::string(dir));
-    unlink(name.c_str());
-  }
-  return tmp;
-}
-
-void WriteToTemporaryFile(int fd, std::string_view bytes) {
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno("cannot copy the input to a temporary file");
-    }
-    done += static_cast<std::size_t>(put);
-  }
-}
-
-void RewindTemporaryFile(int fd) {
-  if (lseek(fd, 0, SEEK_SET) != 0) ThrowErrno("cannot rewind the temporary copy of the input");
-}
-
 int SpoolToTemporaryFile(int fd) {
   UniqueFd from(fd);
   UniqueFd tmp(CreateTemporaryFile());

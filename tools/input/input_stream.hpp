@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/fd.hpp"
+
 namespace qvvcard {
 
 class InputStream {
@@ -87,12 +89,6 @@ bool IsRewindable(int fd);
 // disk, so memory use does not depend on the input's size.
 int SpoolToTemporaryFile(int fd);
 
-// The pieces of such a copy: an anonymous file only this process can
-// reach (0600), bytes appended to it, and back to its start. They throw
-// std::system_error.
-int CreateTemporaryFile();
-void WriteToTemporaryFile(int fd, std::string_view bytes);
-void RewindTemporaryFile(int fd);
 
 }  // namespace qvvcard
 

@@ -2,6 +2,7 @@
 
 #include <nettle/sha1.h>
 
+#include "card/ascii.hpp"
 #include "common/text.hpp"
 
 namespace qvvcard {
@@ -24,7 +25,40 @@ qv_VCard::Guid NameBasedUuid(const std::array<std::uint8_t, 16>& space, std::str
   return g;
 }
 
+std::optional<qv_VCard::Guid> ParseUuid(std::string_view text) {
+  text = TrimBlanks(text);
+  if (text.size() > 9 && qv_VCard::ascii::EqualIgnoringCase(text.substr(0, 9), "urn:uuid:")) {
+    text.remove_prefix(9);
+  }
+  if (text.size() != 36) return std::nullopt;
+  std::uint8_t bytes[16];
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (text[i] != '-') return std::nullopt;
+      continue;
+    }
+    const char c = qv_VCard::ascii::Fold(text[i]);
+    const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (v < 0) return std::nullopt;
+    if (n % 2 == 0) {
+      bytes[n / 2] = static_cast<std::uint8_t>(v << 4);
+    } else {
+      bytes[n / 2] |= static_cast<std::uint8_t>(v);
+    }
+    ++n;
+  }
+  qv_VCard::Guid g;
+  g.data1 = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+            (std::uint32_t{bytes[2]} << 8) | bytes[3];
+  g.data2 = static_cast<std::uint16_t>((bytes[4] << 8) | bytes[5]);
+  g.data3 = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
+  for (std::size_t i = 0; i < 8; ++i) g.data4[i] = bytes[8 + i];
+  return g;
+}
+
 void NameBasedGuids::SetKey(std::string_view key) {
+  exact_.reset();
   if (IsAscii(key)) {
     key_.assign(key);
   } else {
@@ -33,6 +67,10 @@ void NameBasedGuids::SetKey(std::string_view key) {
 }
 
 qv_VCard::Status NameBasedGuids::Create(qv_VCard::Guid& out) noexcept {
+  if (exact_) {
+    out = *exact_;
+    return qv_VCard::kOk;
+  }
   if (key_.empty()) return qv_VCard::SystemGuidSource().Create(out);
   out = NameBasedUuid(kUidNamespace, key_);
   return qv_VCard::kOk;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,19 +23,30 @@ inline constexpr std::array<std::uint8_t, 16> kUidNamespace = {
 // The version-5 UUID of name in the namespace.
 qv_VCard::Guid NameBasedUuid(const std::array<std::uint8_t, 16>& space, std::string_view name);
 
+// The UUID a text names ("6f1d9c2e-...", also with "urn:uuid:" before it),
+// in any case; nullopt for any other text.
+std::optional<qv_VCard::Guid> ParseUuid(std::string_view text);
+
 // The GUID source of the cards of a run: the UUID of the record's key when
-// it has one, otherwise a random one from the system source.
+// it has one (or the record's own UUID, kept), otherwise a random one from
+// the system source.
 class NameBasedGuids final : public qv_VCard::GuidSource {
  public:
+  // The record's own UUID, kept as it is.
+  void SetExact(const qv_VCard::Guid& g) {
+    key_.clear();
+    exact_ = g;
+  }
   // The key of the record being made; "" for none. Keys are compared in
   // their NFC form: the same letters written as composed or decomposed
   // characters (as macOS writes them) give the same UID.
   void SetKey(std::string_view key);
-  bool has_key() const { return !key_.empty(); }
+  bool has_key() const { return !key_.empty() || exact_.has_value(); }
   qv_VCard::Status Create(qv_VCard::Guid& out) noexcept override;
 
  private:
   std::string key_;
+  std::optional<qv_VCard::Guid> exact_;
 };
 
 }  // namespace qvvcard

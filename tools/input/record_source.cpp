@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "card/ascii.hpp"
 #include "common/text.hpp"
 
 namespace qvvcard {
@@ -10,7 +11,18 @@ std::string FormatFor(const std::string& format, const std::string& name) {
   if (!format.empty()) return format;
   const std::string ext = LowerAscii(std::filesystem::path(name).extension().string());
   if (ext == ".jsonl" || ext == ".ndjson") return "jsonl";
+  if (ext == ".vcf" || ext == ".vcard") return "vcf";
   return "csv";
+}
+
+bool LooksLikeVcard(InputStream& in) {
+  std::string_view head = in.Gather(256);
+  if (head.starts_with(kByteOrderMark)) head.remove_prefix(kByteOrderMark.size());
+  while (!head.empty() && (head.front() == '\r' || head.front() == '\n' || head.front() == ' ' ||
+                           head.front() == '\t')) {
+    head.remove_prefix(1);
+  }
+  return head.size() >= 11 && qv_VCard::ascii::EqualIgnoringCase(head.substr(0, 11), "BEGIN:VCARD");
 }
 
 std::unique_ptr<RecordSource> OpenRecords(InputStream& in, const std::string& format,
@@ -20,6 +32,12 @@ std::unique_ptr<RecordSource> OpenRecords(InputStream& in, const std::string& fo
       throw InputRefused("--columns applies to CSV input, not to the JSON Lines of " + shown);
     }
     return OpenJsonl(in, shown, options);
+  }
+  if (format == "vcf") {
+    if (!options.columns.empty()) {
+      throw InputRefused("--columns applies to CSV input, not to the vCards of " + shown);
+    }
+    return OpenVcf(in, shown, options);
   }
   return OpenCsv(in, shown, options);
 }

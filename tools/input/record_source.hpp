@@ -39,6 +39,10 @@ struct ConvertOptions {
   // (an Outlook export that is not UTF-8), for the line that says how the
   // input is read; nullptr otherwise.
   const char* guessed_encoding = nullptr;
+  // vCard input: the UID a card brings is kept (--keep-uid) instead of a
+  // new one; values without a CHARSET are in this charset (an iconv name).
+  bool keep_uid = false;
+  std::string vcf_charset = "UTF-8";
 };
 
 // The records of one input.
@@ -57,9 +61,13 @@ class RecordSource {
   virtual std::vector<std::string> Unplaced() const { return {}; }
 };
 
-// "csv", "jsonl", or "" to go by the name: jsonl for *.jsonl and *.ndjson
-// (in any case), csv otherwise.
+// "csv", "jsonl", "vcf", or "" to go by the name: jsonl for *.jsonl and
+// *.ndjson, vcf for *.vcf and *.vcard (in any case), csv otherwise.
 std::string FormatFor(const std::string& format, const std::string& name);
+// Whether an input starts with BEGIN:VCARD (in any case, after a byte-order
+// mark and blank lines): a vCard file, whatever its name. Looks ahead
+// without consuming anything.
+bool LooksLikeVcard(InputStream& in);
 
 // Opens an input of the given format; shown names it in messages. A CSV
 // header, and with options.check_keys_first every key of JSON Lines, is
@@ -74,6 +82,8 @@ std::unique_ptr<RecordSource> OpenCsv(InputStream& in, const std::string& shown,
                                       const ConvertOptions& options);
 std::unique_ptr<RecordSource> OpenJsonl(InputStream& in, const std::string& shown,
                                         const ConvertOptions& options);
+std::unique_ptr<RecordSource> OpenVcf(InputStream& in, const std::string& shown,
+                                      const ConvertOptions& options);
 
 // A name the input has but the card does not, and where it was first seen.
 struct UnknownName {

@@ -197,6 +197,21 @@ void RfcEscape(Escape how, std::u16string& text) {
   }
 }
 
+std::string RfcUnescape(Escape how, std::string_view utf8) {
+  const Escaped* table = TableOf(how);
+  if (table == nullptr || utf8.find('\\') == std::string_view::npos) return std::string(utf8);
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    if (utf8[i] == '\\' && i + 1 < utf8.size() &&
+        table->byte[static_cast<unsigned char>(utf8[i + 1])]) {
+      ++i;
+    }
+    out.push_back(utf8[i]);
+  }
+  return out;
+}
+
 ParseResult RangeCheck(std::int64_t v, std::int16_t& out) noexcept {
   if (v < INT16_MIN || v > INT16_MAX) return ParseResult::OutOfRange;
   out = static_cast<std::int16_t>(v);

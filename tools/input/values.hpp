@@ -97,6 +97,10 @@ std::size_t FindEscaped(Escape how, std::string_view utf8) noexcept;
 std::string_view EscapeUtf8(Escape how, std::string_view utf8, std::string& scratch);
 // The same on a UTF-16 text, in place.
 void RfcEscape(Escape how, std::u16string& text);
+// The other way: the text a person typed from a value in card form, the
+// backslashes that the class puts in taken out. (A comma inside an item of
+// a list stays escaped: a list item cannot hold one otherwise.)
+std::string RfcUnescape(Escape how, std::string_view utf8);
 // The common case in one pass: when utf8 is all ASCII, out becomes its
 // text, escaped as the class says, and true is returned; otherwise false
 // and out is unspecified.

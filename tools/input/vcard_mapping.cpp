@@ -802,17 +802,16 @@ class Mapper {
     }
     org_done_ = true;
     if (!name.empty()) Put(Property::OrgName, std::move(name), l);
-    if (units.size() == 1) {
-      Put(Property::OrgUnit, std::move(units[0]), l);
-    } else if (units.size() > 1) {
-      // Further units stay units: the card's ORG line gets them after the
-      // first, each escaped as a component of its own.
+    if (!units.empty()) {
+      // The card has one unit: further units join the first in one text,
+      // as a person would type them, so that the card reads the same after
+      // a trip through a table.
       std::string joined;
       for (const std::string& u : units) {
-        if (!joined.empty()) joined += ';';
-        AppendEscaped(joined, u);
+        if (!joined.empty()) joined += ", ";
+        joined += u;
       }
-      Put(Property::OrgUnit, std::move(joined), l, true);
+      Put(Property::OrgUnit, std::move(joined), l);
     }
   }
 

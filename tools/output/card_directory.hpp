@@ -5,6 +5,8 @@
 #define QVVCARD_OUTPUT_CARD_DIRECTORY_HPP
 
 #include <array>
+#include <cstdint>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 
@@ -14,11 +16,22 @@
 
 namespace qvvcard {
 
+// What becomes of a card whose name a file had before the run: it gets
+// " (2)", ... unless replace, when it replaces that file safely, as an
+// output file is replaced: the old file stays whole until the new one is
+// complete. A dry run writes nothing (nor makes the folder): names are
+// chosen and counted as they would be.
+struct FolderMode {
+  bool replace = false;
+  bool dry_run = false;
+};
+
 class CardDirectory final : public CardSink {
  public:
-  // Opens the folder, creating it (and its parents) when missing. Throws
-  // std::system_error or std::filesystem::filesystem_error.
-  explicit CardDirectory(const std::string& path, const WriteSeams& seams = NoSeams());
+  // Opens the folder, creating it (and its parents) when missing (but for
+  // a dry run). Throws std::system_error.
+  explicit CardDirectory(const std::string& path, const WriteSeams& seams = NoSeams(),
+                         FolderMode mode = {});
   ~CardDirectory() override;
   CardDirectory(const CardDirectory&) = delete;
   CardDirectory& operator=(const CardDirectory&) = delete;
@@ -33,18 +46,33 @@ class CardDirectory final : public CardSink {
   std::uint64_t delivered() const override { return saved_; }
 
   TempMode mode() const { return mode_; }
+  // Cards that got a numbered name because a file of the run's folder had
+  // their name before the run; files of before the run that cards replaced.
+  std::uint64_t numbered() const { return numbered_; }
+  std::uint64_t replaced() const { return replaced_; }
 
  private:
   struct Hint {
     std::string proposed;
     unsigned next = 1;
   };
+  // Writes content under no name (or a hidden one, in temp); the
+  // descriptor.
+  int WriteTemp(std::string_view content, std::string& temp);
+  // Moves what WriteTemp wrote over the file `name`.
+  void ReplaceWith(int fd, std::string& temp, const std::string& name);
+
   std::string path_;
   int dirfd_ = -1;
   TempMode mode_ = TempMode::Anonymous;
+  FolderMode folder_mode_;
   const WriteSeams& seams_;
   FoldedNames taken_;  // every name in the folder, folded
-  std::uint64_t saved_ = 0;
+  // The names in the folder before the run, folded, with their spelling
+  // there; those a card of the run replaced.
+  std::unordered_map<std::string, std::string> before_;
+  FoldedNames run_names_;  // the names the run's cards got
+  std::uint64_t saved_ = 0, numbered_ = 0, replaced_ = 0;
   // Where to start counting for names seen recently, so that many cards of
   // one name do not probe from " (2)" up each time. Bounded: only a hint.
   std::array<Hint, 1024> hints_;
