@@ -5,14 +5,11 @@
 #ifndef QV_VCARD_CARD_READS_HPP
 #define QV_VCARD_CARD_READS_HPP
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <type_traits>
 
 #include "card/line_table.hpp"
 #include "card/record.hpp"
+#include "card/simd.hpp"
 #include "writer/card_text.hpp"
 
 // The reads are small once their rule is known; builders want them inline
@@ -143,7 +140,7 @@ QV_VCARD_READ_INLINE std::int16_t ReadValue(const qvVCard& c, Property p) noexce
 QV_VCARD_READ_INLINE unsigned ReadFlagBits(const qvVCard& c, Property first,
                                            unsigned count) noexcept {
   const std::int16_t* flags = Access::Values(c) + record::FieldOf(first);
-#if defined(__SSE2__)
+#if QV_VCARD_SSE2
   const __m128i zero = _mm_setzero_si128();
   const __m128i low =
       _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(flags)), zero);

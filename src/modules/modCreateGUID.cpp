@@ -4,9 +4,7 @@
 #include <array>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "card/simd.hpp"
 
 namespace qv_VCard::modules {
 
@@ -19,7 +17,7 @@ constexpr std::uint16_t ByteSwap16(std::uint16_t v) {
   return static_cast<std::uint16_t>((v >> 8) | (v << 8));
 }
 
-#if !defined(__SSE2__)
+#if !QV_VCARD_SSE2
 // The two hexadecimal digits of every byte value, upper case.
 constexpr auto kHexPairs = [] {
   constexpr char16_t digits[] = u"0123456789ABCDEF";
@@ -51,7 +49,7 @@ int StringFromGUID2(const Guid& guid, char16_t* buffer, int capacity) noexcept {
   if (buffer == nullptr || capacity < kNeeded) return 0;
   char16_t* p = buffer;
   *p++ = u'{';
-#if defined(__SSE2__)
+#if QV_VCARD_SSE2
   // The sixteen bytes in text order, as two 64-bit halves built in
   // registers (data1 to data3 are written most significant byte first);
   // each byte split into nibbles, high first, and each nibble made a digit:

@@ -18,10 +18,7 @@
 #include <cstring>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "card/simd.hpp"
 #include "qv_vcard/qvVCard.hpp"
 
 // The pieces of line writing are small; the compiler is told to inline them
@@ -245,7 +242,7 @@ constexpr std::uint64_t SpecialUnits(std::uint64_t w) noexcept {
   return ((w - 0x20 * kOnes) & ~w & kHigh) | ((del - kOnes) & ~del & kHigh);
 }
 
-#if defined(__SSE2__)
+#if QV_VCARD_SSE2
 // All ones in each 16-bit lane of v that holds a unit below 0x20 or DEL. A
 // unit is below 0x20 exactly when subtracting 0x1F with unsigned saturation
 // leaves 0.
@@ -272,7 +269,7 @@ QV_VCARD_WRITE_INLINE bool CopyUnitsFindingSpecial(char16_t* dst, const char16_t
     return special;
   }
   std::uint64_t a, b;
-#if defined(__SSE2__)
+#if QV_VCARD_SSE2
   __m128i special = _mm_setzero_si128();
   if (n < 8) {
     std::memcpy(&a, src, 8);
