@@ -242,11 +242,24 @@ class qvVCard {
       ;
   static constexpr std::size_t kValueFields = kPropertyCount - kTextFields;
 
+  // Where cards are written; its room is kept from read to read (up to
+  // 1 MiB). It is the object's own: a copy starts without it, and an
+  // assignment keeps the room the object had.
+  struct ScratchRoom {
+    ScratchRoom() = default;
+    ScratchRoom(const ScratchRoom&) noexcept {}
+    ScratchRoom& operator=(const ScratchRoom&) noexcept { return *this; }
+    ScratchRoom(ScratchRoom&&) noexcept = default;
+    ScratchRoom& operator=(ScratchRoom&&) noexcept = default;
+    ~ScratchRoom() = default;
+    Text text;
+  };
+
   std::array<Text, kTextFields> texts_{};
   std::array<std::int16_t, kValueFields> values_{};
   Clock* clock_;
   GuidSource* guids_;
-  mutable Text room_;  // where cards are written; its room is kept from read to read
+  mutable ScratchRoom room_;
 };
 
 #undef QV_VCARD_ARG_Text

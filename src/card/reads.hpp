@@ -31,7 +31,7 @@ struct Access {
   static const std::int16_t* Values(const qvVCard& c) { return c.values_.data(); }
   static Clock& ClockOf(const qvVCard& c) { return *c.clock_; }
   static GuidSource& GuidsOf(const qvVCard& c) { return *c.guids_; }
-  static Text& Room(const qvVCard& c) { return c.room_; }
+  static Text& Room(const qvVCard& c) { return c.room_.text; }
 };
 
 }  // namespace detail

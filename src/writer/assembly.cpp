@@ -72,16 +72,16 @@ void ReleaseLargeRoom(Text& room) {
 // allocation.
 Status qvVCard::get_vCard(Text& out) const noexcept {
   try {
-    writer::CardText card(room_);
+    writer::CardText card(room_.text);
     Status s = writer::AssembleCard(*this, card);
     if (Succeeded(s)) s = card.Finish();
     if (Failed(s)) {
       out.clear();
-      writer::ReleaseLargeRoom(room_);
+      writer::ReleaseLargeRoom(room_.text);
       return s;
     }
     out.assign(card.view());
-    writer::ReleaseLargeRoom(room_);
+    writer::ReleaseLargeRoom(room_.text);
     return kOk;
   } catch (...) {
     out.clear();
@@ -92,7 +92,7 @@ Status qvVCard::get_vCard(Text& out) const noexcept {
 // The same card, handed to the sink through a window of the room.
 Status qvVCard::get_vCard(TextSink& sink) const noexcept {
   try {
-    writer::CardText card(room_, sink);
+    writer::CardText card(room_.text, sink);
     const Status s = writer::AssembleCard(*this, card);
     // A failed card is not handed on any further.
     return Failed(s) ? s : card.Finish();
