@@ -9,7 +9,6 @@
 
 #include "card/line_table.hpp"
 #include "card/record.hpp"
-#include "card/simd.hpp"
 #include "writer/card_text.hpp"
 
 // The reads are small once their rule is known; builders want them inline
@@ -130,39 +129,26 @@ QV_VCARD_READ_INLINE std::int16_t ReadValue(const qvVCard& c, Property p) noexce
 
 // Reads count (at most 16) flags that follow one another in the table from
 // first: bit i is set when flag first + i counts as set. The flags are read
-// several at a time: eight to a 16-byte vector where the processor has SSE2,
-// compared with 0 and packed into one bit each; four to a 64-bit word
-// otherwise, where a unit's top bit in (w & 0x7FFF...) + 0x7FFF... | w is
-// set exactly when the unit is not 0 and one multiply gathers the four top
-// bits side by side. The reads may run past the last flag asked for, up to a
-// multiple of eight (never past the stored values: see kFlagReadsFit); those
-// bits are dropped.
+// four to a 64-bit word, in which a unit's top bit in
+// (w & 0x7FFF...) + 0x7FFF... | w is set exactly when the unit is not 0; the
+// top bits of word k are moved to bits 16j + 4k (j the unit), and one
+// multiply then gathers all of them in flag order into the top 16 bits (the
+// other products stay below those or fall off the word). The reads may run
+// past the last flag asked for, to a multiple of four (never past the stored
+// values: see kFlagReadsFit); those bits are dropped.
 QV_VCARD_READ_INLINE unsigned ReadFlagBits(const qvVCard& c, Property first,
                                            unsigned count) noexcept {
-  const std::int16_t* flags = Access::Values(c) + record::FieldOf(first);
-#if QV_VCARD_SSE2
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i low =
-      _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(flags)), zero);
-  __m128i high = _mm_cmpeq_epi16(zero, zero);  // flags 8 to 15: none set
-  if (count > 8) {
-    high = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(flags + 8)), zero);
-  }
-  const auto unset = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
-  return ~unset & ((1U << count) - 1);
-#else
   constexpr std::uint64_t kLow15 = 0x7FFF7FFF7FFF7FFFULL;
   constexpr std::uint64_t kTop = 0x8000800080008000ULL;
   constexpr std::uint64_t kGather = (1ULL << 48) | (1ULL << 33) | (1ULL << 18) | (1ULL << 3);
-  unsigned bits = 0;
-  for (unsigned i = 0; i < count; i += 4) {
+  const std::int16_t* flags = Access::Values(c) + record::FieldOf(first);
+  std::uint64_t spread = 0;
+  for (unsigned k = 0; 4 * k < count; ++k) {
     std::uint64_t w;
-    std::memcpy(&w, flags + i, sizeof w);
-    const std::uint64_t set = (((w & kLow15) + kLow15) | w) & kTop;
-    bits |= static_cast<unsigned>(((set >> 15) * kGather) >> 48 & 0xF) << i;
+    std::memcpy(&w, flags + 4 * k, sizeof w);
+    spread |= ((((w & kLow15) + kLow15) | w) & kTop) >> (15 - 4 * k);
   }
-  return bits & ((1U << count) - 1);
-#endif
+  return static_cast<unsigned>((spread * kGather) >> 48) & ((1U << count) - 1);
 }
 
 // The flag reads of a line whose types are flags stay inside the stored

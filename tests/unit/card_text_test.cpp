@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "card/reads.hpp"
 #include "modules/modFileSystemChars.hpp"
 #include "support/test_support.hpp"
 #include "writer/card_text.hpp"
@@ -292,6 +293,37 @@ TEST(FlagReads, AnyNonZeroValueSetsItsParameterInEverySlot) {
           EXPECT_EQ(tested, 1) << slot << " " << flag << " " << v;
         }
       }
+    }
+  }
+}
+
+// Every pattern of set and unset flags in a window of sixteen, read with
+// every count: the four words of a read and the multiply that gathers their
+// bits must give each flag its own bit and nothing else.
+TEST(FlagReads, EveryPatternOfSixteenFlagsGivesItsBits) {
+  // The sixteen value fields from Tel1_Pref on (Tel1's thirteen flags and
+  // the first three of Tel2), as properties.
+  const Property first = Property::Tel1_Pref;
+  const std::size_t first_field = Info(first).field;
+  Property window[16];
+  int found = 0;
+  for (const PropertyInfo& p : Properties()) {
+    if (p.kind != Kind::Text && p.field >= first_field && p.field < first_field + 16) {
+      window[p.field - first_field] = p.property;
+      ++found;
+    }
+  }
+  ASSERT_EQ(found, 16);
+  const std::int16_t set_values[] = {1, -1, 256, -32768, 0x7FFF, 0x0080, 0x0100, 2};
+  qv_test::TestCard tc;
+  for (std::uint32_t pattern = 0; pattern < (1u << 16); ++pattern) {
+    for (int i = 0; i < 16; ++i) {
+      const std::int16_t v = (pattern >> i & 1) != 0 ? set_values[(pattern + i) % 8] : 0;
+      ASSERT_EQ(tc.card.Put(window[i], v), kOk);
+    }
+    for (unsigned count = 1; count <= 16; ++count) {
+      ASSERT_EQ(reads::ReadFlagBits(tc.card, first, count), pattern & ((1u << count) - 1))
+          << pattern << " " << count;
     }
   }
 }
