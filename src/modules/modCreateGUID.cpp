@@ -9,18 +9,19 @@ namespace qv_VCard::modules {
 namespace {
 
 // The two hexadecimal digits of every byte value, upper case.
+struct HexPair {
+  char16_t digits[2];
+};
 constexpr auto kHexPairs = [] {
   constexpr char16_t digits[] = u"0123456789ABCDEF";
-  std::array<char16_t, 512> t{};
-  for (int b = 0; b < 256; ++b) {
-    t[2 * b] = digits[b >> 4];
-    t[2 * b + 1] = digits[b & 0xF];
-  }
+  std::array<HexPair, 256> t{};
+  for (int b = 0; b < 256; ++b)
+    t[static_cast<std::size_t>(b)] = {{digits[b >> 4], digits[b & 0xF]}};
   return t;
 }();
 
 char16_t* PutByte(char16_t* p, unsigned byte) {
-  std::memcpy(p, &kHexPairs[2 * byte], 2 * sizeof(char16_t));
+  std::memcpy(p, kHexPairs[byte].digits, sizeof(HexPair));
   return p + 2;
 }
 
@@ -32,12 +33,8 @@ char16_t* PutHex(char16_t* p, std::uint32_t v, int bytes) {
 
 }  // namespace
 
-int StringFromGUID2(const Guid& guid, char16_t* buffer, int capacity) noexcept {
-  constexpr int kNeeded = static_cast<int>(kGuidTextLength) + 1;
-  if (buffer == nullptr || capacity < kNeeded) return 0;
-  char16_t* p = buffer;
-  *p++ = u'{';
-  p = PutHex(p, guid.data1, 4);
+void WriteGuidDigits(const Guid& guid, char16_t* out) noexcept {
+  char16_t* p = PutHex(out, guid.data1, 4);
   *p++ = u'-';
   p = PutHex(p, guid.data2, 2);
   *p++ = u'-';
@@ -47,8 +44,15 @@ int StringFromGUID2(const Guid& guid, char16_t* buffer, int capacity) noexcept {
   p = PutByte(p, guid.data4[1]);
   *p++ = u'-';
   for (std::size_t i = 2; i < 8; ++i) p = PutByte(p, guid.data4[i]);
-  *p++ = u'}';
-  *p = u'\0';
+}
+
+int StringFromGUID2(const Guid& guid, char16_t* buffer, int capacity) noexcept {
+  constexpr int kNeeded = static_cast<int>(kGuidTextLength) + 1;
+  if (buffer == nullptr || capacity < kNeeded) return 0;
+  buffer[0] = u'{';
+  WriteGuidDigits(guid, buffer + 1);
+  buffer[kGuidTextLength - 1] = u'}';
+  buffer[kGuidTextLength] = u'\0';
   return kNeeded;
 }
 
