@@ -352,6 +352,11 @@ TEST(FlagReads, EveryPatternOfSixteenFlagsGivesItsBits) {
           << pattern << " " << count;
     }
   }
+  // A copy reads the same; a reset clears every flag.
+  const qvVCard copy(tc.card);
+  EXPECT_EQ(reads::ReadFlagBits(copy, first, 16), 0xFFFFu);
+  ASSERT_EQ(tc.card.vCardClean(), kOk);
+  EXPECT_EQ(reads::ReadFlagBits(tc.card, first, 16), 0u);
 }
 
 TEST(FileNameChars, EveryUnitIsKeptExactlyWhenItMayStandInAFileName) {
