@@ -9,10 +9,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "bridge/utf.hpp"
 #include "card/internals.hpp"
 #include "modules/modCreateGUID.hpp"
 #include "sample_cards.hpp"
@@ -153,6 +155,54 @@ void CreateGuid(benchmark::State& state) {
   }
 }
 
+// The text of a GUID alone, without a source.
+void GuidText(benchmark::State& state) {
+  qv_VCard::Guid g{0x01234567, 0x89AB, 0xCDEF, {0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10}};
+  char16_t text[qv_VCard::modules::kGuidTextLength + 1];
+  for (auto _ : state) {
+    ++g.data1;
+    benchmark::DoNotOptimize(g);
+    const int n = qv_VCard::modules::StringFromGUID2(g, text, static_cast<int>(std::size(text)));
+    benchmark::DoNotOptimize(n);
+    benchmark::DoNotOptimize(text);
+    benchmark::ClobberMemory();
+  }
+}
+
+// The typical card's text to UTF-8, as the tool writes it, and back, as
+// values come in.
+void CardToUtf8(benchmark::State& state) {
+  qvVCard c;
+  qv_bench::FillTypical(c);
+  Text card;
+  Check(state, c.get_vCard(card));
+  std::string utf8;
+  for (auto _ : state) {
+    const bool ok = qv_VCard::bridge::TextToUtf8(card, utf8);
+    benchmark::DoNotOptimize(ok);
+    benchmark::DoNotOptimize(utf8.data());
+    benchmark::ClobberMemory();
+  }
+  state.counters["chars"] = static_cast<double>(card.size());
+}
+
+void Utf8ToCard(benchmark::State& state) {
+  qvVCard c;
+  qv_bench::FillTypical(c);
+  Text card;
+  Check(state, c.get_vCard(card));
+  std::string utf8;
+  if (!qv_VCard::bridge::TextToUtf8(card, utf8)) state.SkipWithError("no UTF-8");
+  Text back;
+  for (auto _ : state) {
+    const bool ok = qv_VCard::bridge::Utf8ToText(utf8, back);
+    benchmark::DoNotOptimize(ok);
+    benchmark::DoNotOptimize(back.data());
+    benchmark::ClobberMemory();
+  }
+  state.counters["bytes"] = static_cast<double>(utf8.size());
+}
+
 void GuidSourceAlone(benchmark::State& state) {
   qv_VCard::Guid g;
   for (auto _ : state) {
@@ -208,8 +258,11 @@ void RegisterAll() {
   line("PRODID", Internals::ProductIdLine);
   benchmark::RegisterBenchmark("vCardFileName", FileName);
   benchmark::RegisterBenchmark("CreateGUID", CreateGuid);
+  benchmark::RegisterBenchmark("GuidText", GuidText);
   benchmark::RegisterBenchmark("SystemGuidSource", GuidSourceAlone);
   benchmark::RegisterBenchmark("SystemClock", ClockAlone);
+  benchmark::RegisterBenchmark("TextToUtf8/typical", CardToUtf8);
+  benchmark::RegisterBenchmark("Utf8ToText/typical", Utf8ToCard);
 }
 
 // The console report, followed by the ratio of each result to its floor.

@@ -242,11 +242,30 @@ class qvVCard {
       ;
   static constexpr std::size_t kValueFields = kPropertyCount - kTextFields;
 
+  // Where cards are written when the caller's text has too little room for
+  // them; its room is kept from read to read (up to 1 MiB), with the length
+  // of the last card. It is the object's own: a copy starts without it, and
+  // an assignment keeps what the object had.
+  struct ScratchRoom {
+    ScratchRoom() = default;
+    ScratchRoom(const ScratchRoom&) noexcept {}
+    ScratchRoom& operator=(const ScratchRoom&) noexcept { return *this; }
+    ScratchRoom(ScratchRoom&&) noexcept = default;
+    ScratchRoom& operator=(ScratchRoom&&) noexcept = default;
+    ~ScratchRoom() = default;
+    Text text;
+    std::size_t last = 0;
+  };
+
   std::array<Text, kTextFields> texts_{};
   std::array<std::int16_t, kValueFields> values_{};
+  // Bit i (of the 64 in word i / 64) is set exactly when values_[i] is not
+  // 0, kept so by every assignment: the writer reads all type flags of a
+  // slot at once.
+  std::array<std::uint64_t, (kValueFields + 63) / 64> set_values_{};
   Clock* clock_;
   GuidSource* guids_;
-  mutable Text room_;  // where cards are written; its room is kept from read to read
+  mutable ScratchRoom room_;
 };
 
 #undef QV_VCARD_ARG_Text

@@ -5,9 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "card/simd.hpp"
 
 namespace qv_VCard::bridge {
 
@@ -26,7 +24,7 @@ std::size_t WidenAsciiFrom(const char* in, std::size_t i, std::size_t n, char16_
 // and returns how many there were: the copy stops before the first byte
 // above 0x7F. out has room for n units.
 std::size_t WidenAscii(const char* in, std::size_t n, char16_t* out) {
-#if defined(__SSE2__)
+#if QV_VCARD_SSE2
   // Blocks of 16 and 8 bytes; the last, shorter stretch as a block that
   // overlaps the one before it (its bytes are known to be ASCII already and
   // are written again unchanged).
@@ -74,7 +72,7 @@ std::size_t WidenAscii(const char* in, std::size_t n, char16_t* out) {
 // unit, and returns how many there were. out has room for n bytes.
 std::size_t NarrowAscii(const char16_t* in, std::size_t n, char* out) {
   std::size_t i = 0;
-#if defined(__SSE2__)
+#if QV_VCARD_SSE2
   const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
   const __m128i zero = _mm_setzero_si128();
   const auto all_ascii = [&](__m128i units) {

@@ -25,6 +25,7 @@ Status qvVCard::vCardClean() noexcept {
     if (i != kTimeZone) texts_[i].clear();
   }
   values_.fill(0);
+  set_values_.fill(0);
   return kOk;
 }
 
@@ -46,7 +47,11 @@ Status qvVCard::Put(Property p, Text&& vData) noexcept {
 
 Status qvVCard::Put(Property p, std::int16_t vData) noexcept {
   if (record::IsText(p)) return kTypeMismatch;
-  values_[record::FieldOf(p)] = vData;
+  const std::size_t field = record::FieldOf(p);
+  values_[field] = vData;
+  std::uint64_t& word = set_values_[field / 64];
+  const std::uint64_t bit = std::uint64_t{1} << (field % 64);
+  word = vData != 0 ? word | bit : word & ~bit;
   return kOk;
 }
 

@@ -5,10 +5,6 @@
 #ifndef QV_VCARD_CARD_READS_HPP
 #define QV_VCARD_CARD_READS_HPP
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <type_traits>
 
 #include "card/line_table.hpp"
@@ -30,11 +26,13 @@ namespace detail {
 // The record of a card, for its reads and its writer.
 struct Access {
   static const Text& Stored(const qvVCard& c, Property p) { return c.texts_[record::FieldOf(p)]; }
+  static const Text* Texts(const qvVCard& c) { return c.texts_.data(); }
   static std::int16_t Value(const qvVCard& c, Property p) { return c.values_[record::FieldOf(p)]; }
   static const std::int16_t* Values(const qvVCard& c) { return c.values_.data(); }
+  static const std::uint64_t* SetValues(const qvVCard& c) { return c.set_values_.data(); }
   static Clock& ClockOf(const qvVCard& c) { return *c.clock_; }
   static GuidSource& GuidsOf(const qvVCard& c) { return *c.guids_; }
-  static Text& Room(const qvVCard& c) { return c.room_; }
+  static Text& Room(const qvVCard& c) { return c.room_.text; }
 };
 
 }  // namespace detail
@@ -43,7 +41,6 @@ namespace reads {
 
 using detail::Access;
 using writer::CardText;
-using writer::Cursor;
 
 // The content line of one of the eight line-returning properties, onto a
 // card or into a Text (the getter).
@@ -54,10 +51,11 @@ QV_VCARD_READ_INLINE void TextLine(const qvVCard& c, Property p, Out& out) {
   const Text& stored = Access::Stored(c, p);
   if (stored.empty()) return;
   if constexpr (std::is_same_v<Out, CardText>) {
-    Cursor line(out);
-    line.append(lines::PrefixOf(p));
-    writer::AppendValueThen(line, stored, u"\r\n");
-    line.Commit();
+    writer::WriteLine(out, [&](auto& line) QV_VCARD_LINE_INLINE {
+      line.append(lines::PrefixOf(p));
+      line.append(stored);
+      line.append(writer::kLineEnd);
+    });
   } else {
     writer::TextLine line(out);
     line.append(lines::PrefixOf(p));
@@ -66,23 +64,24 @@ QV_VCARD_READ_INLINE void TextLine(const qvVCard& c, Property p, Out& out) {
   }
 }
 
-// The read rule of a property, appended to out (which it does not clear):
-// a Text, a line's cursor, or a quoted parameter value. A Text receives the
-// read as it is; a cursor writes each stored text as a value of its line.
+// True when text is the one character c.
+QV_VCARD_READ_INLINE bool IsExactly(const Text& text, char16_t c) noexcept {
+  return text.size() == 1 && text[0] == c;
+}
+
+// The read rule of property p on the text stored for it, appended to out
+// (which it does not clear): a Text, a line (see writer::WriteLine), or a
+// quoted parameter value. A Text receives the read as it is; a line writes
+// each stored text as a value of its line.
 template <typename Out>
-QV_VCARD_READ_INLINE void AppendRead(const qvVCard& c, Property p, Out& out) {
-  const Text& stored = Access::Stored(c, p);
+QV_VCARD_READ_INLINE void AppendRead(const qvVCard& c, Property p, const Text& stored, Out& out) {
   switch (record::Of(p).rule) {
     case ReadRule::Stored:
       out.append(stored);
       return;
     case ReadRule::Separator:
-      if constexpr (std::is_same_v<Out, Cursor>) {
-        writer::AppendValueThen(out, stored, u";");
-      } else {
-        out.append(stored);
-        out.append(std::u16string_view(u";"));
-      }
+      out.append(stored);
+      out.append(std::u16string_view(u";"));
       return;
     case ReadRule::FormattedName:
       if (!stored.empty()) {
@@ -102,21 +101,27 @@ QV_VCARD_READ_INLINE void AppendRead(const qvVCard& c, Property p, Out& out) {
       if constexpr (std::is_same_v<Out, Text>) TextLine(c, p, out);
       return;
     case ReadRule::GeoLatSign:
-      out.append(std::u16string_view(stored == u"N" ? u"+" : u"-"));
+      out.append(std::u16string_view(IsExactly(stored, u'N') ? u"+" : u"-"));
       return;
     case ReadRule::GeoLonSign:
-      out.append(std::u16string_view(stored == u"W" ? u"-" : u"+"));
+      out.append(std::u16string_view(IsExactly(stored, u'W') ? u"-" : u"+"));
       return;
   }
 }
 
+// The read rule of property p, appended to out.
+template <typename Out>
+QV_VCARD_READ_INLINE void AppendRead(const qvVCard& c, Property p, Out& out) {
+  AppendRead(c, p, Access::Stored(c, p), out);
+}
+
 // Only a stored text can read as empty: a separator read ends in ";", a
 // composed name holds its blanks, and a hemisphere read is one sign.
-QV_VCARD_READ_INLINE bool ReadIsEmpty(const qvVCard& c, Property p) noexcept {
+QV_VCARD_READ_INLINE bool ReadIsEmpty(Property p, const Text& stored) noexcept {
   switch (record::Of(p).rule) {
     case ReadRule::Stored:
     case ReadRule::ContentLine:
-      return Access::Stored(c, p).empty();
+      return stored.empty();
     case ReadRule::FormattedName:
     case ReadRule::Separator:
     case ReadRule::GeoLatSign:
@@ -126,55 +131,71 @@ QV_VCARD_READ_INLINE bool ReadIsEmpty(const qvVCard& c, Property p) noexcept {
   return false;
 }
 
+QV_VCARD_READ_INLINE bool ReadIsEmpty(const qvVCard& c, Property p) noexcept {
+  return ReadIsEmpty(p, Access::Stored(c, p));
+}
+
 // Flags and integers read as stored.
 QV_VCARD_READ_INLINE std::int16_t ReadValue(const qvVCard& c, Property p) noexcept {
   return Access::Value(c, p);
 }
 
-// Reads count (at most 16) flags that follow one another in the table from
-// first: bit i is set when flag first + i counts as set. The flags are read
-// several at a time: eight to a 16-byte vector where the processor has SSE2,
-// compared with 0 and packed into one bit each; four to a 64-bit word
-// otherwise, where a unit's top bit in (w & 0x7FFF...) + 0x7FFF... | w is
-// set exactly when the unit is not 0 and one multiply gathers the four top
-// bits side by side. The reads may run past the last flag asked for, up to a
-// multiple of eight (never past the stored values: see kFlagReadsFit); those
-// bits are dropped.
-QV_VCARD_READ_INLINE unsigned ReadFlagBits(const qvVCard& c, Property first,
+// Reads count (at most 16) flags that follow one another among the values
+// from field on (or, in the table, from first): bit i is set when flag i
+// counts as set, taken from the bits the record keeps of its values that are
+// not 0.
+QV_VCARD_READ_INLINE unsigned ReadFlagBits(const qvVCard& c, std::size_t field,
                                            unsigned count) noexcept {
-  const std::int16_t* flags = Access::Values(c) + record::FieldOf(first);
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i low =
-      _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(flags)), zero);
-  __m128i high = _mm_cmpeq_epi16(zero, zero);  // flags 8 to 15: none set
-  if (count > 8) {
-    high = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(flags + 8)), zero);
-  }
-  const auto unset = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
-  return ~unset & ((1U << count) - 1);
-#else
-  constexpr std::uint64_t kLow15 = 0x7FFF7FFF7FFF7FFFULL;
-  constexpr std::uint64_t kTop = 0x8000800080008000ULL;
-  constexpr std::uint64_t kGather = (1ULL << 48) | (1ULL << 33) | (1ULL << 18) | (1ULL << 3);
-  unsigned bits = 0;
-  for (unsigned i = 0; i < count; i += 4) {
-    std::uint64_t w;
-    std::memcpy(&w, flags + i, sizeof w);
-    const std::uint64_t set = (((w & kLow15) + kLow15) | w) & kTop;
-    bits |= static_cast<unsigned>(((set >> 15) * kGather) >> 48 & 0xF) << i;
-  }
-  return bits & ((1U << count) - 1);
-#endif
+  const std::uint64_t* const words = Access::SetValues(c);
+  const std::size_t bit = field % 64;
+  std::uint64_t bits = words[field / 64] >> bit;
+  if (bit + count > 64) bits |= words[field / 64 + 1] << (64 - bit);  // the next word's first
+  return static_cast<unsigned>(bits) & ((1U << count) - 1);
 }
 
+QV_VCARD_READ_INLINE unsigned ReadFlagBits(const qvVCard& c, Property first,
+                                           unsigned count) noexcept {
+  return ReadFlagBits(c, record::FieldOf(first), count);
+}
+
+// The fields of one slot of a group of alike slots (the addresses, the
+// telephones, the e-mail addresses), reached through the properties of slot
+// 1: a slot's texts and values lie a fixed number of fields after the
+// previous slot's, so no field is looked up in the table at run time. Their
+// read rules are those of slot 1 (see record::SlotsAlike).
+class SlotFields {
+ public:
+  QV_VCARD_READ_INLINE SlotFields(const qvVCard& c, const record::SlotGroup& group,
+                                  int slot) noexcept
+      : c_(c),
+        texts_(Access::Texts(c) + (slot - 1) * group.texts),
+        values_from_(static_cast<std::size_t>((slot - 1) * group.values)) {}
+
+  // The stored text or value of slot 1's property p in this slot.
+  QV_VCARD_READ_INLINE const Text& Stored(Property p) const noexcept {
+    return texts_[record::FieldOf(p)];
+  }
+  QV_VCARD_READ_INLINE std::int16_t Value(Property p) const noexcept {
+    return Access::Values(c_)[values_from_ + record::FieldOf(p)];
+  }
+  // count flags from slot 1's flag first on, as ReadFlagBits reads them.
+  QV_VCARD_READ_INLINE unsigned FlagBits(Property first, unsigned count) const noexcept {
+    return ReadFlagBits(c_, values_from_ + record::FieldOf(first), count);
+  }
+
+ private:
+  const qvVCard& c_;
+  const Text* texts_;
+  std::size_t values_from_;
+};
+
 // The flag reads of a line whose types are flags stay inside the stored
-// values for every slot.
+// values for every slot, at most 16 at a time.
 constexpr bool FlagReadsFit(const lines::FlagTypedLine& line) {
   const Property last_slot_first = record::InSlot(line.types[0].flag, line.slots, line.slot_size);
-  return std::size_t{record::FieldOf(last_slot_first)} +
-             static_cast<std::size_t>((line.type_count + 7) / 8 * 8) <=
-         record::kValueFieldCount;
+  return line.type_count <= 16 && std::size_t{record::FieldOf(last_slot_first)} +
+                                          static_cast<std::size_t>(line.type_count) <=
+                                      record::kValueFieldCount;
 }
 static_assert(FlagReadsFit(lines::kAddressLine) && FlagReadsFit(lines::kTelephoneLine));
 
@@ -197,7 +218,7 @@ Status BuildRevisionLine(const qvVCard& c, CardText& card);
 Status BuildUidLine(const qvVCard& c, CardText& card);
 Status BuildProductIdLine(const qvVCard& c, CardText& card);
 // One of the eight line-returning properties, onto the card.
-inline Status BuildTextLine(const qvVCard& c, Property p, CardText& card) {
+QV_VCARD_READ_INLINE Status BuildTextLine(const qvVCard& c, Property p, CardText& card) {
   reads::TextLine(c, p, card);
   return kOk;
 }

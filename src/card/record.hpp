@@ -97,6 +97,43 @@ static_assert(InSlot(Property::Tel1_Video, 3, kTelephoneSlotSize) == Property::T
 static_assert(InSlot(Property::Email1_Value, 3, kEmailSlotSize) == Property::Email3_Value);
 static_assert(InSlot(Property::Email1_Pref, 2, kEmailSlotSize) == Property::Email2_Pref);
 
+// A group of alike slots as the record stores it: each slot's texts and
+// values lie texts and values fields after the previous slot's.
+struct SlotGroup {
+  int texts;
+  int values;
+};
+
+// The fields a slot of the group from first (of slot 1) takes.
+constexpr SlotGroup GroupOf(Property first, int slot_size) {
+  SlotGroup g{0, 0};
+  for (int i = 0; i < slot_size; ++i) {
+    ++(IsText(static_cast<Property>(static_cast<int>(first) + i)) ? g.texts : g.values);
+  }
+  return g;
+}
+
+// True when every field of every slot lies whole slots of fields after its
+// slot 1 field.
+constexpr bool FieldsMoveBySlots(Property first, int slots, int slot_size) {
+  const SlotGroup g = GroupOf(first, slot_size);
+  for (int s = 2; s <= slots; ++s) {
+    for (int i = 0; i < slot_size; ++i) {
+      const Property a = static_cast<Property>(static_cast<int>(first) + i);
+      const int step = IsText(a) ? g.texts : g.values;
+      if (FieldOf(InSlot(a, s, slot_size)) != FieldOf(a) + (s - 1) * step) return false;
+    }
+  }
+  return true;
+}
+
+inline constexpr SlotGroup kAddressGroup = GroupOf(Property::Adr1_PostOffice, kAddressSlotSize);
+inline constexpr SlotGroup kTelephoneGroup = GroupOf(Property::Tel1_Number, kTelephoneSlotSize);
+inline constexpr SlotGroup kEmailGroup = GroupOf(Property::Email1_Value, kEmailSlotSize);
+static_assert(FieldsMoveBySlots(Property::Adr1_PostOffice, 3, kAddressSlotSize));
+static_assert(FieldsMoveBySlots(Property::Tel1_Number, 4, kTelephoneSlotSize));
+static_assert(FieldsMoveBySlots(Property::Email1_Value, 3, kEmailSlotSize));
+
 }  // namespace qv_VCard::record
 
 #endif

@@ -1,6 +1,8 @@
 // Entry points of qv_VCard.dll: DllMain, the class factory, DllGetClassObject,
 // DllCanUnloadNow and the registration entry points, and the process-wide
 // state they share.
+#include <wrl/client.h>
+
 #include <new>
 #include <string>
 
@@ -8,6 +10,8 @@
 
 namespace qv_com {
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 HMODULE g_module = nullptr;
 LONG g_objects = 0;
@@ -90,21 +94,18 @@ HRESULT InterfaceTypeInfo(ITypeInfo** out) noexcept {
       return E_OUTOFMEMORY;
     }
     if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
-    ITypeLib* library = nullptr;
-    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
-    if (FAILED(hr)) return hr;
-    ITypeInfo* loaded = nullptr;
-    hr = library->GetTypeInfoOfGuid(IID__qvVCard, &loaded);
-    library->Release();
-    if (FAILED(hr)) return hr;
+    ComPtr<ITypeInfo> loaded;
+    {
+      ComPtr<ITypeLib> library;
+      HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+      if (FAILED(hr)) return hr;
+      hr = library->GetTypeInfoOfGuid(IID__qvVCard, &loaded);
+      if (FAILED(hr)) return hr;
+    }
     // Another thread may have won the race; keep its copy and drop ours.
     cached = static_cast<ITypeInfo*>(InterlockedCompareExchangePointer(
-        reinterpret_cast<void* volatile*>(&g_type_info), loaded, nullptr));
-    if (cached != nullptr) {
-      loaded->Release();
-    } else {
-      cached = loaded;
-    }
+        reinterpret_cast<void* volatile*>(&g_type_info), loaded.Get(), nullptr));
+    if (cached == nullptr) cached = loaded.Detach();  // the cache holds our reference now
   }
   cached->AddRef();
   *out = cached;
@@ -112,9 +113,9 @@ HRESULT InterfaceTypeInfo(ITypeInfo** out) noexcept {
 }
 
 void ReleaseTypeInfo() noexcept {
-  auto* cached = static_cast<ITypeInfo*>(
-      InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&g_type_info), nullptr));
-  if (cached != nullptr) cached->Release();
+  // The cache's reference, dropped when its new owner goes.
+  const ComPtr<ITypeInfo> cached = TakeOver(static_cast<ITypeInfo*>(
+      InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&g_type_info), nullptr)));
 }
 
 IClassFactory* ClassFactory() noexcept { return &g_factory; }

@@ -10,8 +10,11 @@
 // (SetErrorInfo); through IDispatch::Invoke the failure becomes an exception
 // carrying that status, so a script sees the member's own code (0x800A0006
 // is VBScript's Overflow, error 6).
+#include <wrl/client.h>
+
 #include <new>
 #include <string>
+#include <utility>
 
 #include <qv_vcard/qvVCard.hpp>
 
@@ -22,6 +25,7 @@
 namespace qv_com {
 namespace {
 
+using Microsoft::WRL::ComPtr;
 using qv_VCard::Property;
 using qv_VCard::Text;
 
@@ -47,7 +51,7 @@ std::wstring Describe(HRESULT status) {
 // Publishes an error object for status on this thread, so that callers that
 // ask (ISupportErrorInfo, GetErrorInfo) and Invoke see where it came from.
 void PublishError(HRESULT status) noexcept {
-  ICreateErrorInfo* create = nullptr;
+  ComPtr<ICreateErrorInfo> create;
   if (FAILED(CreateErrorInfo(&create))) return;
   create->SetGUID(IID__qvVCard);
   create->SetSource(const_cast<LPOLESTR>(kProgId));
@@ -58,17 +62,15 @@ void PublishError(HRESULT status) noexcept {
     // no words then, the status still goes out
   }
   create->SetDescription(const_cast<LPOLESTR>(description.c_str()));
-  IErrorInfo* info = nullptr;
-  if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-    SetErrorInfo(0, info);
-    info->Release();
-  }
-  create->Release();
+  ComPtr<IErrorInfo> info;
+  if (SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.Get());
 }
 
 class CardObject final : public _qvVCard, public ISupportErrorInfo {
  public:
-  explicit CardObject(ITypeInfo* type_info) noexcept : type_info_(type_info) { ObjectCreated(); }
+  explicit CardObject(ComPtr<ITypeInfo> type_info) noexcept : type_info_(std::move(type_info)) {
+    ObjectCreated();
+  }
   CardObject(const CardObject&) = delete;
   CardObject& operator=(const CardObject&) = delete;
 
@@ -106,14 +108,12 @@ class CardObject final : public _qvVCard, public ISupportErrorInfo {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    type_info_->AddRef();
-    *out = type_info_;
-    return S_OK;
+    return type_info_.CopyTo(out);
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return DispGetIDsOfNames(type_info_, names, count, ids);
+    return DispGetIDsOfNames(type_info_.Get(), names, count, ids);
   }
   // The platform's Invoke calls the member through the virtual table; a
   // member that fails comes back to the caller as DISP_E_EXCEPTION with the
@@ -122,7 +122,7 @@ class CardObject final : public _qvVCard, public ISupportErrorInfo {
                                    VARIANT* result, EXCEPINFO* exception,
                                    UINT* bad_argument) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return DispInvoke(static_cast<_qvVCard*>(this), type_info_, id, flags, params, result,
+    return DispInvoke(static_cast<_qvVCard*>(this), type_info_.Get(), id, flags, params, result,
                       exception, bad_argument);
   }
 
@@ -168,10 +168,7 @@ class CardObject final : public _qvVCard, public ISupportErrorInfo {
 #undef QV_COM_OUT_Int16
 
  private:
-  ~CardObject() {
-    type_info_->Release();
-    ObjectDestroyed();
-  }
+  ~CardObject() { ObjectDestroyed(); }
 
   // Runs one member: holds a reference for the time it runs, keeps every
   // exception inside and publishes a failure status.
@@ -223,7 +220,7 @@ class CardObject final : public _qvVCard, public ISupportErrorInfo {
   }
 
   LONG references_ = 1;
-  ITypeInfo* type_info_;  // owned reference
+  const ComPtr<ITypeInfo> type_info_;
   qv_VCard::qvVCard card_;
 };
 
@@ -232,19 +229,19 @@ class CardObject final : public _qvVCard, public ISupportErrorInfo {
 HRESULT CreateCardObject(REFIID riid, void** out) noexcept {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  ITypeInfo* type_info = nullptr;
-  HRESULT hr = InterfaceTypeInfo(&type_info);
+  ComPtr<ITypeInfo> type_info;
+  const HRESULT hr = InterfaceTypeInfo(&type_info);
   if (FAILED(hr)) return hr;
-  CardObject* object = nullptr;
+  CardObject* created = nullptr;
   try {
-    object = new CardObject(type_info);  // takes over the reference
+    created = new CardObject(std::move(type_info));
   } catch (...) {
-    type_info->Release();
     return static_cast<HRESULT>(qv_VCard::bridge::StatusOfCurrentException());
   }
-  hr = object->QueryInterface(riid, out);
-  object->Release();  // the caller's reference, if any, keeps it alive
-  return hr;
+  // The object is born with one reference, taken over here; the caller's,
+  // if any, keeps it alive.
+  const ComPtr<CardObject> object = TakeOver(created);
+  return object->QueryInterface(riid, out);
 }
 
 }  // namespace qv_com

@@ -20,6 +20,7 @@
 // class. The interface keys are written to both views, as RegisterTypeLib
 // does, since clients of either bitness marshal the interface.
 #include <olectl.h>
+#include <wrl/client.h>
 
 #include <initializer_list>
 #include <new>
@@ -42,6 +43,81 @@ constexpr REGSAM kBothViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
 // The automation marshaler, the proxy of every dual or automation interface.
 constexpr wchar_t kAutomationProxy[] = L"{00020424-0000-0000-C000-000000000046}";
 
+using Microsoft::WRL::ComPtr;
+
+// An open registry key, closed when its owner goes.
+class RegKey {
+ public:
+  RegKey() = default;
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+  ~RegKey() {
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  HKEY get() const noexcept { return key_; }
+  // Where an API puts the key it opens (closing any this one held).
+  HKEY* put() noexcept {
+    if (key_ != nullptr) RegCloseKey(key_);
+    key_ = nullptr;
+    return &key_;
+  }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// A BSTR received from an API, freed when its owner goes.
+class Bstr {
+ public:
+  Bstr() = default;
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(text_); }
+  BSTR get() const noexcept { return text_; }
+  BSTR* put() noexcept {
+    SysFreeString(text_);
+    text_ = nullptr;
+    return &text_;
+  }
+
+ private:
+  BSTR text_ = nullptr;
+};
+
+// The attributes of a type library and of a type, given back to their
+// owner when these go.
+class LibraryAttributes {
+ public:
+  explicit LibraryAttributes(ITypeLib* library) noexcept : library_(library) {}
+  LibraryAttributes(const LibraryAttributes&) = delete;
+  LibraryAttributes& operator=(const LibraryAttributes&) = delete;
+  ~LibraryAttributes() {
+    if (attr_ != nullptr) library_->ReleaseTLibAttr(attr_);
+  }
+  HRESULT Get() { return library_->GetLibAttr(&attr_); }
+  const TLIBATTR* operator->() const noexcept { return attr_; }
+
+ private:
+  ITypeLib* library_;
+  TLIBATTR* attr_ = nullptr;
+};
+
+class TypeAttributes {
+ public:
+  explicit TypeAttributes(ITypeInfo* info) noexcept : info_(info) {}
+  TypeAttributes(const TypeAttributes&) = delete;
+  TypeAttributes& operator=(const TypeAttributes&) = delete;
+  ~TypeAttributes() {
+    if (attr_ != nullptr) info_->ReleaseTypeAttr(attr_);
+  }
+  HRESULT Get() { return info_->GetTypeAttr(&attr_); }
+  const TYPEATTR* operator->() const noexcept { return attr_; }
+
+ private:
+  ITypeInfo* info_;
+  TYPEATTR* attr_ = nullptr;
+};
+
 std::wstring GuidText(REFGUID guid) {
   wchar_t buffer[40] = {};
   const int n = StringFromGUID2(guid, buffer, 40);
@@ -58,29 +134,22 @@ class Classes {
   // default value).
   LSTATUS SetString(const std::wstring& subkey, const wchar_t* name, const std::wstring& value,
                     REGSAM view = 0) const {
-    HKEY key = nullptr;
-    LSTATUS status = Create(subkey, KEY_SET_VALUE | view, &key);
+    RegKey key;
+    const LSTATUS status = Create(subkey, KEY_SET_VALUE | view, key.put());
     if (status != ERROR_SUCCESS) return status;
-    status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return status;
+    return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   }
 
   LSTATUS CreateEmpty(const std::wstring& subkey) const {
-    HKEY key = nullptr;
-    const LSTATUS status = Create(subkey, KEY_WRITE, &key);
-    if (status == ERROR_SUCCESS) RegCloseKey(key);
-    return status;
+    RegKey key;
+    return Create(subkey, KEY_WRITE, key.put());
   }
 
   bool Exists(const std::wstring& subkey, REGSAM view = 0) const {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root_, Path(subkey).c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
-      return false;
-    }
-    RegCloseKey(key);
-    return true;
+    RegKey key;
+    return RegOpenKeyExW(root_, Path(subkey).c_str(), 0, KEY_READ | view, key.put()) ==
+           ERROR_SUCCESS;
   }
 
   // The default value of subkey, empty when there is none.
@@ -96,14 +165,16 @@ class Classes {
 
   // Deletes subkey with everything below it; a missing key is no error.
   LSTATUS DeleteTree(const std::wstring& subkey, REGSAM view = 0) const {
-    HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(
-        root_, Path(subkey).c_str(), 0,
-        DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key);
-    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    if (status != ERROR_SUCCESS) return status;
-    status = RegDeleteTreeW(key, nullptr);
-    RegCloseKey(key);
+    LSTATUS status;
+    {
+      RegKey key;
+      status = RegOpenKeyExW(
+          root_, Path(subkey).c_str(), 0,
+          DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | view, key.put());
+      if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+      if (status != ERROR_SUCCESS) return status;
+      status = RegDeleteTreeW(key.get(), nullptr);
+    }  // closed before the key itself goes
     if (status != ERROR_SUCCESS) return status;
     status = RegDeleteKeyExW(root_, Path(subkey).c_str(), view, 0);
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
@@ -111,14 +182,16 @@ class Classes {
 
   // Deletes subkey when it has neither subkeys nor values left.
   LSTATUS DeleteIfEmpty(const std::wstring& subkey) const {
-    HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(root_, Path(subkey).c_str(), 0, KEY_QUERY_VALUE, &key);
-    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    if (status != ERROR_SUCCESS) return status;
+    LSTATUS status;
     DWORD subkeys = 0, values = 0;
-    status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                              nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(key);
+    {
+      RegKey key;
+      status = RegOpenKeyExW(root_, Path(subkey).c_str(), 0, KEY_QUERY_VALUE, key.put());
+      if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+      if (status != ERROR_SUCCESS) return status;
+      status = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                &values, nullptr, nullptr, nullptr, nullptr);
+    }  // closed before the key itself goes
     if (status != ERROR_SUCCESS) return status;
     if (subkeys != 0 || values != 0) return ERROR_SUCCESS;
     status = RegDeleteKeyExW(root_, Path(subkey).c_str(), 0, 0);
@@ -175,24 +248,27 @@ HRESULT RegisterClassKeys(const Classes& classes, const std::wstring& path) {
 // flags, its help folder and this file as the library of this bitness; the
 // automation interface with the automation marshaler as its proxy.
 HRESULT RegisterLibraryKeys(const Classes& classes, const std::wstring& path) {
-  ITypeLib* library = nullptr;
+  ComPtr<ITypeLib> library;
   if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library))) return SELFREG_E_TYPELIB;
-  BSTR name = nullptr;
-  BSTR help = nullptr;
-  BSTR interface_name = nullptr;
-  TLIBATTR* attr = nullptr;
-  ITypeInfo* info = nullptr;
-  TYPEATTR* type = nullptr;
-  HRESULT hr = library->GetDocumentation(-1, &name, &help, nullptr, nullptr);
-  if (SUCCEEDED(hr)) hr = library->GetLibAttr(&attr);
+  Bstr name;
+  Bstr help;
+  Bstr interface_name;
+  LibraryAttributes attr(library.Get());
+  ComPtr<ITypeInfo> info;
+  HRESULT hr = library->GetDocumentation(-1, name.put(), help.put(), nullptr, nullptr);
+  if (SUCCEEDED(hr)) hr = attr.Get();
   if (SUCCEEDED(hr)) hr = library->GetTypeInfoOfGuid(IID__qvVCard, &info);
-  if (SUCCEEDED(hr)) hr = info->GetTypeAttr(&type);
-  if (SUCCEEDED(hr))
-    hr = info->GetDocumentation(MEMBERID_NIL, &interface_name, nullptr, nullptr, nullptr);
-  bool ok = SUCCEEDED(hr) && name != nullptr && interface_name != nullptr &&
+  if (FAILED(hr)) return SELFREG_E_TYPELIB;
+  TypeAttributes type(info.Get());
+  hr = type.Get();
+  if (SUCCEEDED(hr)) {
+    hr = info->GetDocumentation(MEMBERID_NIL, interface_name.put(), nullptr, nullptr, nullptr);
+  }
+  bool ok = SUCCEEDED(hr) && name.get() != nullptr && interface_name.get() != nullptr &&
             type->typekind == TKIND_DISPATCH && attr->lcid == 0;
   if (ok) {
-    const std::wstring title = help != nullptr && SysStringLen(help) != 0 ? help : name;
+    const std::wstring title =
+        help.get() != nullptr && SysStringLen(help.get()) != 0 ? help.get() : name.get();
     // LIBFLAG_FHASDISKIMAGE describes the loaded copy, not the library.
     const std::wstring flags = std::to_wstring(attr->wLibFlags & ~LIBFLAG_FHASDISKIMAGE);
     const std::wstring directory = path.substr(0, path.find_last_of(L"\\/") + 1);
@@ -207,7 +283,7 @@ HRESULT RegisterLibraryKeys(const Classes& classes, const std::wstring& path) {
     for (REGSAM view : kBothViews) {
       ok =
           ok && AllSucceeded({
-                    classes.SetString(key, nullptr, interface_name, view),
+                    classes.SetString(key, nullptr, interface_name.get(), view),
                     classes.SetString(key + L"\\ProxyStubClsid", nullptr, kAutomationProxy, view),
                     classes.SetString(key + L"\\ProxyStubClsid32", nullptr, kAutomationProxy, view),
                     classes.SetString(key + L"\\TypeLib", nullptr, GuidText(LIBID_qv_VCard), view),
@@ -215,13 +291,6 @@ HRESULT RegisterLibraryKeys(const Classes& classes, const std::wstring& path) {
                 });
     }
   }
-  if (type != nullptr) info->ReleaseTypeAttr(type);
-  if (info != nullptr) info->Release();
-  if (attr != nullptr) library->ReleaseTLibAttr(attr);
-  SysFreeString(name);
-  SysFreeString(help);
-  SysFreeString(interface_name);
-  library->Release();
   return ok ? S_OK : SELFREG_E_TYPELIB;
 }
 

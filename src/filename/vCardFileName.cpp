@@ -20,7 +20,7 @@ Status qvVCard::get_vCardFileName(Text& out) const noexcept {
       out.resize(out.find_last_not_of(u' ') + 1);
       out.erase(0, first);
     }
-    modules::ReplaceFileSystemCharsInPlace(out);
+    modules::ReplaceFileSystemChars(out);
     out.append(u".vcf");
     return kOk;
   } catch (...) {

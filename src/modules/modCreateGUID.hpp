@@ -10,6 +10,12 @@ namespace qv_VCard::modules {
 
 // "{" 8 "-" 4 "-" 4 "-" 4 "-" 12 "}", upper-case hexadecimal digits.
 inline constexpr std::size_t kGuidTextLength = 38;
+// The same without the braces.
+inline constexpr std::size_t kGuidDigitsLength = kGuidTextLength - 2;
+
+// Writes the text form of a GUID without its braces, kGuidDigitsLength
+// units, at out.
+void WriteGuidDigits(const Guid& guid, char16_t* out) noexcept;
 
 // Writes the text form of a GUID and a terminating null into buffer, which
 // holds capacity characters; returns the characters written including the

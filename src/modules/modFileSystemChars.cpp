@@ -40,7 +40,7 @@ constexpr auto kAsciiFileNameChars = [] {
 
 }  // namespace
 
-void ReplaceFileSystemCharsInPlace(Text& text) noexcept {
+void ReplaceFileSystemChars(Text& text) noexcept {
   // The retained units move to the front in their order; k counts them.
   std::size_t k = 0;
   for (const char16_t unit : text) {
@@ -48,12 +48,6 @@ void ReplaceFileSystemCharsInPlace(Text& text) noexcept {
     if (keep) text[k++] = unit;
   }
   text.resize(k);
-}
-
-void ReplaceFileSystemChars(std::u16string_view text, Text& out) {
-  Text copy(text);
-  ReplaceFileSystemCharsInPlace(copy);
-  out.append(copy);
 }
 
 }  // namespace qv_VCard::modules

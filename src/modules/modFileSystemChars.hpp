@@ -10,11 +10,9 @@ namespace qv_VCard::modules {
 // more and is none of \ / : * ? " < > |.
 bool IsFileNameChar(char16_t unit) noexcept;
 
-// Appends to out the characters of text that may stand in a file name, in
-// their order and UTF-16 form.
-void ReplaceFileSystemChars(std::u16string_view text, Text& out);
-// The same on text itself: the characters kept move to its front.
-void ReplaceFileSystemCharsInPlace(Text& text) noexcept;
+// Keeps in text the characters that may stand in a file name, in their
+// order and UTF-16 form: they move to its front and the rest is cut off.
+void ReplaceFileSystemChars(Text& text) noexcept;
 
 }  // namespace qv_VCard::modules
 

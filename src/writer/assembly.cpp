@@ -18,11 +18,7 @@ constexpr std::size_t kRoomKept = std::size_t{1} << 20;
 // Each source appends its line (or nothing) in position order; the first
 // failing source ends the read and the caller discards what was written.
 Status AssembleCard(const qvVCard& c, CardText& card) {
-  {
-    Cursor header(card);
-    header.append(kHeader);
-    header.Commit();
-  }
+  WriteLine(card, [](auto& line) QV_VCARD_LINE_INLINE { line.append(kHeader); });
   Status s = kOk;
 #define QV_SOURCE(call) \
   if (Failed(s = (call))) return s
@@ -52,9 +48,7 @@ Status AssembleCard(const qvVCard& c, CardText& card) {
   QV_SOURCE(BuildUidLine(c, card));                        // 25 UID
   QV_SOURCE(BuildProductIdLine(c, card));                  // 26 PRODID
 #undef QV_SOURCE
-  Cursor footer(card);
-  footer.append(kFooter);
-  footer.Commit();
+  WriteLine(card, [](auto& line) QV_VCARD_LINE_INLINE { line.append(kFooter); });
   // A write past its room is the card's failure, whatever came after it.
   return card.failure();
 }
@@ -66,22 +60,31 @@ void ReleaseLargeRoom(Text& room) {
 
 }  // namespace writer
 
-// The card is written in the object's own room, which survives from read to
-// read, and copied out whole once it is complete: a failing read leaves out
-// empty, and a caller who passes the same text again reads without any
-// allocation.
+// A text with room for a card as long as the last one is written into
+// directly; any other (and any on an object's first read) receives a copy of
+// the card, written in the object's own room, which survives from read to
+// read. Either way a failing read leaves out empty, and a caller who passes
+// the same text again reads without any allocation.
 Status qvVCard::get_vCard(Text& out) const noexcept {
   try {
-    writer::CardText card(room_);
+    const bool direct = room_.last != 0 && out.capacity() >= room_.last;
+    if (direct && out.size() < room_.last) out.resize(room_.last);
+    writer::CardText card(direct ? out : room_.text);
     Status s = writer::AssembleCard(*this, card);
     if (Succeeded(s)) s = card.Finish();
     if (Failed(s)) {
       out.clear();
-      writer::ReleaseLargeRoom(room_);
+      writer::ReleaseLargeRoom(room_.text);
       return s;
     }
-    out.assign(card.view());
-    writer::ReleaseLargeRoom(room_);
+    const std::size_t n = card.view().size();
+    if (direct) {
+      out.resize(n);
+    } else {
+      out.assign(card.view());
+      writer::ReleaseLargeRoom(room_.text);
+    }
+    room_.last = n;
     return kOk;
   } catch (...) {
     out.clear();
@@ -92,7 +95,7 @@ Status qvVCard::get_vCard(Text& out) const noexcept {
 // The same card, handed to the sink through a window of the room.
 Status qvVCard::get_vCard(TextSink& sink) const noexcept {
   try {
-    writer::CardText card(room_, sink);
+    writer::CardText card(room_.text, sink);
     const Status s = writer::AssembleCard(*this, card);
     // A failed card is not handed on any further.
     return Failed(s) ? s : card.Finish();

@@ -43,8 +43,7 @@ CardText::Ends CardText::MakeRoom(char16_t* end, std::size_t n) {
   // a window only as large as a piece needs.
   const std::size_t floor = sink_ != nullptr ? kWindow : kFirstRoom;
   const std::size_t wanted = std::max({used + n, storage_.size() * 2, floor});
-  storage_.resize(wanted);               // keeps the text; throws and changes nothing on failure
-  storage_.resize(storage_.capacity());  // whatever was allocated is room
+  storage_.resize(wanted);  // keeps the text; throws and changes nothing on failure
   begin_ = storage_.data();
   end_ = begin_ + used;
   limit_ = begin_ + storage_.size();

@@ -1,11 +1,16 @@
 // The text of a card while it is written.
 //
-// Every write goes through a Cursor, and every write is checked against the
-// room made for it, in every build: a write that would not fit makes more
-// room first (the storage grows, or its text is handed to the sink), and a
-// write past what was reserved is refused and fails the card with
-// kUnexpected. The room is made where each piece is written; there is no
-// card-wide bound to keep in step.
+// A content line is written by WriteLine, from a body that writes the
+// line's pieces to whatever line it is given. The body runs first on a
+// LineSize, which measures the line; when the card has that much room
+// already, it runs again on a LineFill, which copies the pieces into that
+// one room without looking at the room again, and the line's length is then
+// checked once against its room. Otherwise (no room yet, or a value that
+// must be cleaned) the body runs on a Cursor, which checks every piece: a
+// piece that would not fit makes more room first (the storage grows, or its
+// text is handed to the sink). In every build a write past its room is
+// refused and fails the card with kUnexpected. The room is made where each
+// line is written; there is no card-wide bound to keep in step.
 //
 // Values (the texts of the record) go onto the card as content lines carry
 // them: a line break (CR LF, a lone CR or a lone LF) is written as the two
@@ -18,20 +23,20 @@
 #include <cstring>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "card/simd.hpp"
 #include "qv_vcard/qvVCard.hpp"
 
 // The pieces of line writing are small; the compiler is told to inline them
-// even where its estimate says otherwise, so that a cursor can stay in
-// registers.
+// even where its estimate says otherwise, so that a line's ends can stay in
+// registers. A line's body (see WriteLine), which runs once for each way of
+// writing the line, is marked QV_VCARD_LINE_INLINE for the same reason.
 #if defined(__GNUC__)
 #define QV_VCARD_WRITE_INLINE inline __attribute__((always_inline))
+#define QV_VCARD_LINE_INLINE __attribute__((always_inline))
 #define QV_VCARD_UNLIKELY(x) __builtin_expect(!!(x), 0)
 #else
 #define QV_VCARD_WRITE_INLINE inline
+#define QV_VCARD_LINE_INLINE
 #define QV_VCARD_UNLIKELY(x) (x)
 #endif
 
@@ -45,8 +50,6 @@ constexpr bool IsSet(std::int16_t flag) { return flag != 0; }
 // The largest piece a value is copied in, and so the least room a window
 // handed to a sink must have.
 inline constexpr std::size_t kPiece = 2048;
-// What a fast copy may write beyond the units it copies.
-inline constexpr std::size_t kCopySlack = 8;
 
 // Room made on a line for n units at `at`; Advance takes at most n of them.
 struct Room {
@@ -123,10 +126,11 @@ class Cursor {
     if (QV_VCARD_UNLIKELY(!Fits(n))) Take(card_.MakeRoom(p_, n));
     return {p_, n};
   }
-  // Room for n more units when the card has it already, without making
-  // any; at is nullptr otherwise.
-  QV_VCARD_WRITE_INLINE Room RoomIfAny(std::size_t n) const noexcept {
-    return {Fits(n) ? p_ : nullptr, n};
+  // Whether the card has room for n more units already; room is then that
+  // room (none is made).
+  QV_VCARD_WRITE_INLINE bool RoomIfAny(std::size_t n, Room& room) const noexcept {
+    room = {p_, n};
+    return Fits(n);
   }
   // Takes k units of a room into the text; more than the room holds is
   // refused, and fails the card.
@@ -154,6 +158,12 @@ class Cursor {
   // value, cleaned as a value (or a quoted parameter value) must be.
   void AppendCleaned(std::u16string_view value, bool quoted) {
     Take(card_.AppendCleaned(p_, value, quoted));
+  }
+  // At most n units written by write(at), which returns how many it wrote.
+  template <typename Writer>
+  QV_VCARD_WRITE_INLINE void Write(std::size_t n, Writer&& write) {
+    const Room room = Reserve(n);
+    Advance(room, write(room.at));
   }
   // The unit written last.
   char16_t& back() noexcept { return p_[-1]; }
@@ -245,7 +255,7 @@ constexpr std::uint64_t SpecialUnits(std::uint64_t w) noexcept {
   return ((w - 0x20 * kOnes) & ~w & kHigh) | ((del - kOnes) & ~del & kHigh);
 }
 
-#if defined(__SSE2__)
+#if QV_VCARD_SSE2
 // All ones in each 16-bit lane of v that holds a unit below 0x20 or DEL. A
 // unit is below 0x20 exactly when subtracting 0x1F with unsigned saturation
 // leaves 0.
@@ -256,11 +266,11 @@ QV_VCARD_WRITE_INLINE __m128i SpecialLanes(__m128i v) noexcept {
 }
 #endif
 
-// Copies n code units to dst, which has room for n + kCopySlack, and tells
-// whether one of them is below 0x20 (TAB included) or DEL, so that a value
-// without one, the usual case, need not be looked at again. Values are moved
-// in blocks, the last block overlapping the one before it: sixteen bytes at
-// a time where the processor has SSE2 (every x86-64 does), eight otherwise.
+// Copies n code units to dst (writing nothing beyond them) and tells whether
+// one of them is below 0x20 (TAB included) or DEL, so that a value without
+// one, the usual case, need not be looked at again. Values are moved in
+// blocks, the last block overlapping the one before it: sixteen bytes at a
+// time where the processor has SSE2 (every x86-64 does), eight otherwise.
 QV_VCARD_WRITE_INLINE bool CopyUnitsFindingSpecial(char16_t* dst, const char16_t* src,
                                                    std::size_t n) noexcept {
   if (n < 4) {
@@ -272,7 +282,7 @@ QV_VCARD_WRITE_INLINE bool CopyUnitsFindingSpecial(char16_t* dst, const char16_t
     return special;
   }
   std::uint64_t a, b;
-#if defined(__SSE2__)
+#if QV_VCARD_SSE2
   __m128i special = _mm_setzero_si128();
   if (n < 8) {
     std::memcpy(&a, src, 8);
@@ -315,25 +325,14 @@ QV_VCARD_WRITE_INLINE bool CopyUnitsFindingSpecial(char16_t* dst, const char16_t
 #endif
 }
 
-// Tells the compiler that n is the size of a text, so that n plus a little
-// cannot wrap around, and a check that follows from that costs nothing.
-QV_VCARD_WRITE_INLINE void KnownToBeAText(std::size_t n) noexcept {
-#if defined(__GNUC__)
-  if (n > (static_cast<std::size_t>(-1) >> 2)) __builtin_unreachable();
-#else
-  (void)n;
-#endif
-}
-
-// A value onto a card: one that fits in the room the card has is copied
-// whole and looked at again only when it holds a special unit; any other
-// goes run by run, making room as it goes, so that the room a card needs
-// never depends on the size of a value.
+// A value onto a card, piece by piece: one that fits in the room the card
+// has is copied whole and looked at again only when it holds a special unit;
+// any other goes run by run, making room as it goes, so that the room a card
+// needs never depends on the size of a value.
 QV_VCARD_WRITE_INLINE void AppendValue(Cursor& line, const Text& value) {
   const std::size_t n = value.size();
-  KnownToBeAText(n);
-  const Room room = line.RoomIfAny(n + kCopySlack);
-  if (room.at != nullptr && !CopyUnitsFindingSpecial(room.at, value.data(), n)) {
+  Room room{nullptr, 0};
+  if (line.RoomIfAny(n, room) && !CopyUnitsFindingSpecial(room.at, value.data(), n)) {
     line.Advance(room, n);
     return;
   }
@@ -342,22 +341,101 @@ QV_VCARD_WRITE_INLINE void AppendValue(Cursor& line, const Text& value) {
 
 inline void Cursor::append(const Text& value) { AppendValue(*this, value); }
 
-// A value and a short fixed text after it (the separator of a separator
-// read, a line end), in one room: the copy's slack holds the text.
-template <std::size_t N>
-QV_VCARD_WRITE_INLINE void AppendValueThen(Cursor& line, const Text& value,
-                                           const char16_t (&tail)[N]) {
-  static_assert(N - 1 <= kCopySlack);
-  const std::size_t n = value.size();
-  KnownToBeAText(n);
-  const Room room = line.RoomIfAny(n + kCopySlack);
-  if (room.at != nullptr && !CopyUnitsFindingSpecial(room.at, value.data(), n)) {
-    std::memcpy(room.at + n, tail, (N - 1) * sizeof(char16_t));
-    line.Advance(room, n + N - 1);
-    return;
+// The size of a line: what its body would write, for the room it needs.
+// Values count with their stored size (the texts of one line are distinct
+// objects, so their sizes cannot add up beyond memory), a Write with its
+// bound. A value to be cleaned as a quoted parameter value has no size known
+// in advance: the line is then written piece by piece.
+class LineSize {
+ public:
+  QV_VCARD_WRITE_INLINE void append(std::u16string_view s) noexcept { n_ += s.size(); }
+  template <std::size_t N>
+  QV_VCARD_WRITE_INLINE void append(const char16_t (&)[N]) noexcept {
+    n_ += N - 1;
   }
-  line.AppendCleaned(value, false);
-  line.append(tail);
+  QV_VCARD_WRITE_INLINE void append(const Text& value) noexcept { n_ += value.size(); }
+  QV_VCARD_WRITE_INLINE void push_back(char16_t) noexcept { ++n_; }
+  void AppendCleaned(std::u16string_view, bool) noexcept { piecewise_ = true; }
+  template <typename Writer>
+  QV_VCARD_WRITE_INLINE void Write(std::size_t n, Writer&&) noexcept {
+    n_ += n;
+  }
+
+  bool piecewise() const noexcept { return piecewise_; }
+  std::size_t size() const noexcept { return n_; }
+
+ private:
+  std::size_t n_ = 0;
+  bool piecewise_ = false;
+};
+
+// Writes a line into a room LineSize measured for it: every piece is copied
+// where the one before it ended, without a check of its own. A value that
+// holds a special unit, or a Write that says it wrote more than its bound
+// (it is held to the bound), asks for the line to be written again piece by
+// piece, where it is cleaned or refused.
+class LineFill {
+ public:
+  explicit LineFill(const Room& room) noexcept : at_(room.at), begin_(room.at) {}
+  LineFill(const LineFill&) = delete;
+  LineFill& operator=(const LineFill&) = delete;
+
+  QV_VCARD_WRITE_INLINE void append(std::u16string_view s) noexcept {
+    std::memcpy(at_, s.data(), s.size() * sizeof(char16_t));
+    at_ += s.size();
+  }
+  template <std::size_t N>
+  QV_VCARD_WRITE_INLINE void append(const char16_t (&s)[N]) noexcept {
+    append(std::u16string_view(s, N - 1));
+  }
+  QV_VCARD_WRITE_INLINE void append(const Text& value) noexcept {
+    const std::size_t n = value.size();
+    redo_ |= CopyUnitsFindingSpecial(at_, value.data(), n);
+    at_ += n;
+  }
+  QV_VCARD_WRITE_INLINE void push_back(char16_t c) noexcept { *at_++ = c; }
+  void AppendCleaned(std::u16string_view, bool) noexcept { redo_ = true; }
+  template <typename Writer>
+  QV_VCARD_WRITE_INLINE void Write(std::size_t n, Writer&& write) {
+    const std::size_t k = write(at_);
+    if (QV_VCARD_UNLIKELY(k > n)) {
+      redo_ = true;
+      return;
+    }
+    at_ += k;
+  }
+
+  // Whether the line must be written again piece by piece.
+  bool redo() const noexcept { return redo_; }
+  std::size_t written() const noexcept { return static_cast<std::size_t>(at_ - begin_); }
+
+ private:
+  char16_t* at_;
+  char16_t* const begin_;
+  bool redo_ = false;
+};
+
+// Writes one content line (or any text) onto the card: body(line) writes the
+// line's pieces through append, push_back, AppendCleaned and Write, and is
+// called with a LineSize, a LineFill and a Cursor as described at the top.
+// body must write the same pieces each time it is called.
+template <typename Body>
+QV_VCARD_WRITE_INLINE void WriteLine(CardText& card, Body&& body) {
+  Cursor line(card);
+  LineSize size;
+  body(size);
+  Room room{nullptr, 0};
+  if (!size.piecewise() && line.RoomIfAny(size.size(), room)) {
+    LineFill fill(room);
+    body(fill);
+    if (!fill.redo()) {
+      line.Advance(room, fill.written());  // the line's one check
+      line.Commit();
+      return;
+    }
+  }
+  body(line);
+  line.Commit();
 }
 
 // A line written into a Text (the reads that return their content line):
@@ -381,9 +459,11 @@ class TextLine {
 };
 
 // Writes a parameter value in double quotes, without its own quotation
-// marks, so that nothing in it can end the parameter.
+// marks, so that nothing in it can end the parameter. Line is a LineSize, a
+// LineFill or a Cursor.
+template <typename Line>
 struct QuotedValue {
-  Cursor& line;
+  Line& line;
   void append(const Text& value) { line.AppendCleaned(value, true); }
   void append(std::u16string_view fixed) { line.append(fixed); }
 };

@@ -17,34 +17,36 @@ bool NeedsQuotes(const Text& type) {
 
 Status BuildEmailLine(const qvVCard& c, int slot, CardText& card) {
   if (slot < 1 || slot > 3) return kInvalidArg;
-  const auto in_slot = [slot](Property p) {
-    return record::InAlikeSlot(p, slot, record::kEmailSlotSize);
-  };
+  const reads::SlotFields fields(c, record::kEmailGroup, slot);
   // The line is written exactly when the address reads as not empty; then
   // its reads go onto it in the order type, preference, address.
-  if (reads::ReadIsEmpty(c, in_slot(Property::Email1_Value))) return kOk;
-  const Property type = in_slot(Property::Email1_Type);
-  Cursor line(card);
-  line.append(lines::kEmail);
-  line.append(lines::kTypeParameter);
-  if (reads::ReadIsEmpty(c, type)) {
-    line.append(lines::kInternetType);
-  } else if (NeedsQuotes(detail::Access::Stored(c, type))) {
-    line.push_back(u'"');
-    QuotedValue quoted{line};
-    reads::AppendRead(c, type, quoted);
-    line.push_back(u'"');
-  } else {
-    reads::AppendRead(c, type, line);
-  }
-  if (IsSet(reads::ReadValue(c, in_slot(Property::Email1_Pref)))) {
+  const Text& value = fields.Stored(Property::Email1_Value);
+  if (reads::ReadIsEmpty(Property::Email1_Value, value)) return kOk;
+  const Text& type = fields.Stored(Property::Email1_Type);
+  const bool internet = reads::ReadIsEmpty(Property::Email1_Type, type);
+  const bool quoted = !internet && NeedsQuotes(type);
+  const bool preferred = IsSet(fields.Value(Property::Email1_Pref));
+  WriteLine(card, [&](auto& line) QV_VCARD_LINE_INLINE {
+    line.append(lines::kEmail);
     line.append(lines::kTypeParameter);
-    line.append(lines::kPreferredType);
-  }
-  line.push_back(u':');
-  reads::AppendRead(c, in_slot(Property::Email1_Value), line);
-  line.append(kLineEnd);
-  line.Commit();
+    if (internet) {
+      line.append(lines::kInternetType);
+    } else if (quoted) {
+      line.push_back(u'"');
+      QuotedValue<std::remove_reference_t<decltype(line)>> in_quotes{line};
+      reads::AppendRead(c, Property::Email1_Type, type, in_quotes);
+      line.push_back(u'"');
+    } else {
+      reads::AppendRead(c, Property::Email1_Type, type, line);
+    }
+    if (preferred) {
+      line.append(lines::kTypeParameter);
+      line.append(lines::kPreferredType);
+    }
+    line.push_back(u':');
+    reads::AppendRead(c, Property::Email1_Value, value, line);
+    line.append(kLineEnd);
+  });
   return kOk;
 }
 

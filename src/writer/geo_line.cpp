@@ -40,23 +40,38 @@ Status ComputeAxis(std::int16_t deg, std::int16_t min, std::int16_t sec, Axis& a
 // Below this a magnitude can only be the rounding residue of an exact zero.
 constexpr float kZeroResidue = 0.0001f;
 
-// Completes one axis whose hemisphere sign has just been read onto the
-// card: an unsigned fixed-point number of at most seven significant digits
-// follows, and the sign is flipped for a negative value, so the result is
+// The one character the read of a hemisphere gives.
+struct SignRead {
+  char16_t sign = u'+';
+  void append(std::u16string_view s) { sign = s.front(); }
+  void append(const Text&) {}
+};
+
+// The sign an axis begins with: the read of its hemisphere, flipped for a
+// negative value, so that the number after it is unsigned and the result
 // always a valid number.
-QV_VCARD_WRITE_INLINE void FinishAxis(Cursor& card, const Axis& axis) {
+QV_VCARD_READ_INLINE char16_t SignOf(const qvVCard& c, Property hemisphere, const Axis& axis) {
+  SignRead read;
+  reads::AppendRead(c, hemisphere, read);
+  if (axis.present && std::fabs(axis.value) >= kZeroResidue && axis.value < 0.0f) {
+    return read.sign == u'+' ? u'-' : u'+';
+  }
+  return read.sign;
+}
+
+// One axis after its sign: a fixed-point number of at most seven
+// significant digits.
+template <typename Line>
+QV_VCARD_WRITE_INLINE void AppendAxis(Line& line, const Axis& axis) {
   const float magnitude = std::fabs(axis.value);
   if (!axis.present || magnitude < kZeroResidue) {
-    card.push_back(u'0');
+    line.push_back(u'0');
     return;
   }
-  if (axis.value < 0.0f) {
-    char16_t& sign = card.back();
-    sign = (sign == u'+') ? u'-' : u'+';
-  }
   // The 16-bit sums keep magnitudes below 40000.
-  const Room room = card.Reserve(kSignificant7Room);
-  card.Advance(room, WriteSignificant7(magnitude, room.at));
+  line.Write(kSignificant7Room, [magnitude](char16_t* at) QV_VCARD_LINE_INLINE {
+    return WriteSignificant7(magnitude, at);
+  });
 }
 
 }  // namespace
@@ -74,15 +89,17 @@ Status BuildGeoLine(const qvVCard& c, CardText& card) {
   if (!lat.present && !lon.present) return kOk;
 
   // Each axis begins with the read of its hemisphere sign, one character.
-  Cursor line(card);
-  line.append(lines::kGeo);
-  reads::AppendRead(c, Property::GeoLat, line);
-  FinishAxis(line, lat);
-  line.push_back(u';');
-  reads::AppendRead(c, Property::GeoLon, line);
-  FinishAxis(line, lon);
-  line.append(kLineEnd);
-  line.Commit();
+  const char16_t lat_sign = SignOf(c, Property::GeoLat, lat);
+  const char16_t lon_sign = SignOf(c, Property::GeoLon, lon);
+  WriteLine(card, [&](auto& line) QV_VCARD_LINE_INLINE {
+    line.append(lines::kGeo);
+    line.push_back(lat_sign);
+    AppendAxis(line, lat);
+    line.push_back(u';');
+    line.push_back(lon_sign);
+    AppendAxis(line, lon);
+    line.append(kLineEnd);
+  });
   return kOk;
 }
 

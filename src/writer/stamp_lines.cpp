@@ -1,6 +1,6 @@
 // REV, UID and PRODID: the lines that do not come from the record.
-#include <array>
 #include <cstring>
+#include <iterator>
 
 #include "card/reads.hpp"
 #include "modules/modCreateGUID.hpp"
@@ -22,55 +22,50 @@ bool IsStampable(const CalendarTime& t) {
 }
 
 // The stamp of a reading IsStampable accepted: "REV:" year "-" MM "-" DD
-// "T" hh ":" mm ":" ss "Z" CR LF, at most 32 units (a ten-digit year), in a
-// block of that size.
-class Stamp {
- public:
-  explicit Stamp(const CalendarTime& t) {
-    char16_t* p = units_.data();
-    p = Put(p, lines::kRevision);
-    p = PutYear(p, t.year);
-    // The rest has a fixed width: "-MM-DDThh:mm:ssZ" and CR LF.
-    char16_t rest[] = u"-MM-DDThh:mm:ssZ\r\n";
-    PutTwoDigits(rest + 1, t.month);
-    PutTwoDigits(rest + 4, t.day);
-    PutTwoDigits(rest + 7, t.hour);
-    PutTwoDigits(rest + 10, t.minute);
-    PutTwoDigits(rest + 13, t.second);
-    p = Put(p, std::u16string_view(rest, std::size(rest) - 1));
-    size_ = static_cast<std::size_t>(p - units_.data());
-  }
-  std::u16string_view text() const { return {units_.data(), size_}; }
+// "T" hh ":" mm ":" ss "Z" CR LF, at most kStampMax units (a ten-digit year).
+constexpr std::size_t kStampMax = 4 + 10 + 16 + 2;
 
- private:
-  static char16_t* Put(char16_t* p, std::u16string_view s) {
-    std::memcpy(p, s.data(), s.size() * sizeof(char16_t));
-    return p + s.size();
-  }
-  // v is 0 to 99.
-  static void PutTwoDigits(char16_t* p, int v) {
-    std::memcpy(p, &kTwoDigits[static_cast<std::size_t>(2 * v)], 2 * sizeof(char16_t));
-  }
-  // Without leading zeros, any year from 0 on (at most ten digits).
-  static char16_t* PutYear(char16_t* p, int year) {
-    if (year >= 1000 && year <= 9999) {
-      PutTwoDigits(p, year / 100);
-      PutTwoDigits(p + 2, year % 100);
-      return p + 4;
-    }
-    char16_t digits[10];
-    int n = 0;
-    do {
-      digits[n++] = static_cast<char16_t>(u'0' + year % 10);
-      year /= 10;
-    } while (year != 0);
-    while (n > 0) *p++ = digits[--n];
-    return p;
-  }
+// v is 0 to 99.
+void PutTwoDigits(char16_t* p, int v) {
+  std::memcpy(p, &kTwoDigits[static_cast<std::size_t>(2 * v)], 2 * sizeof(char16_t));
+}
 
-  std::array<char16_t, 4 + 10 + 16 + 2> units_{};
-  std::size_t size_ = 0;
-};
+char16_t* Put(char16_t* p, std::u16string_view s) {
+  std::memcpy(p, s.data(), s.size() * sizeof(char16_t));
+  return p + s.size();
+}
+
+// Without leading zeros, any year from 0 on (at most ten digits).
+char16_t* PutYear(char16_t* p, int year) {
+  if (year >= 1000 && year <= 9999) {
+    PutTwoDigits(p, year / 100);
+    PutTwoDigits(p + 2, year % 100);
+    return p + 4;
+  }
+  char16_t digits[10];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char16_t>(u'0' + year % 10);
+    year /= 10;
+  } while (year != 0);
+  while (n > 0) *p++ = digits[--n];
+  return p;
+}
+
+// Writes the stamp at out (which has kStampMax units) and returns its length.
+std::size_t WriteStamp(const CalendarTime& t, char16_t* out) {
+  char16_t* p = Put(out, lines::kRevision);
+  p = PutYear(p, t.year);
+  // The rest has a fixed width: "-MM-DDThh:mm:ssZ" and CR LF.
+  char16_t rest[] = u"-MM-DDThh:mm:ssZ\r\n";
+  PutTwoDigits(rest + 1, t.month);
+  PutTwoDigits(rest + 4, t.day);
+  PutTwoDigits(rest + 7, t.hour);
+  PutTwoDigits(rest + 10, t.minute);
+  PutTwoDigits(rest + 13, t.second);
+  p = Put(p, std::u16string_view(rest, std::size(rest) - 1));
+  return static_cast<std::size_t>(p - out);
+}
 
 }  // namespace
 
@@ -81,31 +76,34 @@ Status BuildRevisionLine(const qvVCard& c, CardText& card) {
   // A reading outside the calendar would write other characters than
   // digits: the card fails instead.
   if (!IsStampable(t)) return kInvalidArg;
-  const Stamp stamp(t);
-  Cursor line(card);
-  line.append(stamp.text());
-  line.Commit();
+  WriteLine(card, [&](auto& line) QV_VCARD_LINE_INLINE {
+    line.Write(kStampMax, [&t](char16_t* at) QV_VCARD_LINE_INLINE { return WriteStamp(t, at); });
+  });
   return kOk;
 }
 
 Status BuildUidLine(const qvVCard& c, CardText& card) {
-  char16_t text[modules::kGuidTextLength];
-  const Status s = modules::CreateGUID(detail::Access::GuidsOf(c), text);
+  // A failing source is a failing card: no identifier is made up.
+  Guid guid{};
+  const Status s = detail::Access::GuidsOf(c).Create(guid);
   if (Failed(s)) return s;
-  Cursor line(card);
-  line.append(lines::kUid);
-  line.append(std::u16string_view(text + 1, modules::kGuidTextLength - 2));  // without the braces
-  line.append(kLineEnd);
-  line.Commit();
+  WriteLine(card, [&](auto& line) QV_VCARD_LINE_INLINE {
+    line.append(lines::kUid);
+    line.Write(modules::kGuidDigitsLength, [&guid](char16_t* at) QV_VCARD_LINE_INLINE {
+      modules::WriteGuidDigits(guid, at);
+      return modules::kGuidDigitsLength;
+    });
+    line.append(kLineEnd);
+  });
   return kOk;
 }
 
 Status BuildProductIdLine(const qvVCard&, CardText& card) {
-  Cursor line(card);
-  line.append(lines::kProductId);
-  line.append(kProductIdText);
-  line.append(kLineEnd);
-  line.Commit();
+  WriteLine(card, [](auto& line) QV_VCARD_LINE_INLINE {
+    line.append(lines::kProductId);
+    line.append(kProductIdText);
+    line.append(kLineEnd);
+  });
   return kOk;
 }
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <random>
 #include <vector>
 
 #include "card/internals.hpp"
@@ -175,6 +177,27 @@ TEST(CardFailure, GuidFailureFailsTheReadInsteadOfWritingAZeroIdentifier) {
   EXPECT_EQ(out.find(u"00000000-0000-0000-0000-000000000000"), Text::npos);
 }
 
+// A text the card is read into again is written in directly: a failing read
+// leaves it empty all the same, and a text holding more than the card ends
+// where the card ends.
+TEST(CardFailure, AReadIntoAReusedTextLeavesNothingOfWhatItHeld) {
+  TestCard tc;
+  ASSERT_EQ(tc.card.put_NameFamily(u"Doe"), kOk);
+  Text out;
+  ASSERT_EQ(tc.card.get_vCard(out), kOk);
+  ASSERT_EQ(tc.card.get_vCard(out), kOk);
+  const Text expected = out;
+  tc.clock.status = kFail;
+  EXPECT_EQ(tc.card.get_vCard(out), kFail);
+  EXPECT_EQ(out, u"");
+  tc.clock.status = kOk;
+  out.assign(3 * expected.size(), u'#');
+  ASSERT_EQ(tc.card.get_vCard(out), kOk);
+  EXPECT_EQ(out.size(), expected.size());
+  EXPECT_TRUE(out.ends_with(u"END:VCARD"));
+  EXPECT_EQ(out.find(u'#'), Text::npos);
+}
+
 }  // namespace
 
 namespace {
@@ -250,6 +273,88 @@ TEST(CardRoom, AWritePastItsReservationFailsTheCard) {
   EXPECT_EQ(Text(card.view()), u"N:Doe;;;;\r\n");
   EXPECT_EQ(detail::Internals::FormattedNameLine(tc.card, card), kOk);
   EXPECT_EQ(card.Finish(), kUnexpected);  // whatever came after
+}
+
+// The same for a line written in one room: a piece that says it wrote more
+// than it was given is held to its room and the card fails, whether the card
+// had the room for the line already or makes it piece by piece.
+TEST(CardRoom, APieceThatSaysItWroteMoreThanItsRoomFailsTheCard) {
+  for (const std::size_t room : {std::size_t{0}, std::size_t{4096}}) {
+    Text storage(room, u'\0');
+    writer::CardText card(storage);
+    writer::WriteLine(card, [](auto& line) { line.append(u"N:;;;;\r\n"); });
+    ASSERT_EQ(card.failure(), kOk);
+    writer::WriteLine(card, [](auto& line) {
+      line.append(u"X:");
+      line.Write(4, [](char16_t* at) {
+        std::copy_n(u"ABCD", 4, at);
+        return std::size_t{5};  // one more than its room
+      });
+      line.append(writer::kLineEnd);
+    });
+    EXPECT_EQ(card.failure(), kUnexpected) << room;
+    EXPECT_EQ(Text(card.view()).substr(0, 8), u"N:;;;;\r\n") << room;
+    EXPECT_EQ(card.Finish(), kUnexpected);
+  }
+}
+
+// Each line is written in one room when the card has room for it, and piece
+// by piece otherwise (and whenever a value must be cleaned): both give the
+// same text, for every builder and records of every kind.
+TEST(CardRoom, ALineIsTheSameWhetherWrittenInOneRoomOrPieceByPiece) {
+  using Build = std::function<Status(const qvVCard&, writer::CardText&)>;
+  using detail::Internals;
+  std::vector<Build> builders = {Internals::NameLine,     Internals::FormattedNameLine,
+                                 Internals::BirthdayLine, Internals::OrganizationLine,
+                                 Internals::GeoLine,      Internals::RevisionLine,
+                                 Internals::UidLine,      Internals::ProductIdLine};
+  for (int slot = 1; slot <= 4; ++slot) {
+    builders.push_back([slot](const qvVCard& c, writer::CardText& t) {
+      return slot <= 3 ? Internals::AddressLine(c, slot, t) : Status{kOk};
+    });
+    builders.push_back([slot](const qvVCard& c, writer::CardText& t) {
+      return Internals::TelephoneLine(c, slot, t);
+    });
+    builders.push_back([slot](const qvVCard& c, writer::CardText& t) {
+      return slot <= 3 ? Internals::EmailLine(c, slot, t) : Status{kOk};
+    });
+  }
+  for (const Property p :
+       {Property::SortString, Property::Nickname, Property::Categorie, Property::TimeZone,
+        Property::Title, Property::Role, Property::Note, Property::Url}) {
+    builders.push_back(
+        [p](const qvVCard& c, writer::CardText& t) { return Internals::TextLine(c, p, t); });
+  }
+  static const char16_t kUnits[] = {u'a',  u'Z',    u';',    u':',      u'"',      u'\r',    u'\n',
+                                    u'\t', u'\x01', u'\x7F', u'\u00e9', u'\xD83D', u'\xDE00'};
+  std::mt19937 rng(20261209);
+  for (int round = 0; round < 300; ++round) {
+    TestCard tc;
+    for (const PropertyInfo& p : Properties()) {
+      if (p.kind == Kind::Text) {
+        Text t;
+        const std::size_t n = rng() % 3 == 0 ? 0 : rng() % (round % 10 == 0 ? 3000 : 24);
+        const bool plain = rng() % 4 != 0;  // most values need no cleaning
+        for (std::size_t i = 0; i < n; ++i) t += plain ? u'a' + rng() % 26 : kUnits[rng() % 13];
+        ASSERT_EQ(tc.card.Put(p.property, t), kOk);
+      } else {
+        ASSERT_EQ(tc.card.Put(p.property, static_cast<std::int16_t>(rng() % 3 ? 0 : rng() % 90)),
+                  kOk);
+      }
+    }
+    for (std::size_t b = 0; b < builders.size(); ++b) {
+      Text none;
+      Text plenty(16384, u'\0');
+      writer::CardText piecewise(none);
+      writer::CardText one_room(plenty);
+      tc.guids.calls = 0;  // the same identifier for both
+      const Status s = builders[b](tc.card, piecewise);
+      tc.guids.calls = 0;
+      ASSERT_EQ(builders[b](tc.card, one_room), s) << b;
+      ASSERT_EQ(Text(one_room.view()), Text(piecewise.view())) << b << " round " << round;
+      EXPECT_EQ(one_room.failure(), kOk);
+    }
+  }
 }
 
 }  // namespace

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <random>
 #include <string>
 
+#include "card/reads.hpp"
 #include "modules/modFileSystemChars.hpp"
 #include "support/test_support.hpp"
 #include "writer/card_text.hpp"
@@ -247,6 +249,31 @@ TEST(DecimalText, SevenSignificantDigitsAsTheGeneralFormWritesThem) {
   }
 }
 
+// Every float of the range WriteSignificant7 serves, about a minute:
+//   core_tests --gtest_also_run_disabled_tests --gtest_filter='*EveryFloat*'
+TEST(DecimalText, DISABLED_EveryFloatOfTheRangeAsTheGeneralFormWritesThem) {
+  const float first = 0.0001f;
+  const float last = std::nextafter(1000000.0f, 0.0f);
+  std::uint32_t a, b;
+  std::memcpy(&a, &first, sizeof a);
+  std::memcpy(&b, &last, sizeof b);
+  std::uint64_t differ = 0;
+  for (std::uint64_t u = a; u <= b; ++u) {
+    const auto bits = static_cast<std::uint32_t>(u);
+    float v;
+    std::memcpy(&v, &bits, sizeof v);
+    char16_t ours[writer::kSignificant7Room];
+    const std::size_t n = writer::WriteSignificant7(v, ours);
+    char theirs[32];
+    const auto r = std::to_chars(theirs, theirs + sizeof theirs, v, std::chars_format::general, 7);
+    const bool same = n == static_cast<std::size_t>(r.ptr - theirs) &&
+                      std::equal(ours, ours + n, theirs,
+                                 [](char16_t x, char y) { return x == static_cast<char16_t>(y); });
+    if (!same && differ++ < 10) ADD_FAILURE() << std::hex << bits;
+  }
+  EXPECT_EQ(differ, 0u) << "of " << (std::uint64_t{b} - a + 1);
+}
+
 // Flags are read several at a time, so a read may also fetch the next
 // slot's flags: every flag of every other slot is set to show any that
 // leaks into the slot under test.
@@ -296,16 +323,57 @@ TEST(FlagReads, AnyNonZeroValueSetsItsParameterInEverySlot) {
   }
 }
 
+// Every pattern of set and unset flags in a window of sixteen, read with
+// every count: the four words of a read and the multiply that gathers their
+// bits must give each flag its own bit and nothing else.
+TEST(FlagReads, EveryPatternOfSixteenFlagsGivesItsBits) {
+  // The sixteen value fields from Tel1_Pref on (Tel1's thirteen flags and
+  // the first three of Tel2), as properties.
+  const Property first = Property::Tel1_Pref;
+  const std::size_t first_field = Info(first).field;
+  Property window[16];
+  int found = 0;
+  for (const PropertyInfo& p : Properties()) {
+    if (p.kind != Kind::Text && p.field >= first_field && p.field < first_field + 16) {
+      window[p.field - first_field] = p.property;
+      ++found;
+    }
+  }
+  ASSERT_EQ(found, 16);
+  const std::int16_t set_values[] = {1, -1, 256, -32768, 0x7FFF, 0x0080, 0x0100, 2};
+  qv_test::TestCard tc;
+  for (std::uint32_t pattern = 0; pattern < (1u << 16); ++pattern) {
+    for (int i = 0; i < 16; ++i) {
+      const std::int16_t v = (pattern >> i & 1) != 0 ? set_values[(pattern + i) % 8] : 0;
+      ASSERT_EQ(tc.card.Put(window[i], v), kOk);
+    }
+    for (unsigned count = 1; count <= 16; ++count) {
+      ASSERT_EQ(reads::ReadFlagBits(tc.card, first, count), pattern & ((1u << count) - 1))
+          << pattern << " " << count;
+    }
+  }
+  // A copy reads the same; a reset clears every flag.
+  const qvVCard copy(tc.card);
+  EXPECT_EQ(reads::ReadFlagBits(copy, first, 16), 0xFFFFu);
+  ASSERT_EQ(tc.card.vCardClean(), kOk);
+  EXPECT_EQ(reads::ReadFlagBits(tc.card, first, 16), 0u);
+}
+
 TEST(FileNameChars, EveryUnitIsKeptExactlyWhenItMayStandInAFileName) {
   for (std::uint32_t u = 0; u <= 0xFFFF; ++u) {
     const auto unit = static_cast<char16_t>(u);
-    Text out;
-    modules::ReplaceFileSystemChars(std::u16string_view(&unit, 1), out);
-    ASSERT_EQ(out.size() == 1, modules::IsFileNameChar(unit)) << u;
+    Text text(1, unit);
+    modules::ReplaceFileSystemChars(text);
+    ASSERT_EQ(text.size() == 1, modules::IsFileNameChar(unit)) << u;
+    if (!text.empty()) {
+      ASSERT_EQ(text[0], unit) << u;
+    }
   }
-  Text out;
-  modules::ReplaceFileSystemChars(u"a/b:c*d?e\"f<g>h|i\\j\tk", out);
-  EXPECT_EQ(out, u"abcdefghijk");
+  // The units kept move to the front in their order, wherever the refused
+  // ones stand (first, last, side by side).
+  Text text = u"/a/b:c*d?e\"f<g>h|>i\\j\tk\u00E9|";
+  modules::ReplaceFileSystemChars(text);
+  EXPECT_EQ(text, u"abcdefghijk\u00E9");
 }
 
 }  // namespace

@@ -120,4 +120,36 @@ TEST(SteadyState, RoomGrowsOnceForALongerCardAndTheFileNameReusesItsText) {
   EXPECT_EQ(name, u"Lindqvist Maria.vcf");
 }
 
+// The room a card is written in belongs to its object: a copy, or an object
+// assigned another, reads as a new object does (it makes its own room), and
+// the original keeps its room.
+TEST(SteadyState, CopiesAndAssignmentsLeaveTheRoomBehind) {
+  qv_test::TestCard tc;
+  FillTypical(tc.card);
+  ASSERT_EQ(tc.card.put_Note(Text(20000, u'n')), kOk);  // a room of many pages
+  Text card;
+  ASSERT_EQ(tc.card.get_vCard(card), kOk);
+  const Text expected = card;
+  // What a read costs an object that has never been read, into a text that
+  // holds the card already.
+  const auto first_read = [&](const qvVCard& c) {
+    return AllocationsOf([&] { ASSERT_EQ(c.get_vCard(card), kOk); });
+  };
+  qvVCard fresh(tc.clock, tc.guids);
+  FillTypical(fresh);
+  ASSERT_EQ(fresh.put_Note(Text(20000, u'n')), kOk);
+  const long fresh_read = first_read(fresh);
+  ASSERT_GT(fresh_read, 0);
+
+  const qvVCard copy(tc.card);
+  EXPECT_EQ(first_read(copy), fresh_read);
+  EXPECT_EQ(card.size(), expected.size());
+  qvVCard assigned(tc.clock, tc.guids);
+  assigned = tc.card;
+  EXPECT_EQ(first_read(assigned), fresh_read);
+  EXPECT_EQ(card.size(), expected.size());
+  // The original still reads without allocating.
+  EXPECT_EQ(first_read(tc.card), 0);
+}
+
 }  // namespace

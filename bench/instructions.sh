@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# The instruction counts the project tracks, all from callgrind (which counts
+# the same on every run, however busy the machine is), against one build:
+#
+#   typical card  instructions of one read of the typical card's vCard
+#                 (qv_vcard_profile typical, collected inside get_vCard)
+#   CSV record    qvvcard batch of a generated CSV of N records with the
+#                 columns NameFamily, NameGiven, OrgName, Tel1_Number,
+#                 Tel1_Work, Email1_Value and Note into one output file
+#   JSONL record  the same records as JSON Lines (the same keys, the flag
+#                 as JSON true), and its ratio to the CSV figure
+#
+# A record's figure is the whole program's instructions for N records less
+# those of a run with a file of one record of the same columns, divided by
+# N - 1: start-up, reading the header and the summary do not count. The
+# whole program's count divided by N is printed beside it.
+#
+# Usage: bench/instructions.sh [--build DIR] [--qvvcard PATH] [--records N]
+#   --build DIR     the build whose programs are measured (default build)
+#   --qvvcard PATH  the tool (default DIR/tools/qvvcard)
+#   --records N     records of the generated inputs (default 20000)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build
+qvvcard=""
+records=20000
+while (($#)); do
+  case $1 in
+    --build) build=$2; shift 2 ;;
+    --qvvcard) qvvcard=$2; shift 2 ;;
+    --records) records=$2; shift 2 ;;
+    *) echo "instructions.sh: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+[[ -n $qvvcard ]] || qvvcard=$build/tools/qvvcard
+profile=$build/bench/qv_vcard_profile
+if ! [[ $records =~ ^[0-9]+$ ]] || ((records < 2)); then
+  echo "instructions.sh: --records needs a whole number of at least 2" >&2
+  exit 2
+fi
+for program in "$profile" "$qvvcard"; do
+  if [[ ! -x $program ]]; then
+    echo "instructions.sh: $program not found; build it first (cmake --build $build --target" \
+      "qv_vcard_profile qvvcard)" >&2
+    exit 2
+  fi
+done
+command -v valgrind >/dev/null || { echo "instructions.sh: needs valgrind" >&2; exit 2; }
+
+work=$(mktemp -d /tmp/qv-instructions.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+# The instructions callgrind collected in one run of "$@" (its other options
+# before the program).
+collected() {
+  local out=$work/callgrind.out
+  valgrind --tool=callgrind --callgrind-out-file="$out" "$@" >"$work/run.txt" 2>"$work/valgrind.txt" ||
+    { cat "$work/valgrind.txt" >&2; echo "instructions.sh: the run failed: ${*}" >&2; exit 1; }
+  sed -n 's/^summary: \([0-9]*\).*/\1/p' "$out"
+  rm -f "$out"
+}
+
+# The same records as CSV and as JSON Lines.
+python3 - "$records" "$work" <<'PY'
+import json, sys
+
+count, work = int(sys.argv[1]), sys.argv[2]
+columns = ["NameFamily", "NameGiven", "OrgName", "Tel1_Number", "Tel1_Work", "Email1_Value", "Note"]
+families = ["Lindqvist", "Okafor", "Nakamura", "García", "Müller", "O'Brien", "Novák", "Dubois"]
+givens = ["Maria", "Chidi", "Yui", "José", "Lena", "Siobhán", "Tomáš", "Élise"]
+orgs = ["Northwind Instruments", "Contoso, Ltd.", "Fabrikam Research", "Tailspin Toys"]
+
+def record(n):
+    fam, giv = families[n % 8], givens[(n // 8) % 8]
+    return {
+        "NameFamily": f"{fam}{n}",
+        "NameGiven": giv,
+        "OrgName": orgs[(n // 64) % 4],
+        "Tel1_Number": f"+46 18 555 {n % 10000:04d}",
+        "Tel1_Work": True,
+        "Email1_Value": f"{giv.lower()}.{fam.lower().replace(chr(39), '')}{n}@northwind.example",
+        "Note": 'Met at the spring fair; prefers e-mail, not "calls".',
+    }
+
+def csv_field(v):
+    v = "true" if v is True else v
+    return '"' + v.replace('"', '""') + '"' if any(c in v for c in ',"\r\n') else v
+
+for name, n in (("all", count), ("one", 1)):
+    with open(f"{work}/{name}.csv", "w", encoding="utf-8", newline="") as out:
+        out.write(",".join(columns) + "\n")
+        for i in range(n):
+            r = record(i)
+            out.write(",".join(csv_field(r[c]) for c in columns) + "\n")
+    with open(f"{work}/{name}.jsonl", "w", encoding="utf-8") as out:
+        for i in range(n):
+            out.write(json.dumps(record(i), ensure_ascii=False) + "\n")
+PY
+
+typical_reads=10000
+typical=$(collected --toggle-collect='qv_VCard::qvVCard::get_vCard*' "$profile" typical "$typical_reads")
+
+# Instructions of qvvcard batch on one input; checks the cards came out.
+batch() {
+  local input=$1 n=$2
+  rm -f "$work/out.vcf"
+  collected "$qvvcard" batch "$input" -o "$work/out.vcf" --quiet
+  local cards
+  cards=$(grep -c '^END:VCARD' "$work/out.vcf" || true)
+  if [[ $cards != "$n" ]]; then
+    echo "instructions.sh: $cards cards from $n records of $input" >&2
+    exit 1
+  fi
+}
+
+csv_all=$(batch "$work/all.csv" "$records")
+csv_one=$(batch "$work/one.csv" 1)
+jsonl_all=$(batch "$work/all.jsonl" "$records")
+jsonl_one=$(batch "$work/one.jsonl" 1)
+
+awk -v build="$build" -v qvvcard="$qvvcard" -v n="$records" -v reads="$typical_reads" \
+  -v typical="$typical" -v ca="$csv_all" -v c1="$csv_one" -v ja="$jsonl_all" -v j1="$jsonl_one" '
+  BEGIN {
+    csv = (ca - c1) / (n - 1)
+    jsonl = (ja - j1) / (n - 1)
+    printf "instructions (callgrind) of %s, %s\n", build, qvvcard
+    printf "%-32s %10.0f\n", "typical card, a read", typical / reads
+    printf "%-32s %10.0f   (whole run / records: %.0f; start-up %.0f)\n", \
+           "CSV, a record", csv, ca / n, c1 - csv
+    printf "%-32s %10.0f   (whole run / records: %.0f; start-up %.0f)\n", \
+           "JSON Lines, a record", jsonl, ja / n, j1 - jsonl
+    printf "%-32s %10.2f\n", "JSON Lines / CSV", jsonl / csv
+  }'
