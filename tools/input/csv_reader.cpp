@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "card/simd.hpp"
 
 namespace qvvcard {
 
@@ -28,7 +26,7 @@ template <bool kQuoted>
                                                    [[maybe_unused]] char separator,
                                                    const bool* unquoted_stops) {
   std::size_t i = 0;
-#if defined(__SSE2__)
+#if QV_VCARD_SSE2
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i lf = _mm_set1_epi8('\n');
@@ -102,7 +100,7 @@ inline void CsvReader::Append(CsvRecord& rec, const char* bytes, std::size_t n,
     if (rec.text_.size() - rec.size_ < kept + kBlock) Grow(rec, kept);
   }
   char* const to = rec.text_.data() + rec.size_;
-#if defined(__SSE2__)
+#if QV_VCARD_SSE2
   if (kept <= kBlock && readable >= kBlock) {
     // The bytes after the run are copied too, and overwritten later.
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
