@@ -100,6 +100,8 @@
   }
 
   // --- Gentle checks: they warn, and the card is made all the same --------
+  // They run when the card is made (not as a field is left, which would
+  // move the button under a pointer on its way to it).
 
   function isDate(text) {
     const m = /^(\d{4})-?(\d{2})-?(\d{2})(T[0-9:.Z+-]*)?$/.exec(text);
@@ -143,9 +145,8 @@
 
   // The decimal position as the server takes it: "lat,lon".
   function decimalValue() {
-    const text = decimal.value.trim();
-    if (/^\S+\s+\S+$/.test(text)) return text.replace(/\s+/, ",");
-    return text.replace(/\s*,\s*/, ",");
+    const text = decimal.value.trim().replace(/\s*,\s*/, ",");
+    return /^\S+\s+\S+$/.test(text) ? text.replace(/\s+/, ",") : text;
   }
 
   // The form's values as the API takes them: texts as typed (empty ones
@@ -454,10 +455,6 @@
     const el = event.target;
     if (el.getAttribute("aria-invalid") === "true") unsay(el, "error");
     if (el.dataset && el.dataset.check) unsay(el, "warn");
-  });
-  form.addEventListener("change", function (event) {
-    const el = event.target;
-    if (el.dataset && el.dataset.check) check(el);
   });
   openButton.addEventListener("click", function () {
     openInput.click();
