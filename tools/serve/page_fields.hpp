@@ -179,7 +179,8 @@ inline constexpr BoxRow kBoxRows[] = {
 inline constexpr std::string_view kDecimalName = "Geo";
 inline constexpr std::string_view kDecimalLabel = "Position in decimal degrees";
 inline constexpr std::string_view kDecimalHint =
-    "Latitude, longitude, such as 40.4168, -3.7038 (south and west below zero)";
+    "Latitude, longitude, such as 40.4168, -3.7038 (south and west below zero); it takes the "
+    "place of the fields below";
 
 }  // namespace qvvcard::page
 
