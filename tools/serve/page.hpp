@@ -1,5 +1,7 @@
 // The page at "/": its files, embedded in the binary at build time from
-// tools/serve/page.
+// tools/serve/page. The form's fields are made from the page's table
+// (page_fields.hpp) and put in place of index.html's marker once, on first
+// use.
 #ifndef QVVCARD_SERVE_PAGE_HPP
 #define QVVCARD_SERVE_PAGE_HPP
 
