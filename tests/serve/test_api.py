@@ -170,6 +170,33 @@ def test_cards_from_csv_and_json_lines_match_batch(server):
         assert [without_stamps(c) for c in split_cards(body.decode())] == expected, name
 
 
+VCF = os.path.join(os.path.dirname(__file__), "..", "cli", "vcf")
+
+
+def test_vcards_in_and_tables_out_match_batch(server):
+    path = os.path.join(VCF, "item-groups-3.0.vcf")
+    data = open(path, "rb").read()
+    expected = [without_stamps(c) for c in split_cards(tool_card("batch", path, "-q"))]
+    status, headers, body = server.request("POST", "/v1/cards", data, {"Content-Type": "text/vcard"})
+    assert status == 200 and [without_stamps(c) for c in split_cards(body.decode())] == expected
+    # What had no place is said as batch says it.
+    assert "PHOTO: 1 record had a value with no place on the card" in headers["x-values-left-out"]
+    for to, media in [("jsonl", "application/x-ndjson"), ("csv", "text/csv; charset=utf-8")]:
+        status, headers, body = server.request("POST", "/v1/cards?to=" + to, data,
+                                               {"Content-Type": "text/vcard"})
+        assert status == 200 and headers["content-type"] == media and headers["x-cards"] == "2"
+        assert body.decode() == tool_card("batch", path, "-q", "--to", to)
+    # A body in another charset, as its Content-Type says; a bad word for to.
+    latin = b"BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Jos\xe9\r\nEND:VCARD\r\n"
+    status, _, body = server.request("POST", "/v1/cards?to=jsonl", latin,
+                                     {"Content-Type": "text/vcard; charset=iso-8859-1"})
+    assert status == 200 and json.loads(body) == {"FormatedName": "José"}
+    status, _, body = server.request("POST", "/v1/cards?to=xml", latin, {"Content-Type": "text/vcard"})
+    assert status == 400 and problem(body)["field"] == "to"
+    status, _, body = server.request("POST", "/v1/cards", b"NameFamily\r\n", {"Content-Type": "text/vcard"})
+    assert status == 422 and "text outside a card" in problem(body)["problems"][0]["error"]
+
+
 def test_one_bad_record_refuses_all_cards(server):
     csv = "NameFamily,GeoLatDeg,GeoLat,Tel1_Cell\r\nA,1,N,\r\nB,99999,N,\r\nC,,,maybe\r\nD,32767,N,\r\n"
     status, _, body = server.request("POST", "/v1/cards", csv.encode(), {"Content-Type": "text/csv"})

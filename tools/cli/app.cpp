@@ -1,6 +1,7 @@
 // qvvcard: vCard 3.0 cards from the command line, CSV or JSON Lines.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -8,6 +9,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/decimal_option.hpp"
+#include "cli/property_words.hpp"
 #include "common/stop.hpp"
 #include "common/text.hpp"
 #include "serve/serve.hpp"
@@ -19,11 +21,13 @@ constexpr const char* kExamples = R"text(Examples:
   qvvcard FormatedName="Q/A: Notes?" --get vCardFileName
   qvvcard batch contacts.csv --out-dir cards
   qvvcard batch contacts.jsonl --output all.vcf
+  qvvcard batch phone-export.vcf --out-dir cards
   cat contacts.csv | qvvcard batch - > all.vcf
 
 Property names are those of the card (NameFamily, Adr1_Street, Tel2_Cell, ...;
-any case); "qvvcard Nonsense=1" lists them all. Flags take true, false, yes,
-no or a 16-bit integer; GeoLatDeg and the like take a 16-bit integer.
+any case); "qvvcard properties" lists them all with what each holds. Flags
+take true, false, yes, no or a 16-bit integer; GeoLatDeg and the like take a
+16-bit integer; Geo takes a decimal position ("40.4168,-3.7038").
 
 Exit status: 0 every record became a card; 1 some records were skipped (or
 the one card could not be built); 2 usage error, unknown column or key,
@@ -36,8 +40,10 @@ qvvcard --help); --no-rfc-escape passes pre-escaped data unchanged.
 
 With --out-dir, each card is saved as its vCardFileName, made safe for every
 common file system; a name already taken gets " (2)", " (3)", ... and nothing
-is ever overwritten. With --output, the file is replaced only once the run is
-done. A record that cannot become a card is reported on standard error as
+is overwritten (the summary counts the names taken before the run); with
+--replace, a card replaces the file of its name from before the run instead.
+With --output, the file is replaced only once the run is done. --dry-run
+reads and checks everything, prints the summary and writes nothing. A record that cannot become a card is reported on standard error as
 "record N: FIELD: reason" and skipped; an unknown column or key stops the run
 before anything is written.
 
@@ -47,17 +53,62 @@ as such; --columns forces one, or gives a column map file for other headers
 column that held values with no place on the card is named with the number of
 records ("Pager: 12 records had a value with no telephone slot left").
 
+A vCard file (2.1, 3.0 or 4.0, told by its first line BEGIN:VCARD) is read
+card by card: each becomes a clean 3.0 card, with a new UID unless
+--keep-uid; what has no place on the card (PHOTO, X- properties, a fifth
+telephone number, ...) is named after the run as for columns. --to csv or
+--to jsonl writes the records as a table instead, which reads back into the
+same cards.
+
 Examples:
   qvvcard batch contacts.csv --out-dir cards
   qvvcard batch contacts.jsonl --output all.vcf --no-rfc-escape
-  qvvcard batch google.csv --out-dir cards
+  qvvcard batch google.csv --out-dir cards --uid-from "E-mail 1 - Value" --replace
   qvvcard batch sheet.csv --columns sheet.map --strict -o all.vcf
   cat contacts.csv | qvvcard batch - > all.vcf
+  qvvcard batch phone-export.vcf --out-dir cards      split and clean
+  qvvcard batch server-4.0.vcf -o cards-3.0.vcf       convert versions
+  qvvcard batch contacts.vcf --to csv -o contacts.csv back to a table
 
 Exit status: 0 every record became a card; 1 some records were skipped (or,
 with --strict, a value had no place); 2 usage error, unknown column or key,
 column map error, unreadable input or failed write.
 )text";
+
+// Names of flags without the "{false}" CLI11 shows after a negated one.
+class HelpFormatter final : public CLI::Formatter {
+ public:
+  std::string make_option_name(const CLI::Option* opt, bool positional) const override {
+    std::string name = CLI::Formatter::make_option_name(opt, positional);
+    for (std::size_t at; (at = name.find('{')) != std::string::npos;) {
+      const std::size_t end = name.find('}', at);
+      name.erase(at, end == std::string::npos ? std::string::npos : end - at + 1);
+    }
+    return name;
+  }
+};
+
+// " (did you mean --out-dir?)" for the first argument that looks like an
+// option of app (or of the program, which app falls through to) and is
+// none, when one is near; "" otherwise.
+std::string NearestOptionHint(CLI::App& app, int argc, char** argv) {
+  std::vector<std::string> names;
+  for (const CLI::App* a = &app; a != nullptr; a = a->get_parent()) {
+    for (const CLI::Option* opt : a->get_options()) {
+      for (const std::string& n : opt->get_lnames()) names.push_back("--" + n);
+    }
+  }
+  std::vector<std::string_view> views(names.begin(), names.end());
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (!arg.starts_with("--") || arg == "--") continue;
+    arg = arg.substr(0, arg.find('='));
+    if (std::find(names.begin(), names.end(), arg) != names.end()) continue;
+    const std::string near = qvvcard::Nearest(arg, views);
+    return near.empty() ? std::string() : " (did you mean " + near + "?)";
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -67,9 +118,10 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
   InstallStopHandlers();
 
   CLI::App app{
-      "Makes vCard 3.0 cards: one from Name=value arguments, or many from a CSV or JSON "
-      "Lines file.",
+      "Makes vCard 3.0 cards: one from Name=value arguments, or many from a CSV, JSON "
+      "Lines or vCard file.",
       "qvvcard"};
+  app.formatter(std::make_shared<HelpFormatter>());
   app.footer(kExamples);
   app.set_version_flag("--version", std::string("qvvcard ") + QVVCARD_VERSION);
 
@@ -92,7 +144,8 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
                "without a type flag); it is always reported");
 
   BatchOptions batch;
-  CLI::App* sub = app.add_subcommand("batch", "Convert every record of a CSV or JSON Lines file");
+  CLI::App* sub =
+      app.add_subcommand("batch", "Convert every record of a CSV, JSON Lines or vCard file");
   sub->fallthrough();
   sub->footer(kBatchNotes);
   sub->add_option("input", batch.inputs,
@@ -102,8 +155,8 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
   sub->add_option("--format", batch.format,
                   "Input format: csv, jsonl or vcf; default: jsonl for .jsonl and .ndjson files, "
                   "vcf for a file that starts with BEGIN:VCARD, csv otherwise")
-      ->type_name("csv|jsonl|vcf")
-      ->transform(CLI::IsMember({"csv", "jsonl", "vcf"}, CLI::ignore_case));
+      ->transform(CLI::IsMember({"csv", "jsonl", "vcf"}, CLI::ignore_case))
+      ->option_text("csv|jsonl|vcf");
   std::string encoding;
   sub->add_option("--encoding", encoding,
                   "Encoding of the inputs (any case): utf-8, windows-1252 (cp1252), iso-8859-1 "
@@ -153,9 +206,9 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
   sub->add_option("--to", batch.to,
                   "Write the records as a table instead of cards: csv (a header of property "
                   "names, the columns that hold data) or jsonl, to --output or standard output")
-      ->type_name("csv|jsonl")
       ->transform(CLI::IsMember({"csv", "jsonl"}, CLI::ignore_case))
-      ->excludes(out_dir);
+      ->excludes(out_dir)
+      ->option_text("csv|jsonl");
   sub->add_flag("--replace", batch.replace,
                 "With --out-dir: a card whose file name is there from before the run replaces "
                 "that file (safely: the old file stays whole until the new one is complete) "
@@ -178,20 +231,42 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
       ->type_name("google|google-old|outlook|FILE");
   sub->add_flag("--strict", batch.strict,
                 "Exit 1 when a value had no place on the card (they are always reported)");
+  bool batch_rfc_escape = true;
+  sub->add_flag("--rfc-escape,!--no-rfc-escape", batch_rfc_escape,
+                "Escape text values for card readers (the default); --no-rfc-escape takes them as "
+                "already escaped");
 
   ServeOptions serve;
   CLI::App* serve_command = AddServeCommand(app, serve);
+
+  CLI::App* properties =
+      app.add_subcommand("properties", "List every property of the card, its kind and what it holds");
+  bool column_map = false;
+  properties->add_flag("--column-map", column_map,
+                       "Print a column map to start from instead (for batch --columns FILE)");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "qvvcard: " << e.what() << "\nRun \"qvvcard --help\" for more information.\n";
+    // The help to point to is that of the subcommand being read.
+    CLI::App* where = &app;
+    for (CLI::App* s : {sub, serve_command, properties}) {
+      if (s->parsed()) where = s;
+    }
+    std::cerr << "qvvcard: " << e.what() << NearestOptionHint(*where, argc, argv) << "\nRun \""
+              << (where == &app ? std::string("qvvcard") : "qvvcard " + where->get_name())
+              << " --help\" for more information.\n";
     return kExitUsage;
   }
 
   if (serve_command->parsed()) return RunServe(serve);
+  if (properties->parsed()) {
+    const std::string text = column_map ? ColumnMapTemplate() : PropertyTable();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? kExitOk : kExitUsage;
+  }
   if (sub->parsed()) {
     if (!single.assignments.empty() || !single.reads.empty()) {
       std::cerr << "qvvcard: batch takes no Name=value or --get arguments\n";
@@ -203,7 +278,7 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
                    "information.\n";
       return kExitUsage;
     }
-    batch.rfc_escape = rfc_escape;
+    batch.rfc_escape = rfc_escape && batch_rfc_escape;
     batch.strict = batch.strict || single.strict;
     if (!encoding.empty()) batch.encoding = EncodingNamed(encoding);
     if (!separator.empty()) batch.separator = separator[0];

@@ -14,7 +14,6 @@
 #include "cli/batch_outputs.hpp"
 #include "cli/commands.hpp"
 #include "cli/progress.hpp"
-#include "cli/property_names.hpp"
 #include "common/problem.hpp"
 #include "common/stop.hpp"
 #include "common/text.hpp"

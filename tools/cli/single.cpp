@@ -6,7 +6,6 @@
 #include "bridge/status.hpp"
 #include "bridge/utf.hpp"
 #include "cli/commands.hpp"
-#include "cli/property_names.hpp"
 #include "common/problem.hpp"
 #include "common/text.hpp"
 #include "input/card_builder.hpp"
@@ -21,8 +20,9 @@ namespace {
 using qv_VCard::PropertyInfo;
 
 int RefuseUnknownName(const std::string& what) {
-  std::fprintf(stderr, "qvvcard: %s\nValid names (any case):\n%s", what.c_str(),
-               PropertyNameList().c_str());
+  std::fprintf(stderr,
+               "qvvcard: %s\nRun \"qvvcard properties\" for every name and what it holds.\n",
+               what.c_str());
   return kExitUsage;
 }
 
@@ -89,7 +89,7 @@ int RunSingle(const SingleOptions& options) {
     } else if (IsGeoField(name)) {
       builder.SetGeo(value);
     } else {
-      return RefuseUnknownName("unknown property " + Quoted(name));
+      return RefuseUnknownName(UnknownPropertyText(name));
     }
     if (builder.bad()) {
       const Problem& p = builder.problems().front();
@@ -118,8 +118,12 @@ int RunSingle(const SingleOptions& options) {
   for (const std::string& name : options.reads) {
     qv_VCard::MemberInfo member;
     if (qv_VCard::Failed(qv_VCard::FindMember(name, member))) {
+      std::vector<std::string_view> readable = {"vCard", "vCardFileName"};
+      for (const auto& info : qv_VCard::Properties()) readable.push_back(info.name);
+      const std::string near = Nearest(name, readable);
       return RefuseUnknownName("--get: unknown name " + Quoted(name) +
-                               " (also readable: vCard, vCardFileName)");
+                               (near.empty() ? "" : " (did you mean " + near + "?)") +
+                               "; besides the properties, vCard and vCardFileName are read");
     }
     if (member.kind == qv_VCard::MemberKind::Method) {  // (a clearer word than bridge::Get's)
       std::fprintf(stderr, "qvvcard: --get: %s is a method, not a property\n", member.name);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <unordered_map>
+#include <vector>
 
 #include "card/slot_table.hpp"
 #include "common/fd.hpp"
@@ -15,6 +16,7 @@
 #include "common/stop.hpp"
 #include "common/text.hpp"
 #include "input/card_builder.hpp"
+#include "input/export_format.hpp"
 
 namespace qvvcard {
 
@@ -189,6 +191,15 @@ ColumnMap ReadColumnMap(const std::string& path) {
   // ends the wait.
   int fd = -1;
   while ((fd = open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
+    if (errno == ENOENT && path.find('/') == std::string::npos) {
+      // A word of --columns misspelt, more likely than a map that is not there.
+      std::vector<std::string_view> words;
+      for (const ExportFormat& f : KnownExports()) words.push_back(f.key);
+      if (const std::string near = Nearest(path, words); !near.empty()) {
+        throw InputRefused("--columns " + path + ": no such export or column map (did you mean " +
+                           near + "?)");
+      }
+    }
     if (errno != EINTR) throw refuse(std::strerror(errno));
     ThrowIfStopped();
   }

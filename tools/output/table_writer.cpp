@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <vector>
@@ -65,8 +66,17 @@ TableWriter::TableWriter(TableFormat format) : format_(format) {
 
 void TableWriter::Add(std::span<const RecordedValue> record) {
   if (format_ == TableFormat::Jsonl) {
+    // Keys in the order of the property table, as the CSV's columns.
+    std::vector<const RecordedValue*> ordered;
+    ordered.reserve(record.size());
+    for (const RecordedValue& v : record) ordered.push_back(&v);
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const RecordedValue* a, const RecordedValue* b) {
+                       return a->property < b->property;
+                     });
     nlohmann::ordered_json line = nlohmann::ordered_json::object();
-    for (const RecordedValue& v : record) {
+    for (const RecordedValue* p : ordered) {
+      const RecordedValue& v = *p;
       const qv_VCard::PropertyInfo& info = qv_VCard::Info(v.property);
       if (info.kind == qv_VCard::Kind::Text) {
         line[info.name] = Typed(v);

@@ -1,5 +1,8 @@
 // GET and POST /v1/card, and the QR codes of a card.
+#include <algorithm>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "bridge/status.hpp"
 #include "bridge/utf.hpp"
@@ -25,14 +28,19 @@ struct MadeCard {
   std::string left_out;  // the slots the card left out ("Tel1, Adr2")
 };
 
+// Names the query of a QR code may hold besides the values.
+constexpr std::string_view kQrWords[] = {"raw", "full"};
+constexpr std::string_view kCardWords[] = {"raw"};
+
 // The card of the request's values: the query's, or those of the JSON
-// object in the body.
-MadeCard MakeCard(const http::Request& req, bool from_body) {
+// object in the body. words are the query's names that are no values.
+MadeCard MakeCard(const http::Request& req, bool from_body,
+                  std::span<const std::string_view> words = kCardWords) {
   const QueryPairs query = http::ParseQuery(req.query);
   CardBuilder builder(!RawValues(req, query));
   builder.Begin(1);
   if (from_body) {
-    OnlyRawInQuery(query, "values");
+    OnlyInQuery(query, "values", words);
     std::size_t bad = 0;
     std::u16string scratch;
     if (!qv_VCard::bridge::Utf8ToText(req.body, scratch, &bad)) {
@@ -58,7 +66,7 @@ MadeCard MakeCard(const http::Request& req, bool from_body) {
     }
   } else {
     for (const auto& [name, value] : query) {
-      if (name == "raw") continue;
+      if (std::find(words.begin(), words.end(), name) != words.end()) continue;
       if (const qv_VCard::PropertyInfo* info = qv_VCard::FindProperty(name)) {
         builder.Set(*info, std::string_view(value));
       } else if (IsGeoField(name)) {
@@ -86,8 +94,8 @@ MadeCard MakeCard(const http::Request& req, bool from_body) {
   return card;
 }
 
-// A card sent as text/vcard, for its QR code: UTF-8, from BEGIN:VCARD to
-// END:VCARD.
+// A card sent as text/vcard, for its QR code: UTF-8 without NUL, one card
+// from BEGIN:VCARD to END:VCARD.
 void CheckCardText(std::string_view text) {
   std::u16string scratch;
   std::size_t bad = 0;
@@ -95,10 +103,19 @@ void CheckCardText(std::string_view text) {
     const Problem p = MakeProblem(ProblemKind::InvalidUtf8, "vCard", std::to_string(bad + 1));
     Refuse(400, Describe(p), "vCard", p.status);
   }
+  if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    Refuse(400, "the card holds a NUL byte (byte " + std::to_string(nul + 1) + ")", "vCard");
+  }
   std::string_view end = text;
   if (end.ends_with("\r\n")) end.remove_suffix(2);
+  const char* kOne = "expected one card, from BEGIN:VCARD to END:VCARD, lines ending in CR LF";
   if (!text.starts_with("BEGIN:VCARD\r\n") || !end.ends_with("\r\nEND:VCARD")) {
-    Refuse(400, "expected one card, from BEGIN:VCARD to END:VCARD, lines ending in CR LF", "vCard");
+    Refuse(400, kOne, "vCard");
+  }
+  // A second card inside, which a scanner would take for part of the first.
+  if (end.find("\nBEGIN:VCARD\r") != std::string_view::npos ||
+      end.substr(0, end.size() - 9).find("\nEND:VCARD\r") != std::string_view::npos) {
+    Refuse(400, kOne + std::string("; this holds more than one"), "vCard");
   }
 }
 
@@ -116,12 +133,21 @@ http::Response CardAnswer(const http::Request& req) {
 
 http::Response QrAnswer(const http::Request& req, bool png) {
   std::string card;
+  const QueryPairs query = http::ParseQuery(req.query);
+  bool full = false;
+  for (const auto& [name, value] : query) {
+    if (name == "full") full = Word(value, "full");
+  }
   if (req.method == "POST" && BodyType(req).type == "text/vcard") {
+    OnlyInQuery(query, "card", kQrWords);
     CheckCardText(req.body);
     card = req.body;
   } else {
-    card = MakeCard(req, req.method == "POST").text;
+    card = MakeCard(req, req.method == "POST", kQrWords).text;
   }
+  // A scanner needs no product, revision or identifier: the code stays
+  // small (full=1 keeps them).
+  if (!full) card = WithoutStamps(card);
   const std::optional<QrCode> code = EncodeQr(card);
   if (!code) {
     Refuse(422,

@@ -60,38 +60,77 @@ struct QrinputFree {
 
 }  // namespace
 
-std::optional<QrCode> EncodeQr(std::string_view data) {
-  if (data.size() > kQrMaxBytes) return std::nullopt;
+namespace {
+
+// The symbol of data at level, of the given version or (0) the smallest
+// that holds it; nullopt when it does not fit.
+std::optional<QrCode> Encode(std::string_view data, QrLevel level, int version) {
   // Byte mode carries no character set: readers guess one (some guess
   // Shift JIS), so text beyond ASCII says that it is UTF-8 (ECI 26).
   const bool declare_utf8 = !IsAscii(data);
-  for (const QrLevel level : {QrLevel::H, QrLevel::Q, QrLevel::M, QrLevel::L}) {
-    // Version 0: the smallest symbol that fits.
-    std::unique_ptr<QRinput, QrinputFree> input(QRinput_new2(0, ToLibraryLevel(level)));
-    if (!input) throw std::bad_alloc();
-    if ((declare_utf8 && QRinput_appendECIheader(input.get(), 26) != 0) ||
-        QRinput_append(input.get(), QR_MODE_8, static_cast<int>(data.size()),
-                       reinterpret_cast<const unsigned char*>(data.data())) != 0) {
-      throw std::bad_alloc();
-    }
-    errno = 0;
-    std::unique_ptr<QRcode, QrcodeFree> symbol(QRcode_encodeInput(input.get()));
-    if (!symbol) {
-      if (errno == ERANGE) continue;  // too long at this level
-      throw std::bad_alloc();
-    }
-    QrCode code;
-    code.version = symbol->version;
-    code.level = level;
-    code.size = symbol->width;
-    const auto n = static_cast<std::size_t>(code.size) * static_cast<std::size_t>(code.size);
-    code.modules.resize(n);
-    // Bit 0 of each byte is the module's colour; the others say what the
-    // module is part of.
-    for (std::size_t i = 0; i < n; ++i) code.modules[i] = symbol->data[i] & 1;
-    return code;
+  std::unique_ptr<QRinput, QrinputFree> input(QRinput_new2(version, ToLibraryLevel(level)));
+  if (!input) throw std::bad_alloc();
+  if ((declare_utf8 && QRinput_appendECIheader(input.get(), 26) != 0) ||
+      QRinput_append(input.get(), QR_MODE_8, static_cast<int>(data.size()),
+                     reinterpret_cast<const unsigned char*>(data.data())) != 0) {
+    throw std::bad_alloc();
   }
-  return std::nullopt;
+  errno = 0;
+  std::unique_ptr<QRcode, QrcodeFree> symbol(QRcode_encodeInput(input.get()));
+  if (!symbol) {
+    if (errno == ERANGE) return std::nullopt;  // too long at this level
+    throw std::bad_alloc();
+  }
+  // A version given is the least the library uses: a larger symbol is no fit.
+  if (version != 0 && symbol->version != version) return std::nullopt;
+  QrCode code;
+  code.version = symbol->version;
+  code.level = level;
+  code.size = symbol->width;
+  const auto n = static_cast<std::size_t>(code.size) * static_cast<std::size_t>(code.size);
+  code.modules.resize(n);
+  // Bit 0 of each byte is the module's colour; the others say what the
+  // module is part of.
+  for (std::size_t i = 0; i < n; ++i) code.modules[i] = symbol->data[i] & 1;
+  return code;
+}
+
+}  // namespace
+
+std::optional<QrCode> EncodeQr(std::string_view data) {
+  if (data.size() > kQrMaxBytes) return std::nullopt;
+  std::optional<QrCode> smallest = Encode(data, QrLevel::L, 0);
+  if (!smallest) return std::nullopt;
+  for (const QrLevel level : {QrLevel::H, QrLevel::Q, QrLevel::M}) {
+    if (auto code = Encode(data, level, smallest->version)) return code;
+  }
+  return smallest;
+}
+
+std::string WithoutStamps(std::string_view card) {
+  std::string out;
+  out.reserve(card.size());
+  bool dropping = false;
+  while (!card.empty()) {
+    std::size_t end = card.find("\r\n");
+    end = end == std::string_view::npos ? card.size() : end + 2;
+    const std::string_view line = card.substr(0, end);
+    card.remove_prefix(end);
+    if (line.front() == ' ' || line.front() == '\t') {
+      if (!dropping) out.append(line);
+      continue;
+    }
+    const std::string_view name = line.substr(0, line.find_first_of(":;"));
+    dropping = false;
+    for (const std::string_view stamp : {"PRODID", "REV", "UID"}) {
+      dropping = dropping || (name.size() == stamp.size() &&
+                              std::equal(name.begin(), name.end(), stamp.begin(), [](char a, char b) {
+                                return (a >= 'a' && a <= 'z' ? a - 32 : a) == b;
+                              }));
+    }
+    if (!dropping) out.append(line);
+  }
+  return out;
 }
 
 int PixelsPerModule(const QrCode& code) {

@@ -29,9 +29,16 @@ inline constexpr std::size_t kQrMaxBytes = 2953;
 // The light margin around the symbol, in modules.
 inline constexpr int kQuietZone = 4;
 
-// The symbol of data in byte mode at the highest error correction level at
-// which it fits; nullopt when it fits at none. Throws std::bad_alloc.
+// The symbol of data in byte mode: the smallest that holds it at the
+// lowest error correction level, at the highest level that still fits that
+// size (a small symbol scans more easily than a larger one with more
+// correction); nullopt when it fits none. Throws std::bad_alloc.
 std::optional<QrCode> EncodeQr(std::string_view data);
+
+// A card (lines ending in CR LF) without its PRODID, REV and UID lines,
+// which a scanner does not need, in any case and with their continuation
+// lines.
+std::string WithoutStamps(std::string_view card);
 
 // Pixels per module in the PNG image: 8, fewer for large symbols so that
 // the image stays at most kMaxPngPixels wide (never fewer than 2).

@@ -1,19 +1,17 @@
 #include "serve/request_values.hpp"
 
+#include <algorithm>
+
 #include "common/text.hpp"
 #include "serve/api_error.hpp"
 
 namespace qvvcard {
-
-namespace {
 
 bool Word(const std::string& value, const char* field) {
   if (value == "1" || value == "true" || value == "yes") return true;
   if (value == "0" || value == "false" || value == "no" || value.empty()) return false;
   Refuse(400, "expects 1 or 0, not " + Quoted(value), field);
 }
-
-}  // namespace
 
 bool RawValues(const http::Request& req, const QueryPairs& query) {
   bool raw = false;
@@ -28,11 +26,19 @@ bool RawValues(const http::Request& req, const QueryPairs& query) {
   return raw;
 }
 
-void OnlyRawInQuery(const QueryPairs& query, const char* what) {
+void OnlyInQuery(const QueryPairs& query, const char* what,
+                 std::span<const std::string_view> words) {
   for (const auto& [name, value] : query) {
-    if (name != "raw") {
-      Refuse(400, std::string("the ") + what + " go into the body; the query holds only raw", name);
+    if (std::find(words.begin(), words.end(), name) != words.end()) continue;
+    std::string allowed;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      if (i > 0) allowed += i + 1 == words.size() ? " and " : ", ";
+      allowed += words[i];
     }
+    Refuse(400,
+           std::string("the ") + what + (std::string_view(what) == "card" ? " goes" : " go") +
+               " into the body; the query holds only " + allowed,
+           name);
   }
 }
 

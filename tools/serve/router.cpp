@@ -31,7 +31,7 @@ enum class Endpoint { Health, Card, Cards, QrPng, QrSvg, Page };
 constexpr std::string_view kValueTypes[] = {"application/json"};
 constexpr std::string_view kQrTypes[] = {"application/json", "text/vcard"};
 constexpr std::string_view kRecordTypes[] = {"text/csv", "application/x-ndjson",
-                                             "application/jsonl"};
+                                             "application/jsonl", "text/vcard"};
 
 struct Route {
   std::string_view path;
@@ -45,7 +45,7 @@ constexpr Route kRoutes[] = {
     {"/healthz", kGet, Endpoint::Health, {}, ""},
     {"/v1/card", kGet | kPost, Endpoint::Card, kValueTypes, "send the values as application/json"},
     {"/v1/cards", kPost, Endpoint::Cards, kRecordTypes,
-     "send the records as text/csv, application/x-ndjson or application/jsonl"},
+     "send the records as text/csv, application/x-ndjson, application/jsonl or text/vcard"},
     {"/v1/qr.png", kGet | kPost, Endpoint::QrPng, kQrTypes,
      "send the values as application/json, or the card as text/vcard"},
     {"/v1/qr.svg", kGet | kPost, Endpoint::QrSvg, kQrTypes,
@@ -121,7 +121,8 @@ http::Response Router::Finished(const http::Request* req, http::Response res) co
   if (req != nullptr && CorsAllowed(*req)) {
     Set(res, "Access-Control-Allow-Origin", config_.cors);
     Set(res, "Access-Control-Expose-Headers",
-        "Content-Disposition, X-QR-Version, X-QR-Error-Correction, X-Slots-Left-Out, X-Cards");
+        "Content-Disposition, X-QR-Version, X-QR-Error-Correction, X-Slots-Left-Out, X-Cards, "
+        "X-Values-Left-Out");
   }
   if (!config_.cors.empty() && config_.cors != "*") Set(res, "Vary", "Origin");
   return res;
