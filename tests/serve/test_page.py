@@ -10,7 +10,6 @@ QVVCARD_SCREENSHOTS=folder saves pictures of the page with a card made, at
 import base64
 import json
 import os
-import re
 import shutil
 import subprocess
 import tempfile
