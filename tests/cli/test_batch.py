@@ -305,13 +305,13 @@ def test_usage_errors(tmp_path):
     assert entries(tmp_path) == ["in.csv"]
 
 
-def run_on_terminal(*args, cards_too=False):
+def run_on_terminal(*args, cards_too=False, stdin=None):
     """Runs qvvcard with standard error (and standard output with cards_too)
     on a pseudo-terminal."""
     master, slave = pty.openpty()
     try:
         p = subprocess.run([QVVCARD, *args], stdout=slave if cards_too else subprocess.PIPE,
-                           stderr=slave, timeout=60)
+                           stderr=slave, timeout=60, input=stdin)
         os.close(slave)
         seen = b""
         while True:
@@ -337,6 +337,14 @@ def test_progress_only_on_a_terminal(tmp_path, examples):
     assert p.returncode == 0 and seen == b""
     r = run("batch", src, "-o", str(tmp_path / "c.vcf"))
     assert b"\r" not in r.stderr and b"%" not in r.stderr
+    # Cards into a folder from a shell whose output is that terminal too:
+    # the progress is shown, as the cards go elsewhere.
+    p, seen = run_on_terminal("batch", src, "--out-dir", str(tmp_path / "cards"), cards_too=True)
+    assert p.returncode == 0 and b"%" in seen and b"\r\x1b[K" in seen
+    # From a pipe, whose size is not known: the records alone.
+    p, seen = run_on_terminal("batch", "-", "-o", str(tmp_path / "d.vcf"),
+                              stdin=open(src, "rb").read())
+    assert p.returncode == 0 and b"0 records" in seen and b"%" not in seen
 
 
 def test_input_that_is_not_data(tmp_path):

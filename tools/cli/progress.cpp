@@ -7,7 +7,7 @@
 namespace qvvcard {
 
 Progress::Progress(bool enabled, std::uint64_t total_bytes)
-    : enabled_(enabled && total_bytes > 0),
+    : enabled_(enabled),
       total_(total_bytes),
       start_(std::chrono::steady_clock::now()) {
   if (enabled_) {
@@ -43,6 +43,16 @@ void Progress::Clear() {
 
 std::string Progress::Line(std::uint64_t records, std::uint64_t bytes_read, std::uint64_t total,
                            double seconds) {
+  char rate[32] = "";
+  if (seconds > 0.2 && records > 0) {
+    std::snprintf(rate, sizeof rate, ", %.0f/s", static_cast<double>(records) / seconds);
+  }
+  if (total == 0) {
+    // An input of unknown size (a pipe): no share, no time left.
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%llu records%s", static_cast<unsigned long long>(records), rate);
+    return buf;
+  }
   constexpr int kWidth = 24;
   const double share =
       total == 0 ? 1.0 : static_cast<double>(bytes_read) / static_cast<double>(total);
@@ -50,10 +60,8 @@ std::string Progress::Line(std::uint64_t records, std::uint64_t bytes_read, std:
   std::string bar(static_cast<std::size_t>(filled < kWidth ? filled : kWidth), '#');
   bar.resize(kWidth, '.');
 
-  char rate[32] = "";
   char left[32] = "";
   if (seconds > 0.2 && records > 0) {
-    std::snprintf(rate, sizeof rate, ", %.0f/s", static_cast<double>(records) / seconds);
     if (bytes_read > 0 && bytes_read < total) {
       const double remaining =
           seconds * static_cast<double>(total - bytes_read) / static_cast<double>(bytes_read);

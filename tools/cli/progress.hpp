@@ -11,7 +11,8 @@ namespace qvvcard {
 
 class Progress {
  public:
-  // Draws nothing unless enabled; total_bytes is the input's size.
+  // Draws nothing unless enabled; total_bytes is the input's size, 0 when
+  // it is not known (records and their rate are shown then).
   Progress(bool enabled, std::uint64_t total_bytes);
   ~Progress() { Clear(); }
 
