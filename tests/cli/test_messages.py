@@ -2,6 +2,7 @@
 hints for the usual slips, sentences for file-system errors, a clean
 --help, and the properties command."""
 import re
+import subprocess
 
 import pytest
 
@@ -73,3 +74,18 @@ def test_properties_lists_each_with_its_kind_and_what_it_holds(tmp_path):
     r = run("batch", str(src), "--columns", str(cmap))
     assert r.returncode == 0, r.stderr
     assert b"TEL;TYPE=CELL:+1 555\r\n" in r.stdout and b"N:Li;Ana;;;\r\n" in r.stdout
+
+
+def test_bash_completion_knows_subcommands_options_values_and_properties(tmp_path):
+    script = tmp_path / "qvvcard.bash"
+    script.write_bytes(run("completion").stdout)
+    driver = (f'source {script}\n'
+              'for line in "qvvcard batch --dr" "qvvcard batch x --encoding lat" '
+              '"qvvcard Tel2_Ce" "qvvcard pro" "qvvcard batch x --columns outl" '
+              '"qvvcard serve --thr"; do\n'
+              '  COMP_WORDS=($line); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _qvvcard\n'
+              '  echo "${COMPREPLY[*]}"\n'
+              'done\n')
+    r = subprocess.run(["bash", "-c", driver], capture_output=True, timeout=30)
+    assert r.stdout.decode().splitlines() == [
+        "--dry-run", "latin1 latin-1", "Tel2_Cell=", "properties ", "outlook", "--threads"]

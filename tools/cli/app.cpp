@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "cli/commands.hpp"
+#include "cli/completion.hpp"
 #include "cli/decimal_option.hpp"
 #include "cli/property_words.hpp"
 #include "common/stop.hpp"
@@ -244,6 +245,8 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
   bool column_map = false;
   properties->add_flag("--column-map", column_map,
                        "Print a column map to start from instead (for batch --columns FILE)");
+  CLI::App* completion = app.add_subcommand(
+      "completion", "Print the bash completion script (installed with the program)");
 
   try {
     app.parse(argc, argv);
@@ -252,7 +255,7 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
   } catch (const CLI::ParseError& e) {
     // The help to point to is that of the subcommand being read.
     CLI::App* where = &app;
-    for (CLI::App* s : {sub, serve_command, properties}) {
+    for (CLI::App* s : {sub, serve_command, properties, completion}) {
       if (s->parsed()) where = s;
     }
     std::cerr << "qvvcard: " << e.what() << NearestOptionHint(*where, argc, argv) << "\nRun \""
@@ -262,6 +265,11 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
   }
 
   if (serve_command->parsed()) return RunServe(serve);
+  if (completion->parsed()) {
+    const std::string text = BashCompletion(app);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? kExitOk : kExitUsage;
+  }
   if (properties->parsed()) {
     const std::string text = column_map ? ColumnMapTemplate() : PropertyTable();
     std::fwrite(text.data(), 1, text.size(), stdout);

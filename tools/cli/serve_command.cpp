@@ -15,10 +15,13 @@ constexpr const char* kServeNotes =
     R"text(Serves, on ADDR:N (127.0.0.1:8080 by default, this machine only):
   /                   a page to make a card and its QR code
   /v1/card            GET ?Name=Value&...  or POST a JSON object: the card
-  /v1/cards           POST CSV (text/csv) or JSON Lines (application/x-ndjson):
-                      all cards, or a 422 listing every bad record
+  /v1/cards           POST CSV (text/csv), JSON Lines (application/x-ndjson)
+                      or vCards (text/vcard): all cards, or with ?to=csv or
+                      ?to=jsonl the records as a table; or a 422 listing
+                      every bad record
   /v1/qr.png, .svg    GET ?Name=Value&...  or POST a JSON object (or a card as
-                      text/vcard): a QR code of the card
+                      text/vcard): a QR code of the card, without its PRODID,
+                      REV and UID unless ?full=1
   /healthz            "ok"
 Values are read as in JSON Lines input and escaped for card readers;
 ?raw=1 or the header X-Raw-Values: 1 takes them as escaped already. Errors
@@ -35,6 +38,8 @@ Examples:
   curl -o doe.png 'http://127.0.0.1:8080/v1/qr.png?NameFamily=Doe'
   curl -H 'Content-Type: text/csv' --data-binary @contacts.csv \
       http://127.0.0.1:8080/v1/cards
+  curl -H 'Content-Type: text/vcard' --data-binary @phone.vcf \
+      'http://127.0.0.1:8080/v1/cards?to=csv'
 
 Exit status: 0 stopped by SIGINT or SIGTERM; 2 usage error, or the address
 cannot be listened on.
