@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bridge/access.hpp"
+#include "bridge/names.hpp"
 #include "bridge/status.hpp"
 #include "qv_vcard/qvVCard.hpp"
 
@@ -246,6 +248,18 @@ const char* KindName(Kind k) {
   return "?";
 }
 
+// "'qvVCard' object has no attribute 'NameGivn'; did you mean NameGiven?"
+std::string NoAttributeText(py::handle self, const std::string& name) {
+  std::string text = "'" + std::string(py::str(py::type::of(self).attr("__name__"))) +
+                     "' object has no attribute '" + name + "'";
+  std::vector<std::string_view> names = {"vCard", "vCardFileName", "vCardClean", "get", "put"};
+  for (const PropertyInfo& p : Properties()) names.emplace_back(p.name);
+  if (const std::string near = bridge::Nearest(name, names); !near.empty()) {
+    text += "; did you mean " + near + "?";
+  }
+  return text;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(qv_vcard, m) {
@@ -343,6 +357,18 @@ vCardFileName are read-only results; vCardClean() resets the card.)doc");
       "LookupError for an unknown name; Error (status 0x80020003) for vCard, "
       "vCardFileName, vCardClean and unknown identifiers; TypeError and OverflowError "
       "for a value the property cannot hold, storing nothing.");
+  // A misspelt attribute names the property meant. Reads come here only
+  // when the name is no attribute; assignments go through the usual way
+  // first.
+  cls.def("__getattr__", [](py::handle self, const std::string& name) -> py::object {
+    throw py::attribute_error(NoAttributeText(self, name));
+  });
+  cls.def("__setattr__", [](py::handle self, py::handle name, py::handle value) {
+    if (PyObject_GenericSetAttr(self.ptr(), name.ptr(), value.ptr()) == 0) return;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+    PyErr_Clear();
+    throw py::attribute_error(NoAttributeText(self, py::str(name)));
+  });
   cls.def("__repr__", [](py::handle self) {
     return "<qv_vcard.qvVCard FormatedName=" +
            std::string(

@@ -219,6 +219,12 @@ def test_methods_and_unknown_identifiers_are_not_properties():
             card.put(key, 1)
     with pytest.raises(AttributeError):
         card.NoSuchProperty = 1
+    # A misspelt name, read or assigned, names the property meant.
+    for act in (lambda: card.NameGivn, lambda: setattr(card, "namegiven", "x")):
+        with pytest.raises(AttributeError, match="did you mean NameGiven"):
+            act()
+    card.NameGiven = "Ann"  # assignments of properties go their usual way
+    assert card.NameGiven == "Ann;"
     with pytest.raises(TypeError):
         qv_vcard.qvVCard(namefamily="Doe")  # keywords are exact names
 

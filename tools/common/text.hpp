@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/names.hpp"
+
 namespace qvvcard {
 
 // s without the blanks and tabs at either end.
@@ -45,12 +47,9 @@ std::string ToNfc(std::string_view utf8);
 // most 40 bytes and "..." when cut.
 std::string Quoted(std::string_view raw);
 
-// The name among candidates nearest to name (ASCII case ignored), when one
-// is near enough to be what was meant: at most two edits and no more than a
-// third of the name; "" otherwise.
-std::string Nearest(std::string_view name, std::span<const std::string_view> candidates);
-// The same among the card's property names.
-std::string NearestPropertyName(std::string_view name);
+// The nearest name for a misspelt one, as every adapter finds it.
+using qv_VCard::bridge::Nearest;
+using qv_VCard::bridge::NearestPropertyName;
 
 }  // namespace qvvcard
 
