@@ -217,6 +217,9 @@ class qvVCard {
   Status Put(Property p, const Text& vData) noexcept;
   // The same, taking over vData's storage instead of copying it.
   Status Put(Property p, Text&& vData) noexcept;
+  // The same from a view of units, copied: for a caller that builds its
+  // texts in storage of its own and reuses it.
+  Status PutView(Property p, std::u16string_view vData) noexcept;
   Status Put(Property p, std::int16_t vData) noexcept;
   Status Get(Property p, Text& out) const noexcept;
   Status Get(Property p, std::int16_t& out) const noexcept;

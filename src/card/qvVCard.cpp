@@ -39,6 +39,16 @@ Status qvVCard::Put(Property p, const Text& vData) noexcept {
   }
 }
 
+Status qvVCard::PutView(Property p, std::u16string_view vData) noexcept {
+  if (!record::IsText(p)) return kTypeMismatch;
+  try {
+    texts_[record::FieldOf(p)].assign(vData);  // strong guarantee: unchanged on failure
+    return kOk;
+  } catch (...) {
+    return detail::StatusOfCurrentException();
+  }
+}
+
 Status qvVCard::Put(Property p, Text&& vData) noexcept {
   if (!record::IsText(p)) return kTypeMismatch;
   texts_[record::FieldOf(p)] = std::move(vData);  // cannot fail

@@ -91,5 +91,44 @@ TEST(JsonlReader, BadLinesAreFlaggedAndReadingGoesOn) {
   EXPECT_EQ(recs[7].line(), 8u);
 }
 
+// Lines of the plain form are read without the parser: they must read as
+// the parser reads them, and whatever is not quite plain must still be
+// judged as the parser judges it.
+TEST(JsonlReader, PlainLinesReadAsTheParserReadsThem) {
+  const auto recs = ReadAll(
+      " {\t\"a\" :\"\" , \"b\":-0,\"c\":null,\"d\":false, \"e\": \"Zo\xC3\xAB and a long value\"} \r\n"
+      "{\"n\": 123456789012345678, \"m\": -1234567890123456789}\n"
+      "{\"a\": 01}\n"
+      "{\"a\": \"x\ty\"}\n"
+      "{\"a\": 1,}\n"
+      "{\"a\": \"\xC3\"}\n"
+      "{\"a\": \"\xED\xA0\x80\"}\n"
+      "{\"a\": tru}\n"
+      "{\"a\": \"0123456789abcdef\", \"b\": \"0123456789abcdef0\"}\n");
+  ASSERT_EQ(recs.size(), 9u);
+  ASSERT_EQ(recs[0].error(), "");
+  const auto items = recs[0].items();
+  ASSERT_EQ(items.size(), 5u);
+  EXPECT_EQ(items[0].key, "a");
+  EXPECT_EQ(items[0].value.type, Type::Text);
+  EXPECT_EQ(items[0].value.view(), "");
+  EXPECT_EQ(items[1].value.type, Type::Integer);
+  EXPECT_EQ(items[1].value.integer, 0);
+  EXPECT_EQ(items[1].value.text, "-0");
+  EXPECT_EQ(items[2].value.type, Type::Null);
+  EXPECT_EQ(items[3].value.type, Type::Bool);
+  EXPECT_FALSE(items[3].value.boolean);
+  EXPECT_EQ(items[4].value.view(), "Zo\xC3\xAB and a long value");
+  // Integers at the edge of what is read without the parser, and past it.
+  EXPECT_EQ(recs[1].items()[0].value.integer, 123456789012345678);
+  EXPECT_EQ(recs[1].items()[1].value.integer, -1234567890123456789);
+  // A leading zero, a control character, a trailing comma, a cut or
+  // surrogate UTF-8 sequence, a misspelt literal: refused as by the parser.
+  for (int i = 2; i <= 7; ++i) {
+    EXPECT_TRUE(recs[i].error().starts_with("not valid JSON: ")) << i << ": " << recs[i].error();
+  }
+  EXPECT_EQ(recs[8].items()[1].value.view(), "0123456789abcdef0");
+}
+
 }  // namespace
 }  // namespace qvvcard

@@ -136,11 +136,17 @@ TEST(Assignment, TextsAreCopiedUnchanged) {
   EXPECT_EQ(ReadText(c, Property::Email3_Type), ReadText(c, Property::Adr2_Country));
   ASSERT_EQ(c.put_Adr2_Country(u""), kOk);
   EXPECT_EQ(ReadText(c, Property::Adr2_Country), u"");
+  // From a view into storage of the caller's, which it goes on to reuse.
+  Text room = u"Graz and more";
+  ASSERT_EQ(c.PutView(Property::Adr2_Country, std::u16string_view(room).substr(0, 4)), kOk);
+  room[0] = u'X';
+  EXPECT_EQ(ReadText(c, Property::Adr2_Country), u"Graz");
 }
 
 TEST(Assignment, KindsAreChecked) {
   qvVCard c;
   EXPECT_EQ(c.Put(Property::Tel1_Cell, Text(u"yes")), kTypeMismatch);
+  EXPECT_EQ(c.PutView(Property::Tel1_Cell, u"yes"), kTypeMismatch);
   EXPECT_EQ(c.Put(Property::NameFamily, std::int16_t{1}), kTypeMismatch);
   Text t = u"x";
   EXPECT_EQ(c.Get(Property::GeoLatDeg, t), kTypeMismatch);

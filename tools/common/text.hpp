@@ -4,6 +4,7 @@
 #define QVVCARD_COMMON_TEXT_HPP
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,9 +24,27 @@ bool IsAscii(std::string_view s) noexcept;
 // a == b, compared in line: quicker than a call for the short texts names
 // and keys are.
 inline bool SameBytes(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) return false;
+  const std::size_t n = a.size();
+  if (n != b.size()) return false;
+  const char* const p = a.data();
+  const char* const q = b.data();
+  // Names are short: compared a word at a time, the last word overlapping
+  // the one before it.
+  const auto same = [&](std::size_t at, auto word) {
+    decltype(word) x, y;
+    std::memcpy(&x, p + at, sizeof x);
+    std::memcpy(&y, q + at, sizeof y);
+    return x == y;
+  };
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 < n; i += 8) {
+      if (!same(i, std::uint64_t{})) return false;
+    }
+    return same(n - 8, std::uint64_t{});
+  }
+  if (n >= 4) return same(0, std::uint32_t{}) && same(n - 4, std::uint32_t{});
+  for (std::size_t i = 0; i < n; ++i) {
+    if (p[i] != q[i]) return false;
   }
   return true;
 }

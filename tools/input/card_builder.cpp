@@ -160,8 +160,9 @@ void CardBuilder::KeepUid(std::string_view uid) {
   UidKey(uid);
 }
 
-void CardBuilder::Refuse(const PropertyInfo& info, std::string_view column, ProblemKind kind,
-                         std::string detail, qv_VCard::Status status) {
+[[gnu::cold]] void CardBuilder::Refuse(const PropertyInfo& info, std::string_view column,
+                                       ProblemKind kind, std::string detail,
+                                       qv_VCard::Status status) {
   std::string field =
       column.empty() ? std::string(info.name) : std::string(column) + " (" + info.name + ")";
   Fail(MakeProblem(kind, std::move(field), std::move(detail), status));
@@ -177,14 +178,20 @@ void CardBuilder::Refuse(const PropertyInfo& info, std::string_view column, Prob
          std::move(shown));
 }
 
-bool CardBuilder::Once(const PropertyInfo& info, std::string_view column) {
-  if (!assigned_.TestAndSet(info.property)) return true;
+// A property given twice in one record: the second is refused.
+[[gnu::cold]] bool CardBuilder::RefuseTwice(const PropertyInfo& info, std::string_view column) {
   if (geo_ && FactsOf(info.property).axis != 0) {
     Refuse(info, column, ProblemKind::PositionTwice, std::string(kGeoField));
   } else {
     Refuse(info, column, ProblemKind::GivenTwice, {});
   }
   return false;
+}
+
+[[gnu::always_inline]] inline bool CardBuilder::Once(const PropertyInfo& info,
+                                                     std::string_view column) {
+  if (!assigned_.TestAndSet(info.property)) return true;
+  return RefuseTwice(info, column);
 }
 
 inline void CardBuilder::Note(Property p, bool set) noexcept {
@@ -202,24 +209,33 @@ void CardBuilder::PutNumber(const PropertyInfo& info, std::int16_t v, std::strin
   if (recording_ && v != 0) values_.push_back({info.property, {}, false, v});
 }
 
-void CardBuilder::PutText(const PropertyInfo& info, std::string_view raw, std::string_view column,
-                          bool escape) {
+[[gnu::always_inline]] inline void CardBuilder::PutText(const PropertyInfo& info,
+                                                        std::string_view raw,
+                                                        std::string_view column, bool escape) {
   if (raw.size() > kLargeValueBytes) return PutLargeText(info, raw, column, escape);
   if (StartsWithByteOrderMark(raw)) return Refuse(info, column, ProblemKind::ByteOrderMark, {});
   text_bytes_ += raw.size();
-  // Converted into the reused scratch text and copied into the card: most
-  // texts are ASCII, converted and escaped in one pass; any other is
-  // escaped in UTF-8 (the characters escaped are ASCII) and then converted.
+  // Most texts are ASCII: converted and escaped in one pass into the reused
+  // room, and copied into the card's own storage of the property. Any other
+  // is escaped in UTF-8 (the characters escaped are ASCII), then converted.
   const Escape how = escape ? FactsOf(info.property).escape : Escape::None;
-  if (!AsciiToEscapedText(how, raw, scratch_) &&
-      !Utf8ToText(EscapeUtf8(how, raw, escaped_), scratch_)) {
-    return RefuseUtf8(info, raw, column);
+  std::u16string_view text;
+  qv_VCard::Status s;
+  if (AsciiToEscapedText(how, raw, scratch_, text)) {
+    s = card_.PutView(info.property, text);
+  } else {
+    if (!Utf8ToText(EscapeUtf8(how, raw, escaped_), wide_)) return RefuseUtf8(info, raw, column);
+    // Moved: the text takes over the storage of the card's old value.
+    s = card_.Put(info.property, std::move(wide_));
   }
   stale_.Reset(info.property);
-  const qv_VCard::Status s = card_.Put(info.property, scratch_);
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
   Note(info.property, true);
-  if (recording_) values_.push_back({info.property, std::string(raw), !escape});
+  if (recording_) Record(info.property, raw, !escape);
+}
+
+[[gnu::cold]] void CardBuilder::Record(Property p, std::string_view raw, bool in_card_form) {
+  values_.push_back({p, std::string(raw), in_card_form});
 }
 
 // A large text is made in its own storage and handed over to the card, so
@@ -478,6 +494,7 @@ void CardBuilder::ReleaseLarge(std::string& card) {
     if (p.kind == Kind::Text) card_.Put(p.property, std::u16string());
   }
   std::u16string().swap(scratch_);
+  std::u16string().swap(wide_);
 }
 
 }  // namespace qvvcard

@@ -156,6 +156,8 @@ class CardBuilder {
   void SetText(const qv_VCard::PropertyInfo& info, std::string_view raw, std::string_view column,
                bool escape);
   bool Once(const qv_VCard::PropertyInfo& info, std::string_view column);
+  bool RefuseTwice(const qv_VCard::PropertyInfo& info, std::string_view column);
+  void Record(qv_VCard::Property p, std::string_view raw, bool in_card_form);
   void PutText(const qv_VCard::PropertyInfo& info, std::string_view raw, std::string_view column,
                bool escape);
   void PutLargeText(const qv_VCard::PropertyInfo& info, std::string_view raw,
@@ -183,7 +185,8 @@ class CardBuilder {
   PropertySet assigned_;  // by this record
   PropertySet stale_;     // by earlier records, and not yet assigned or emptied
   std::vector<Problem> problems_;
-  std::u16string scratch_;
+  std::u16string scratch_;  // room for ASCII texts, reused
+  std::u16string wide_;     // any other text
   std::string escaped_;
   std::uint64_t record_ = 0;
   std::size_t text_bytes_ = 0;  // of the values given to this record

@@ -5,6 +5,8 @@
 
 #include <charconv>
 
+#include "card/simd.hpp"
+
 #include "common/text.hpp"
 
 namespace qvvcard {
@@ -24,6 +26,141 @@ std::string_view Trimmed(std::string_view s) {
 bool IsIntegerToken(std::string_view t) {
   if (!t.empty() && t.front() == '-') t.remove_prefix(1);
   return !t.empty() && t.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool IsJsonBlank(char c) {
+  // Space, tab, line feed and carriage return, in one test.
+  constexpr std::uint64_t kBlanks = (1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') | (1ULL << '\r');
+  const auto u = static_cast<unsigned char>(c);
+  return u <= ' ' && ((kBlanks >> u) & 1) != 0;
+}
+
+// The end of the plain string whose text starts at p (after its opening
+// quote): its closing quote, or nullptr when it holds an escape, a control
+// character, text that is not UTF-8, or no end.
+inline const char* PlainStringEnd(const char* p, const char* end) {
+  const char* const start = p;
+  bool ascii = true;
+#if QV_VCARD_SSE2
+  // Sixteen bytes at a time while the text has them: the first quote,
+  // backslash or control character ends the scan.
+  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+  const __m128i below_space = _mm_set1_epi8(0x1F);
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Bytes 0x00-0x1F (unsigned): their minimum with 0x1F is themselves.
+    const __m128i stops =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+                     _mm_cmpeq_epi8(_mm_min_epu8(v, below_space), v));
+    const auto stop = static_cast<unsigned>(_mm_movemask_epi8(stops));
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+    if (stop == 0) {
+      ascii = ascii && high == 0;
+      p += 16;
+      continue;
+    }
+    const unsigned at = static_cast<unsigned>(__builtin_ctz(stop));
+    ascii = ascii && (high & ((1u << at) - 1)) == 0;
+    p += at;
+    if (*p != '"') return nullptr;
+    return ascii || utf8::is_valid(start, p) ? p : nullptr;
+  }
+#endif
+  for (; p < end; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\' || c < 0x20) break;
+    if (c >= 0x80) ascii = false;
+  }
+  if (p == end || *p != '"') return nullptr;
+  return ascii || utf8::is_valid(start, p) ? p : nullptr;
+}
+
+// An object of the plain form nearly every line has: string keys and
+// values without escapes, true, false, null and integers, nothing nested;
+// read without the parser, its strings left in text. False, with out
+// undefined, for anything else, which the parser reads (and judges) in
+// full; a text read here reads the same there.
+bool ParsePlain(std::string_view text, std::size_t max_items, std::vector<JsonItem>& items,
+                std::size_t& count) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  const auto blanks = [&] {
+    while (p < end && IsJsonBlank(*p)) ++p;
+  };
+  const auto literal = [&](std::string_view word) {
+    if (static_cast<std::size_t>(end - p) < word.size() ||
+        std::string_view(p, word.size()) != word) {
+      return false;
+    }
+    p += word.size();
+    return true;
+  };
+  count = 0;
+  blanks();
+  if (p == end || *p != '{') return false;
+  ++p;
+  blanks();
+  if (p < end && *p == '}') {
+    ++p;
+    blanks();
+    return p == end;
+  }
+  for (;;) {
+    if (p == end || *p != '"') return false;
+    const char* const key_end = PlainStringEnd(p + 1, end);
+    if (key_end == nullptr) return false;
+    if (count == max_items) return false;
+    if (count == items.size()) items.emplace_back();
+    JsonItem& item = items[count++];
+    const std::string_view key(p + 1, static_cast<std::size_t>(key_end - p - 1));
+    if (!SameBytes(item.key, key)) item.key.assign(key);
+    p = key_end + 1;
+    blanks();
+    if (p == end || *p != ':') return false;
+    ++p;
+    blanks();
+    if (p == end) return false;
+    FieldValue& v = item.value;
+    v.Clear();
+    if (*p == '"') {
+      const char* const value_end = PlainStringEnd(p + 1, end);
+      if (value_end == nullptr) return false;
+      v.in_place = std::string_view(p + 1, static_cast<std::size_t>(value_end - p - 1));
+      p = value_end + 1;
+    } else if (literal("true")) {
+      v.type = FieldValue::Type::Bool;
+      v.boolean = true;
+    } else if (literal("false")) {
+      v.type = FieldValue::Type::Bool;
+    } else if (literal("null")) {
+      v.type = FieldValue::Type::Null;
+    } else {
+      // An integer: -?(0|[1-9][0-9]*), which fits 64 bits.
+      const char* const token = p;
+      if (p < end && *p == '-') ++p;
+      const char* const digits = p;
+      while (p < end && *p >= '0' && *p <= '9') ++p;
+      const std::size_t n = static_cast<std::size_t>(p - digits);
+      if (n == 0 || n > 18 || (n > 1 && *digits == '0')) return false;
+      v.type = FieldValue::Type::Integer;
+      v.number = true;
+      v.text.assign(token, static_cast<std::size_t>(p - token));
+      std::from_chars(token, p, v.integer);
+    }
+    // What follows a value: a comma and the next member, or the end.
+    blanks();
+    if (p < end && *p == ',') {
+      ++p;
+      blanks();
+      continue;
+    }
+    if (p < end && *p == '}') {
+      ++p;
+      blanks();
+      return p == end;
+    }
+    return false;
+  }
 }
 
 // Thrown inside a parse: what is wrong, and where.
@@ -79,12 +216,16 @@ void Walk(Value value, int depth) {
 }  // namespace
 
 void JsonObject::ReleaseIfLarge(std::size_t bytes) {
+  // Only numbers and values made own have text of their own.
+  if (!owned_) return;
+  owned_ = false;
   for (JsonItem& item : items_) {
     if (item.value.text.capacity() > bytes) std::string().swap(item.value.text);
   }
 }
 
 void JsonObject::Own() {
+  owned_ = true;
   for (std::size_t i = 0; i < count_; ++i) {
     FieldValue& v = items_[i].value;
     if (v.in_place.data() == nullptr) continue;
@@ -105,6 +246,9 @@ JsonObjectParser::~JsonObjectParser() = default;
 void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
   out.count_ = 0;
   out.error_.clear();
+  if (ParsePlain(text, max_items_, out.items_, out.count_)) return;
+  out.count_ = 0;
+  out.owned_ = true;  // numbers and what is not a string keep their text
   text.reserve(text.size() + simdjson::SIMDJSON_PADDING);
   const simdjson::padded_string_view json(text.data(), text.size(), text.capacity());
   const char* const begin = text.data();
@@ -197,8 +341,6 @@ void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
 }
 
 namespace {
-
-bool IsJsonBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Past the string that starts at p (its opening quote), or nullptr when the
 // text ends first.

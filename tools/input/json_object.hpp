@@ -42,6 +42,8 @@ class JsonObject {
   std::vector<JsonItem> items_;  // reused: the first count_ are this object's
   std::size_t count_ = 0;
   std::string error_;
+  // Whether a value may hold text of its own (ReleaseIfLarge has work).
+  bool owned_ = false;
 };
 
 class JsonObjectParser {

@@ -37,20 +37,25 @@ class KeyLayout {
     bool known() const { return info != nullptr || uid || geo; }
   };
   explicit KeyLayout(std::string uid_from) : uid_from_(std::move(uid_from)) {}
+  // The key at position i of a line, as the last line had it there (the
+  // usual case, checked in line) or looked up.
   const Key& At(std::size_t i, std::string_view name) {
-    if (i >= keys_.size()) keys_.resize(i + 1);
-    Key& k = keys_[i];
-    if (!k.looked || !SameBytes(k.name, name)) {
-      k.looked = true;
-      k.name.assign(name);
-      k.info = qv_VCard::FindProperty(name);
-      k.uid = !uid_from_.empty() && qv_VCard::ascii::EqualIgnoringCase(name, uid_from_);
-      k.geo = k.info == nullptr && IsGeoField(name);
-    }
-    return k;
+    if (i < keys_.size() && keys_[i].looked && SameBytes(keys_[i].name, name)) return keys_[i];
+    return LookUp(i, name);
   }
 
  private:
+  [[gnu::noinline]] const Key& LookUp(std::size_t i, std::string_view name) {
+    if (i >= keys_.size()) keys_.resize(i + 1);
+    Key& k = keys_[i];
+    k.looked = true;
+    k.name.assign(name);
+    k.info = qv_VCard::FindProperty(name);
+    k.uid = !uid_from_.empty() && qv_VCard::ascii::EqualIgnoringCase(name, uid_from_);
+    k.geo = k.info == nullptr && IsGeoField(name);
+    return k;
+  }
+
   std::string uid_from_;
   std::vector<Key> keys_;
 };

@@ -1,6 +1,9 @@
 #include "input/values.hpp"
 
+#include <algorithm>
 #include <cstring>
+
+#include "card/simd.hpp"
 
 #include "card/ascii.hpp"
 #include "common/text.hpp"
@@ -113,68 +116,72 @@ std::string_view EscapeUtf8(Escape how, std::string_view utf8, std::string& scra
   return scratch;
 }
 
-namespace {
-
-// The bytes of a text as 64-bit words, the last one overlapping the one
-// before it (or padded with zero bytes, which are neither above ASCII nor
-// escaped): calls f(word) for each.
-template <typename F>
-void ForEachWord(const char* p, std::size_t n, F&& f) {
-  std::uint64_t w = 0;
-  if (n < 8) {
-    std::memcpy(&w, p, n);
-    f(w);
-    return;
-  }
-  for (std::size_t i = 0; i + 8 < n; i += 8) {
-    std::memcpy(&w, p + i, sizeof w);
-    f(w);
-  }
-  std::memcpy(&w, p + n - 8, sizeof w);
-  f(w);
-}
-
-std::uint64_t EscapedIn(std::uint64_t w, bool commas) {
-  return HasByte(w, '\\') | HasByte(w, ';') | (commas ? HasByte(w, ',') : 0);
-}
-
-}  // namespace
-
-bool AsciiToEscapedText(Escape how, std::string_view utf8, std::u16string& out) {
-  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-  const char* const p = utf8.data();
+bool AsciiToEscapedText(Escape how, std::string_view utf8, std::u16string& out,
+                        std::u16string_view& text) {
+  const auto* const p = reinterpret_cast<const unsigned char*>(utf8.data());
   const std::size_t n = utf8.size();
-  const Escaped* table = TableOf(how);
-  const bool commas = how == Escape::All;
-  // Whether every byte is ASCII, and whether one of them is escaped.
-  std::uint64_t high = 0, hit = 0;
-  ForEachWord(p, n, [&](std::uint64_t w) {
-    high |= w;
-    if (table != nullptr) hit |= EscapedIn(w, commas);
-  });
-  if ((high & kHigh) != 0) return false;
-  if (hit == 0) {
-    out.resize(n);
-    char16_t* const o = out.data();
-    for (std::size_t k = 0; k < n; ++k) o[k] = static_cast<unsigned char>(p[k]);
+  const Escaped* const table = TableOf(how);
+  // Room for the text as it most often comes, nothing escaped, and for the
+  // last block's stores; a backslash in front of an escaped character makes
+  // more as needed. The room is never made smaller: no call but the first
+  // of a size fills it.
+  if (out.size() < n + 16) out.resize(std::max(2 * out.size(), n + 16));
+  std::size_t o = 0, k = 0;
+  // Room for more characters and for the rest of the input after them, as
+  // long as nothing more is escaped: o + (n - i) never passes the size.
+  const auto room = [&](std::size_t more, std::size_t rest) {
+    if (o + more + rest > out.size()) out.resize(std::max(2 * out.size(), o + more + rest));
+  };
+  // The character at i: false when it is not ASCII.
+  const auto one = [&](std::size_t i) {
+    const unsigned char c = p[i];
+    if (c >= 0x80) return false;
+    if (table != nullptr && table->byte[c]) {
+      room(2, n - i - 1);
+      out[o++] = u'\\';
+    }
+    out[o++] = c;
     return true;
-  }
-  // Runs between the escaped characters, each widened as a whole.
-  out.resize(n + 8);
-  std::size_t o = 0;
-  std::size_t from = 0;
-  for (std::size_t k = 0; k <= n; ++k) {
-    if (k < n && !table->byte[static_cast<unsigned char>(p[k])]) continue;
-    if (out.size() < o + (k - from) + 2 + (n - k)) out.resize(2 * out.size() + 2);
+  };
+#if QV_VCARD_SSE2
+  // Sixteen bytes at a time (the last ones padded with zeros): above ASCII
+  // refuses the text, an escaped one sends the block the slow way, any
+  // other is widened as it stands.
+  const __m128i backslash = _mm_set1_epi8('\\'), semicolon = _mm_set1_epi8(';');
+  const __m128i comma = _mm_set1_epi8(how == Escape::All ? ',' : '\\');
+  const __m128i zero = _mm_setzero_si128();
+  for (; k < n; k += 16) {
+    const std::size_t len = std::min<std::size_t>(16, n - k);
+    __m128i v;
+    if (len == 16) {
+      v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+    } else {
+      alignas(16) unsigned char last[16] = {};
+      std::memcpy(last, p + k, len);
+      v = _mm_load_si128(reinterpret_cast<const __m128i*>(last));
+    }
+    if (_mm_movemask_epi8(v) != 0) return false;
+    if (table != nullptr) {
+      const __m128i hit = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(v, backslash), _mm_cmpeq_epi8(v, semicolon)),
+          _mm_cmpeq_epi8(v, comma));
+      if ((_mm_movemask_epi8(hit) & ((1u << len) - 1)) != 0) {
+        for (std::size_t j = 0; j < len; ++j) one(k + j);
+        continue;
+      }
+    }
+    room(16, n - k - len);  // the stores write sixteen
     char16_t* const to = out.data() + o;
-    for (std::size_t j = from; j < k; ++j) to[j - from] = static_cast<unsigned char>(p[j]);
-    o += k - from;
-    if (k == n) break;
-    out[o++] = u'\\';
-    out[o++] = static_cast<unsigned char>(p[k]);
-    from = k + 1;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), _mm_unpackhi_epi8(v, zero));
+    o += len;
   }
-  out.resize(o);
+#else
+  for (; k < n; ++k) {
+    if (!one(k)) return false;
+  }
+#endif
+  text = std::u16string_view(out.data(), o);
   return true;
 }
 

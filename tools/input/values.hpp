@@ -101,10 +101,12 @@ void RfcEscape(Escape how, std::u16string& text);
 // backslashes that the class puts in taken out. (A comma inside an item of
 // a list stays escaped: a list item cannot hold one otherwise.)
 std::string RfcUnescape(Escape how, std::string_view utf8);
-// The common case in one pass: when utf8 is all ASCII, out becomes its
-// text, escaped as the class says, and true is returned; otherwise false
-// and out is unspecified.
-bool AsciiToEscapedText(Escape how, std::string_view utf8, std::u16string& out);
+// The common case in one pass: when utf8 is all ASCII, its text, escaped as
+// the class says, is written into room (storage reused from call to call,
+// which only grows) and viewed by text, and true is returned; otherwise
+// false and text is unspecified.
+bool AsciiToEscapedText(Escape how, std::string_view utf8, std::u16string& room,
+                        std::u16string_view& text);
 
 // Flag words and 16-bit integers as the tool accepts them.
 enum class ParseResult : std::uint8_t { Ok, Empty, NotANumber, OutOfRange };
