@@ -124,6 +124,31 @@ TEST(Values, EscapeClassesFollowTheMeaningOfEachLine) {
   EXPECT_EQ(text, u"a\\b;c,d");
 }
 
+// The one-pass conversion against escaping done the plain way, at every
+// length around its blocks, with the escaped character or a byte above
+// ASCII anywhere; the room it reuses may hold an earlier, longer text.
+TEST(Values, AsciiTextsConvertAndEscapeAtEveryLengthAndPlace) {
+  std::u16string room(80, u'#');
+  for (const Escape how : {Escape::All, Escape::ListItems, Escape::None}) {
+    for (std::size_t n = 0; n <= 40; ++n) {
+      for (std::size_t at = 0; at <= n; ++at) {
+        for (const char c : {'x', ',', ';', '\\', '\x80'}) {
+          std::string text;
+          for (std::size_t i = 0; i < n; ++i) text += static_cast<char>('a' + i % 26);
+          if (at < n) text[at] = c;
+          std::u16string_view got;
+          const bool ascii = AsciiToEscapedText(how, text, room, got);
+          ASSERT_EQ(ascii, c != '\x80' || at == n) << n << " " << at;
+          if (!ascii) continue;
+          std::u16string want(text.begin(), text.end());
+          RfcEscape(how, want);
+          ASSERT_EQ(got, want) << n << " " << at << " " << c;
+        }
+      }
+    }
+  }
+}
+
 // A record's values through the card builder, as every surface assigns
 // them.
 class BuilderTest : public ::testing::Test {

@@ -116,6 +116,34 @@ std::string_view EscapeUtf8(Escape how, std::string_view utf8, std::string& scra
   return scratch;
 }
 
+namespace {
+
+#if QV_VCARD_SSE2
+// The n < 16 bytes at p in a block, the rest zero, read in at most two
+// overlapping loads of the bytes themselves (no byte beyond them is read).
+__m128i LoadShort(const unsigned char* p, std::size_t n) {
+  const auto load = [p](std::size_t at, auto word) {
+    std::memcpy(&word, p + at, sizeof word);
+    return word;
+  };
+  if (n >= 8) {
+    const std::uint64_t head = load(0, std::uint64_t{});
+    const std::uint64_t tail = n == 8 ? 0 : load(n - 8, std::uint64_t{}) >> (8 * (16 - n));
+    return _mm_set_epi64x(static_cast<long long>(tail), static_cast<long long>(head));
+  }
+  std::uint64_t word = 0;
+  if (n >= 4) {
+    const std::uint64_t tail = load(n - 4, std::uint32_t{}) >> (8 * (8 - n));
+    word = load(0, std::uint32_t{}) | (tail << 32);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) word |= std::uint64_t{p[i]} << (8 * i);
+  }
+  return _mm_cvtsi64_si128(static_cast<long long>(word));
+}
+#endif
+
+}  // namespace
+
 bool AsciiToEscapedText(Escape how, std::string_view utf8, std::u16string& out,
                         std::u16string_view& text) {
   const auto* const p = reinterpret_cast<const unsigned char*>(utf8.data());
@@ -156,9 +184,7 @@ bool AsciiToEscapedText(Escape how, std::string_view utf8, std::u16string& out,
     if (len == 16) {
       v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
     } else {
-      alignas(16) unsigned char last[16] = {};
-      std::memcpy(last, p + k, len);
-      v = _mm_load_si128(reinterpret_cast<const __m128i*>(last));
+      v = LoadShort(p + k, len);
     }
     if (_mm_movemask_epi8(v) != 0) return false;
     if (table != nullptr) {
