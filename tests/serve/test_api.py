@@ -236,6 +236,22 @@ def test_paths_methods_and_sizes(server):
     assert status == 200 and body == b"" and int(headers["content-length"]) > 1000
 
 
+def test_a_refused_body_is_not_run_as_a_request(server):
+    # The API's own refusals (a media type it does not take, a method, a
+    # path) never leave their body to be read as the next request.
+    smuggled = b"GET /v1/card?NameFamily=SMUGGLED HTTP/1.1\r\nHost: t\r\n\r\n"
+    for head in [b"POST /v1/cards HTTP/1.1\r\nHost: t\r\nContent-Type: application/json\r\n",
+                 b"POST /healthz HTTP/1.1\r\nHost: t\r\nContent-Type: text/plain\r\n",
+                 b"POST /nowhere HTTP/1.1\r\nHost: t\r\nContent-Type: text/csv\r\n"]:
+        with socket.create_connection(("127.0.0.1", server.port), timeout=10) as s:
+            s.sendall(head + b"Content-Length: %d\r\n\r\n" % len(smuggled) + smuggled)
+            s.shutdown(socket.SHUT_WR)
+            answer = b""
+            while chunk := s.recv(65536):
+                answer += chunk
+        assert answer.count(b"HTTP/1.1 ") == 1 and b"SMUGGLED" not in answer, answer[:200]
+
+
 def test_body_sent_in_chunks_is_bounded(server):
     def chunks(total):
         for _ in range(total // 8192):

@@ -226,6 +226,7 @@ void JsonObject::ReleaseIfLarge(std::size_t bytes) {
 
 void JsonObject::Own() {
   owned_ = true;
+  in_text_ = false;
   for (std::size_t i = 0; i < count_; ++i) {
     FieldValue& v = items_[i].value;
     if (v.in_place.data() == nullptr) continue;
@@ -246,7 +247,8 @@ JsonObjectParser::~JsonObjectParser() = default;
 void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
   out.count_ = 0;
   out.error_.clear();
-  if (ParsePlain(text, max_items_, out.items_, out.count_)) return;
+  out.in_text_ = ParsePlain(text, max_items_, out.items_, out.count_);
+  if (out.in_text_) return;
   out.count_ = 0;
   out.owned_ = true;  // numbers and what is not a string keep their text
   text.reserve(text.size() + simdjson::SIMDJSON_PADDING);

@@ -36,6 +36,10 @@ class JsonObject {
   // Copies the values left in the parser's storage into the object itself,
   // so that they outlive the next parse.
   void Own();
+  // Whether the string values are views of the text parsed (a plain
+  // object, read without the parser) rather than of the parser's storage:
+  // the text must then outlive them.
+  bool values_in_text() const { return in_text_; }
 
  protected:
   friend class JsonObjectParser;
@@ -44,6 +48,7 @@ class JsonObject {
   std::string error_;
   // Whether a value may hold text of its own (ReleaseIfLarge has work).
   bool owned_ = false;
+  bool in_text_ = false;
 };
 
 class JsonObjectParser {
@@ -56,8 +61,9 @@ class JsonObjectParser {
   JsonObjectParser& operator=(const JsonObjectParser&) = delete;
 
   // Reads text into out; text gets the padding the parser needs as spare
-  // room (its contents stay). String values are left in the parser's own
-  // storage (FieldValue::in_place), valid until the next parse.
+  // room (its contents stay). String values are left in place
+  // (FieldValue::in_place): in text itself or in the parser's own storage
+  // (JsonObject::values_in_text says which), valid until the next parse.
   void Parse(std::string& text, JsonObject& out);
 
  private:

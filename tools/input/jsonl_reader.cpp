@@ -48,8 +48,9 @@ void JsonlReader::Parse(JsonRecord& rec) {
   if (!rec.error_.empty()) return;
   parser_->Parse(line_, rec);
   rec.text_ = line_;
-  if (large_) {
-    // The values are in the parser's storage now.
+  if (large_ && !rec.values_in_text()) {
+    // The values are in the parser's storage now (read plainly, they are
+    // views of the line, which the next read gives back).
     std::string().swap(line_);
     rec.text_ = {};
   }
