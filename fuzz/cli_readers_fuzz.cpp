@@ -24,6 +24,7 @@
 #include "common/problem.hpp"
 #include "common/text.hpp"
 #include "fuzz_input.hpp"
+#include "memory_file.hpp"
 #include "input/card_builder.hpp"
 #include "input/csv_reader.hpp"
 #include "input/jsonl_reader.hpp"
@@ -37,24 +38,7 @@ using namespace qv_VCard;
 using qv_fuzz::Show;
 using qvvcard::FieldValue;
 
-// A memory-backed file holding the input, positioned at its start.
-class MemoryFile {
- public:
-  explicit MemoryFile(std::string_view data) : fd_(memfd_create("qv_fuzz_input", 0)) {
-    FUZZ_CHECK(fd_ >= 0, "memfd_create");
-    for (std::size_t done = 0; done < data.size();) {
-      const ssize_t n = write(fd_, data.data() + done, data.size() - done);
-      FUZZ_CHECK(n > 0, "write");
-      done += static_cast<std::size_t>(n);
-    }
-    lseek(fd_, 0, SEEK_SET);
-  }
-  ~MemoryFile() { close(fd_); }
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
+using qv_fuzz::MemoryFile;
 
 // How the tool reads a number or flag word: blanks and tabs around it do not
 // count, then "true"/"yes" and "false"/"no" in any case (flags only), or an

@@ -60,18 +60,8 @@ int CardDirectory::WriteTemp(std::string_view content, std::string& temp) {
 
 void CardDirectory::ReplaceWith(int fd, std::string& temp, const std::string& name) {
   if (fsync(fd) != 0) ThrowErrno("cannot write " + Join(path_, name));
-  if (mode_ == TempMode::Anonymous) {
-    // An anonymous file cannot replace another directly: named first.
-    for (unsigned long n = 1;; ++n) {
-      temp = ".qvvcard-" + std::to_string(getpid()) + "-r" + std::to_string(n) + ".tmp";
-      SignalsHeld held;
-      if (LinkAnonymous(fd, dirfd_, temp) == 0) {
-        SetPendingName(dirfd_, temp);
-        break;
-      }
-      if (errno != EEXIST) ThrowErrno("cannot write " + Join(path_, name));
-    }
-  }
+  // An anonymous file cannot replace another directly: named first.
+  if (mode_ == TempMode::Anonymous) temp = NameAnonymousTemp(fd, dirfd_, "r", Join(path_, name));
   if (renameat(dirfd_, temp.c_str(), dirfd_, name.c_str()) != 0) {
     const int err = errno;
     unlinkat(dirfd_, temp.c_str(), 0);

@@ -159,20 +159,8 @@ void OutputFile::Finish() {
       (void)!fchown(fd_, static_cast<uid_t>(-1), dest_.gid);
   }
   if (fsync(fd_) != 0) ThrowErrno("cannot write " + path);
-  if (mode_ == TempMode::Anonymous) {
-    // An anonymous file cannot replace another directly: name it first.
-    std::string temp;
-    for (unsigned long n = 1;; ++n) {
-      temp = ".qvvcard-" + std::to_string(getpid()) + "-out" + std::to_string(n) + ".tmp";
-      SignalsHeld held;
-      if (LinkAnonymous(fd_, dirfd_, temp) == 0) {
-        SetPendingName(dirfd_, temp);
-        break;
-      }
-      if (errno != EEXIST) ThrowErrno("cannot write " + path);
-    }
-    temp_name_ = temp;
-  }
+  // An anonymous file cannot replace another directly: named first.
+  if (mode_ == TempMode::Anonymous) temp_name_ = NameAnonymousTemp(fd_, dirfd_, "out", path);
   if (renameat(dirfd_, temp_name_.c_str(), dirfd_, dest_.name.c_str()) != 0) {
     ThrowErrno("cannot write " + path);
   }

@@ -59,6 +59,19 @@ int LinkAnonymous(int fd, int dirfd, const std::string& name) {
 
 // Anonymous files need both the file system's support and a way to name
 // them; try once per folder.
+std::string NameAnonymousTemp(int fd, int dirfd, std::string_view tag, const std::string& what) {
+  for (unsigned long n = 1;; ++n) {
+    std::string temp = ".qvvcard-" + std::to_string(getpid()) + "-" + std::string(tag) +
+                       std::to_string(n) + ".tmp";
+    SignalsHeld held;
+    if (LinkAnonymous(fd, dirfd, temp) == 0) {
+      SetPendingName(dirfd, temp);
+      return temp;
+    }
+    if (errno != EEXIST) ThrowErrno("cannot write " + what);
+  }
+}
+
 TempMode ChooseMode(int dirfd, const WriteSeams& seams) {
   if (seams.named_temp_only) return TempMode::Named;
   const int fd = OpenAnonymous(dirfd);

@@ -48,6 +48,11 @@ int OpenAnonymous(int dirfd);
 // Gives the anonymous file fd the name `name` in dirfd; -1 with errno
 // EEXIST when the name is taken.
 int LinkAnonymous(int fd, int dirfd, const std::string& name);
+// Gives the anonymous file fd a hidden name of its own in dirfd (tag tells
+// whose: ".qvvcard-PID-TAGN.tmp"), registered for removal on a second stop
+// signal, and returns it: so named, it can replace another file by a
+// rename. Throws std::system_error, saying "cannot write " + what.
+std::string NameAnonymousTemp(int fd, int dirfd, std::string_view tag, const std::string& what);
 // Whether anonymous files work in dirfd (tried once).
 TempMode ChooseMode(int dirfd, const WriteSeams& seams);
 // Creates a hidden file of a fresh name in dirfd (name receives it) and
