@@ -9,6 +9,11 @@
 #                 Tel1_Work, Email1_Value and Note into one output file
 #   JSONL record  the same records as JSON Lines (the same keys, the flag
 #                 as JSON true), and its ratio to the CSV figure
+#   vCard card    the cards the tool writes from those records, read back
+#                 as a vCard file into one output file, and its ratio
+#
+# With --baseline PATH, an older build of the tool is measured on the same
+# inputs in the same run, and each figure is also given as a share of its.
 #
 # A record's figure is the whole program's instructions for N records less
 # those of a run with a file of one record of the same columns, divided by
@@ -16,20 +21,24 @@
 # whole program's count divided by N is printed beside it.
 #
 # Usage: bench/instructions.sh [--build DIR] [--qvvcard PATH] [--records N]
-#   --build DIR     the build whose programs are measured (default build)
-#   --qvvcard PATH  the tool (default DIR/tools/qvvcard)
-#   --records N     records of the generated inputs (default 20000)
+#                               [--baseline PATH]
+#   --build DIR      the build whose programs are measured (default build)
+#   --qvvcard PATH   the tool (default DIR/tools/qvvcard)
+#   --records N      records of the generated inputs (default 20000)
+#   --baseline PATH  an older qvvcard to compare with (CSV and JSON Lines)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build
 qvvcard=""
 records=20000
+baseline=""
 while (($#)); do
   case $1 in
     --build) build=$2; shift 2 ;;
     --qvvcard) qvvcard=$2; shift 2 ;;
     --records) records=$2; shift 2 ;;
+    --baseline) baseline=$2; shift 2 ;;
     *) echo "instructions.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -39,7 +48,7 @@ if ! [[ $records =~ ^[0-9]+$ ]] || ((records < 2)); then
   echo "instructions.sh: --records needs a whole number of at least 2" >&2
   exit 2
 fi
-for program in "$profile" "$qvvcard"; do
+for program in "$profile" "$qvvcard" ${baseline:+"$baseline"}; do
   if [[ ! -x $program ]]; then
     echo "instructions.sh: $program not found; build it first (cmake --build $build --target" \
       "qv_vcard_profile qvvcard)" >&2
@@ -101,11 +110,11 @@ PY
 typical_reads=10000
 typical=$(collected --toggle-collect='qv_VCard::qvVCard::get_vCard*' "$profile" typical "$typical_reads")
 
-# Instructions of qvvcard batch on one input; checks the cards came out.
+# Instructions of a tool's batch run on one input; checks the cards came out.
 batch() {
-  local input=$1 n=$2
+  local tool=$1 input=$2 n=$3
   rm -f "$work/out.vcf"
-  collected "$qvvcard" batch "$input" -o "$work/out.vcf" --quiet
+  collected "$tool" batch "$input" -o "$work/out.vcf" --quiet
   local cards
   cards=$(grep -c '^END:VCARD' "$work/out.vcf" || true)
   if [[ $cards != "$n" ]]; then
@@ -114,21 +123,51 @@ batch() {
   fi
 }
 
-csv_all=$(batch "$work/all.csv" "$records")
-csv_one=$(batch "$work/one.csv" 1)
-jsonl_all=$(batch "$work/all.jsonl" "$records")
-jsonl_one=$(batch "$work/one.jsonl" 1)
+# The cards of the records, as a vCard file to read back.
+for name in all one; do
+  "$qvvcard" batch "$work/$name.csv" -o "$work/$name.vcf" --quiet
+done
 
-awk -v build="$build" -v qvvcard="$qvvcard" -v n="$records" -v reads="$typical_reads" \
-  -v typical="$typical" -v ca="$csv_all" -v c1="$csv_one" -v ja="$jsonl_all" -v j1="$jsonl_one" '
+csv_all=$(batch "$qvvcard" "$work/all.csv" "$records")
+csv_one=$(batch "$qvvcard" "$work/one.csv" 1)
+jsonl_all=$(batch "$qvvcard" "$work/all.jsonl" "$records")
+jsonl_one=$(batch "$qvvcard" "$work/one.jsonl" 1)
+vcf_all=$(batch "$qvvcard" "$work/all.vcf" "$records")
+vcf_one=$(batch "$qvvcard" "$work/one.vcf" 1)
+base_csv_all=0 base_csv_one=0 base_jsonl_all=0 base_jsonl_one=0
+if [[ -n $baseline ]]; then
+  base_csv_all=$(batch "$baseline" "$work/all.csv" "$records")
+  base_csv_one=$(batch "$baseline" "$work/one.csv" 1)
+  base_jsonl_all=$(batch "$baseline" "$work/all.jsonl" "$records")
+  base_jsonl_one=$(batch "$baseline" "$work/one.jsonl" 1)
+fi
+
+awk -v build="$build" -v qvvcard="$qvvcard" -v baseline="$baseline" -v n="$records" \
+  -v reads="$typical_reads" -v typical="$typical" \
+  -v ca="$csv_all" -v c1="$csv_one" -v ja="$jsonl_all" -v j1="$jsonl_one" \
+  -v va="$vcf_all" -v v1="$vcf_one" \
+  -v bca="$base_csv_all" -v bc1="$base_csv_one" -v bja="$base_jsonl_all" -v bj1="$base_jsonl_one" '
   BEGIN {
     csv = (ca - c1) / (n - 1)
     jsonl = (ja - j1) / (n - 1)
+    vcf = (va - v1) / (n - 1)
     printf "instructions (callgrind) of %s, %s\n", build, qvvcard
     printf "%-32s %10.0f\n", "typical card, a read", typical / reads
     printf "%-32s %10.0f   (whole run / records: %.0f; start-up %.0f)\n", \
            "CSV, a record", csv, ca / n, c1 - csv
     printf "%-32s %10.0f   (whole run / records: %.0f; start-up %.0f)\n", \
            "JSON Lines, a record", jsonl, ja / n, j1 - jsonl
+    printf "%-32s %10.0f   (whole run / records: %.0f; start-up %.0f)\n", \
+           "vCard file, a card", vcf, va / n, v1 - vcf
     printf "%-32s %10.2f\n", "JSON Lines / CSV", jsonl / csv
+    printf "%-32s %10.2f   (the rate of the vCard file over that of the CSV)\n", \
+           "CSV / vCard file", csv / vcf
+    if (baseline != "") {
+      bcsv = (bca - bc1) / (n - 1)
+      bjsonl = (bja - bj1) / (n - 1)
+      printf "baseline %s:\n", baseline
+      printf "%-32s %10.0f   (this build: %.2f of it)\n", "CSV, a record", bcsv, csv / bcsv
+      printf "%-32s %10.0f   (this build: %.2f of it)\n", "JSON Lines, a record", bjsonl, \
+             jsonl / bjsonl
+    }
   }'
