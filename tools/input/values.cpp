@@ -133,7 +133,8 @@ __m128i LoadShort(const unsigned char* p, std::size_t n) {
   }
   std::uint64_t word = 0;
   if (n >= 4) {
-    const std::uint64_t tail = load(n - 4, std::uint32_t{}) >> (8 * (8 - n));
+    const std::uint64_t tail =
+        n == 4 ? 0 : std::uint64_t{load(n - 4, std::uint32_t{})} >> (8 * (8 - n));
     word = load(0, std::uint32_t{}) | (tail << 32);
   } else {
     for (std::size_t i = 0; i < n; ++i) word |= std::uint64_t{p[i]} << (8 * i);
