@@ -215,19 +215,12 @@ void CardBuilder::PutNumber(const PropertyInfo& info, std::int16_t v, std::strin
   if (raw.size() > kLargeValueBytes) return PutLargeText(info, raw, column, escape);
   if (StartsWithByteOrderMark(raw)) return Refuse(info, column, ProblemKind::ByteOrderMark, {});
   text_bytes_ += raw.size();
-  // Most texts are ASCII: converted and escaped in one pass into the reused
-  // room, and copied into the card's own storage of the property. Any other
-  // is escaped in UTF-8 (the characters escaped are ASCII), then converted.
+  // Converted and escaped in one pass into the reused room, and copied into
+  // the card's own storage of the property.
   const Escape how = escape ? FactsOf(info.property).escape : Escape::None;
   std::u16string_view text;
-  qv_VCard::Status s;
-  if (AsciiToEscapedText(how, raw, scratch_, text)) {
-    s = card_.PutView(info.property, text);
-  } else {
-    if (!Utf8ToText(EscapeUtf8(how, raw, escaped_), wide_)) return RefuseUtf8(info, raw, column);
-    // Moved: the text takes over the storage of the card's old value.
-    s = card_.Put(info.property, std::move(wide_));
-  }
+  if (!Utf8ToEscapedText(how, raw, scratch_, text)) return RefuseUtf8(info, raw, column);
+  const qv_VCard::Status s = card_.PutView(info.property, text);
   stale_.Reset(info.property);
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
   Note(info.property, true);
@@ -284,7 +277,8 @@ void CardBuilder::PutNumber(const PropertyInfo& info, std::int16_t v, std::strin
   const qv_VCard::Status s = card_.Put(info.property, std::u16string(1, letter));
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
   hemispheres_ |= FactsOf(info.property).axis;
-  if (recording_) values_.push_back({info.property, std::string(1, static_cast<char>(letter)), false});
+  if (recording_)
+    values_.push_back({info.property, std::string(1, static_cast<char>(letter)), false});
 }
 
 void CardBuilder::SetText(const PropertyInfo& info, std::string_view raw, std::string_view column,
@@ -418,7 +412,8 @@ void CardBuilder::SetGeo(std::string_view raw, std::string_view column) {
     }
     stale_.Reset(hemisphere);
     const char16_t letter = v < 0 && seconds > 0 ? negative : positive;
-    if (recording_) values_.push_back({hemisphere, std::string(1, static_cast<char>(letter)), false});
+    if (recording_)
+      values_.push_back({hemisphere, std::string(1, static_cast<char>(letter)), false});
     const qv_VCard::Status s = card_.Put(hemisphere, std::u16string(1, letter));
     if (qv_VCard::Failed(s)) Fail(MakeProblem(ProblemKind::NotAssigned, field, {}, s));
   };
@@ -494,7 +489,6 @@ void CardBuilder::ReleaseLarge(std::string& card) {
     if (p.kind == Kind::Text) card_.Put(p.property, std::u16string());
   }
   std::u16string().swap(scratch_);
-  std::u16string().swap(wide_);
 }
 
 }  // namespace qvvcard

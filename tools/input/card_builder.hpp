@@ -185,9 +185,7 @@ class CardBuilder {
   PropertySet assigned_;  // by this record
   PropertySet stale_;     // by earlier records, and not yet assigned or emptied
   std::vector<Problem> problems_;
-  std::u16string scratch_;  // room for ASCII texts, reused
-  std::u16string wide_;     // any other text
-  std::string escaped_;
+  std::u16string scratch_;  // room for the texts, reused
   std::uint64_t record_ = 0;
   std::size_t text_bytes_ = 0;  // of the values given to this record
   std::uint64_t random_uids_ = 0;
