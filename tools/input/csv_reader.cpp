@@ -84,7 +84,7 @@ void CsvRecord::ReleaseIfLarge(std::size_t bytes) {
   // as the input's buffer, and is kept from record to record.
   if (size_ <= bytes) return;
   std::string().swap(text_);
-  views_.clear();
+  count_ = 0;
   size_ = 0;
 }
 
@@ -161,12 +161,49 @@ bool CsvReader::EndRecord(CsvRecord& rec) {
   const std::size_t count = rec.count_;
   if (count == rec.starts_.size()) rec.starts_.push_back(0);
   rec.starts_[count] = rec.size_;
-  rec.views_.resize(count);
+  if (rec.views_.size() < count) rec.views_.resize(count);
   const char* const text = rec.text_.data();
   for (std::size_t i = 0; i < count; ++i) {
     rec.views_[i] = std::string_view(text + rec.starts_[i], rec.starts_[i + 1] - rec.starts_[i]);
   }
   return true;
+}
+
+bool CsvReader::ReadInPlace(CsvRecord& rec) {
+  const std::string_view buffered = in_.Buffered();
+  const char* const begin = buffered.data();
+  const char* const end = begin + buffered.size();
+  const char* p = begin;
+  std::size_t count = 0;
+  for (;;) {
+    if (p != end && *p == '"') return false;
+    const std::size_t n =
+        FindStop<false>(p, static_cast<std::size_t>(end - p), separator_, unquoted_stops_);
+    const char* const stop = p + n;
+    // A record that goes on beyond the buffer, and one with more fields
+    // than the limit, are read from the record's own storage.
+    if (stop == end || count == limits_.max_fields) return false;
+    if (count == rec.views_.size()) rec.views_.resize(count * 2 + 16);
+    rec.views_[count++] = std::string_view(p, n);
+    const char c = *stop;
+    if (c == separator_) {
+      p = stop + 1;
+      continue;
+    }
+    if (c == '"') return false;
+    // A line end; a CR at the end of the buffer may be the first of CR LF.
+    const char* next = stop + 1;
+    if (c == '\r') {
+      if (next == end) return false;
+      if (*next == '\n') ++next;
+    }
+    // The fields' bytes are fewer than the record's.
+    if (static_cast<std::size_t>(stop - begin) > limits_.max_record_bytes) return false;
+    rec.count_ = count;
+    in_.Skip(static_cast<std::size_t>(next - begin));
+    ++line_;
+    return true;
+  }
 }
 
 bool CsvReader::Next(CsvRecord& rec) {
@@ -176,7 +213,6 @@ bool CsvReader::Next(CsvRecord& rec) {
   }
   rec.size_ = 0;
   rec.count_ = 0;
-  rec.views_.clear();
   rec.error_.clear();
   bytes_ = 0;
   too_long_ = too_many_ = false;
@@ -191,6 +227,7 @@ bool CsvReader::Next(CsvRecord& rec) {
     ++line_;
   }
   rec.line_ = line_;
+  if (ReadInPlace(rec)) return true;
 
   // Works on the bytes the input has buffered, a run of ordinary bytes at a
   // time; a record may span any number of refills.
