@@ -65,10 +65,15 @@ const qv_VCard::Text kEmpty;
 
 // Takes the card in the pieces the card object hands over and keeps it as
 // UTF-8: the card is never held whole in UTF-16 beside its record. A
-// surrogate pair split between two pieces waits for its second half.
+// surrogate pair split between two pieces waits for its second half. The
+// first piece is written over what out held (its room is reused as it is);
+// out is empty when no piece came.
 class Utf8Card final : public qv_VCard::TextSink {
  public:
-  explicit Utf8Card(std::string& out) : out_(out) { out_.clear(); }
+  explicit Utf8Card(std::string& out) : out_(out) {}
+  ~Utf8Card() override {
+    if (first_) out_.clear();
+  }
   qv_VCard::Status Write(std::u16string_view piece) noexcept override {
     try {
       std::u16string_view rest = piece;
@@ -91,7 +96,10 @@ class Utf8Card final : public qv_VCard::TextSink {
 
  private:
   bool Append(std::u16string_view units) {
-    if (out_.empty()) return TextToUtf8(units, out_);
+    if (first_) {
+      first_ = false;
+      return TextToUtf8(units, out_);
+    }
     if (!TextToUtf8(units, piece_)) return false;
     out_ += piece_;
     return true;
@@ -99,6 +107,7 @@ class Utf8Card final : public qv_VCard::TextSink {
   std::string& out_;
   std::string piece_;
   char16_t pending_ = 0;
+  bool first_ = true;
 };
 
 // What the untyped-slot report says of each kind of slot.
@@ -440,13 +449,20 @@ bool CardBuilder::Finish(std::string& card) {
   // little longer where they were escaped), plus its fixed lines.
   if (text_bytes_ > kLargeValueBytes) card.reserve(text_bytes_ + text_bytes_ / 64 + 4096);
   Settle();
-  Utf8Card sink(card);
-  const qv_VCard::Status s = card_.get_vCard(sink);
-  if (s == qv_VCard::kNoUnicodeTranslation || (qv_VCard::Succeeded(s) && !sink.Complete())) {
+  qv_VCard::Status s;
+  bool complete;
+  {
+    Utf8Card sink(card);
+    s = card_.get_vCard(sink);
+    complete = sink.Complete();
+  }
+  if (s == qv_VCard::kNoUnicodeTranslation || (qv_VCard::Succeeded(s) && !complete)) {
+    card.clear();
     Fail(MakeProblem(ProblemKind::NotUtf16, "vCard"));
     return false;
   }
   if (qv_VCard::Failed(s)) {
+    card.clear();
     Fail(MakeProblem(ProblemKind::CardFailed, "vCard", {}, s));
     return false;
   }
