@@ -169,41 +169,71 @@ bool CsvReader::EndRecord(CsvRecord& rec) {
   return true;
 }
 
+namespace {
+
+// Bit i set for each stop byte (separator, quote, CR, LF) among p[0, n),
+// n at most 16.
+inline unsigned StopBitsPlain(const char* p, std::size_t n, const bool* unquoted_stops) {
+  unsigned bits = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    bits |= static_cast<unsigned>(unquoted_stops[static_cast<unsigned char>(p[i])]) << i;
+  }
+  return bits;
+}
+
+}  // namespace
+
 bool CsvReader::ReadInPlace(CsvRecord& rec) {
   const std::string_view buffered = in_.Buffered();
   const char* const begin = buffered.data();
   const char* const end = begin + buffered.size();
-  const char* p = begin;
+  // The stops of the buffered bytes, sixteen at a time: each is the end of
+  // a field; a quote anywhere, or no line end in the buffer, sends the
+  // record the other way.
+  const char* field = begin;
   std::size_t count = 0;
-  for (;;) {
-    if (p != end && *p == '"') return false;
-    const std::size_t n =
-        FindStop<false>(p, static_cast<std::size_t>(end - p), separator_, unquoted_stops_);
-    const char* const stop = p + n;
-    // A record that goes on beyond the buffer, and one with more fields
-    // than the limit, are read from the record's own storage.
-    if (stop == end || count == limits_.max_fields) return false;
-    if (count == rec.views_.size()) rec.views_.resize(count * 2 + 16);
-    rec.views_[count++] = std::string_view(p, n);
-    const char c = *stop;
-    if (c == separator_) {
-      p = stop + 1;
-      continue;
+#if QV_VCARD_SSE2
+  const __m128i quote = _mm_set1_epi8('"'), cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n'), separator = _mm_set1_epi8(separator_);
+#endif
+  for (const char* block = begin; block < end; block += 16) {
+    unsigned bits;
+#if QV_VCARD_SSE2
+    if (end - block >= 16) {
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+      bits = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, quote), _mm_cmpeq_epi8(b, separator)),
+                       _mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, lf)))));
+    } else {
+      bits = StopBitsPlain(block, static_cast<std::size_t>(end - block), unquoted_stops_);
     }
-    if (c == '"') return false;
-    // A line end; a CR at the end of the buffer may be the first of CR LF.
-    const char* next = stop + 1;
-    if (c == '\r') {
-      if (next == end) return false;
-      if (*next == '\n') ++next;
+#else
+    bits = StopBitsPlain(block, std::min<std::size_t>(16, static_cast<std::size_t>(end - block)),
+                         unquoted_stops_);
+#endif
+    for (; bits != 0; bits &= bits - 1) {
+      const char* const stop = block + __builtin_ctz(bits);
+      const char c = *stop;
+      if (c == '"' || count == limits_.max_fields) return false;
+      if (count == rec.views_.size()) rec.views_.resize(count * 2 + 16);
+      rec.views_[count++] = std::string_view(field, static_cast<std::size_t>(stop - field));
+      field = stop + 1;
+      if (c == separator_) continue;
+      // A line end; a CR at the end of the buffer may be the first of CR LF.
+      const char* next = stop + 1;
+      if (c == '\r') {
+        if (next == end) return false;
+        if (*next == '\n') ++next;
+      }
+      // The fields' bytes are fewer than the record's.
+      if (static_cast<std::size_t>(stop - begin) > limits_.max_record_bytes) return false;
+      rec.count_ = count;
+      in_.Skip(static_cast<std::size_t>(next - begin));
+      ++line_;
+      return true;
     }
-    // The fields' bytes are fewer than the record's.
-    if (static_cast<std::size_t>(stop - begin) > limits_.max_record_bytes) return false;
-    rec.count_ = count;
-    in_.Skip(static_cast<std::size_t>(next - begin));
-    ++line_;
-    return true;
   }
+  return false;
 }
 
 bool CsvReader::Next(CsvRecord& rec) {
