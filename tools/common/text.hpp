@@ -14,7 +14,11 @@
 namespace qvvcard {
 
 // s without the blanks and tabs at either end.
-std::string_view TrimBlanks(std::string_view s) noexcept;
+inline std::string_view TrimBlanks(std::string_view s) noexcept {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
 
 // "1 card", "2 cards".
 std::string Plural(std::uint64_t n, std::string_view word);

@@ -149,7 +149,7 @@ void CardBuilder::Begin(std::uint64_t n) {
   axes_ = hemispheres_ = 0;
   geo_ = false;
   values_.clear();
-  guids_.SetKey({});
+  if (guids_.has_key()) guids_.SetKey({});
 }
 
 void CardBuilder::Settle() {
