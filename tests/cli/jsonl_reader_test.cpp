@@ -9,14 +9,41 @@ namespace {
 
 using Type = FieldValue::Type;
 
+// What a record holds, as text, to compare readings.
+std::string Described(const JsonRecord& rec) {
+  std::string out = std::to_string(rec.line()) + " " + rec.error();
+  for (const JsonItem& item : rec.items()) {
+    out += " [" + item.key + "] " + std::to_string(static_cast<int>(item.value.type)) + " " +
+           std::string(item.value.view());
+  }
+  return out;
+}
+
+// The records of data, read through buffers of several sizes: lines read
+// where they lie in the buffer and lines gathered across its end must read
+// the same.
 std::vector<JsonRecord> ReadAll(std::string_view data, JsonlReader::Limits limits = {}) {
-  testing::StringInput input(data, 7);
-  JsonlReader reader(input.stream(), limits);
   std::vector<JsonRecord> out;
-  JsonRecord rec;
-  while (reader.Next(rec)) {
-    rec.Own();
-    out.push_back(rec);
+  std::vector<std::string> first;
+  bool read = false;
+  for (const std::size_t buffer : {std::size_t{1} << 16, std::size_t{7}, std::size_t{29}}) {
+    testing::StringInput input(data, buffer);
+    JsonlReader reader(input.stream(), limits);
+    std::vector<JsonRecord> recs;
+    std::vector<std::string> described;
+    JsonRecord rec;
+    while (reader.Next(rec)) {
+      rec.Own();
+      recs.push_back(rec);
+      described.push_back(Described(rec));
+    }
+    if (!read) {
+      read = true;
+      out = std::move(recs);
+      first = std::move(described);
+    } else {
+      EXPECT_EQ(described, first) << "buffer of " << buffer;
+    }
   }
   return out;
 }
@@ -96,7 +123,8 @@ TEST(JsonlReader, BadLinesAreFlaggedAndReadingGoesOn) {
 // judged as the parser judges it.
 TEST(JsonlReader, PlainLinesReadAsTheParserReadsThem) {
   const auto recs = ReadAll(
-      " {\t\"a\" :\"\" , \"b\":-0,\"c\":null,\"d\":false, \"e\": \"Zo\xC3\xAB and a long value\"} \r\n"
+      " {\t\"a\" :\"\" , \"b\":-0,\"c\":null,\"d\":false, \"e\": \"Zo\xC3\xAB and a long value\"} "
+      "\r\n"
       "{\"n\": 123456789012345678, \"m\": -1234567890123456789}\n"
       "{\"a\": 01}\n"
       "{\"a\": \"x\ty\"}\n"
@@ -128,6 +156,31 @@ TEST(JsonlReader, PlainLinesReadAsTheParserReadsThem) {
     EXPECT_TRUE(recs[i].error().starts_with("not valid JSON: ")) << i << ": " << recs[i].error();
   }
   EXPECT_EQ(recs[8].items()[1].value.view(), "0123456789abcdef0");
+}
+
+// A key is taken as it stands only where the line before had the same
+// bytes as a plain string: a key the parser unescaped (a quote, a
+// backslash, a control character) written raw reads as JSON does.
+TEST(JsonlReader, KeysUnescapedBeforeAreReadAgainAsWritten) {
+  for (const std::size_t buffer : {std::size_t{7}, std::size_t{1} << 16}) {
+    testing::StringInput input(
+        "{\"a\\\"b\": 1}\n{\"a\"b\": 1}\n"
+        "{\"a\\\\b\": 1}\n{\"a\\b\": 1}\n"
+        "{\"t\\u0009k\": 1}\n{\"t\tk\": 1}\n"
+        "{\"plain\": 1}\n{\"plain\": 2}\n",
+        buffer);
+    JsonlReader reader(input.stream());
+    JsonRecord rec;
+    std::vector<std::pair<std::string, std::string>> got;  // the first key, or the error
+    while (reader.Next(rec)) {
+      got.emplace_back(rec.items().empty() ? "" : rec.items()[0].key,
+                       rec.error().empty() ? "" : "error");
+    }
+    const std::vector<std::pair<std::string, std::string>> want = {
+        {"a\"b", ""}, {"", "error"}, {"a\\b", ""},  {"a\b", ""},
+        {"t\tk", ""}, {"", "error"}, {"plain", ""}, {"plain", ""}};
+    EXPECT_EQ(got, want) << "buffer of " << buffer;
+  }
 }
 
 }  // namespace

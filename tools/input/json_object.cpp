@@ -7,6 +7,7 @@
 
 #include "card/simd.hpp"
 
+#include "common/scan.hpp"
 #include "common/text.hpp"
 
 namespace qvvcard {
@@ -30,9 +31,26 @@ bool IsIntegerToken(std::string_view t) {
 
 bool IsJsonBlank(char c) {
   // Space, tab, line feed and carriage return, in one test.
-  constexpr std::uint64_t kBlanks = (1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') | (1ULL << '\r');
+  constexpr std::uint64_t kBlanks =
+      (1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') | (1ULL << '\r');
   const auto u = static_cast<unsigned char>(c);
   return u <= ' ' && ((kBlanks >> u) & 1) != 0;
+}
+
+// Whether the bytes above ASCII among [p, end) are well-formed UTF-8.
+bool ValidSequences(const unsigned char* p, const unsigned char* end) {
+  while (p < end) {
+    if (*p < 0x80) {
+      ++p;
+      continue;
+    }
+    std::size_t units = 0;
+    char16_t ignored[2];
+    const std::size_t bytes = DecodeSequence(p, static_cast<std::size_t>(end - p), ignored, units);
+    if (bytes == 0) return false;
+    p += bytes;
+  }
+  return true;
 }
 
 // The end of the plain string whose text starts at p (after its opening
@@ -42,12 +60,15 @@ inline const char* PlainStringEnd(const char* p, const char* end) {
   const char* const start = p;
   bool ascii = true;
 #if QV_VCARD_SSE2
-  // Sixteen bytes at a time while the text has them: the first quote,
-  // backslash or control character ends the scan.
+  // Sixteen bytes at a time (the last ones padded with zeros, which stop
+  // the scan too): the first quote, backslash or control character ends
+  // it.
   const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
   const __m128i below_space = _mm_set1_epi8(0x1F);
-  while (end - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  for (; p < end; p += 16) {
+    const auto* const u = reinterpret_cast<const unsigned char*>(p);
+    const __m128i v = end - p >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(u))
+                                    : LoadShort(u, static_cast<std::size_t>(end - p));
     // Bytes 0x00-0x1F (unsigned): their minimum with 0x1F is themselves.
     const __m128i stops =
         _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
@@ -56,32 +77,37 @@ inline const char* PlainStringEnd(const char* p, const char* end) {
     const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
     if (stop == 0) {
       ascii = ascii && high == 0;
-      p += 16;
       continue;
     }
-    const unsigned at = static_cast<unsigned>(__builtin_ctz(stop));
+    const auto at = static_cast<unsigned>(__builtin_ctz(stop));
     ascii = ascii && (high & ((1u << at) - 1)) == 0;
     p += at;
-    if (*p != '"') return nullptr;
-    return ascii || utf8::is_valid(start, p) ? p : nullptr;
+    break;
   }
-#endif
+  if (p >= end || *p != '"') return nullptr;
+#else
   for (; p < end; ++p) {
     const auto c = static_cast<unsigned char>(*p);
     if (c == '"' || c == '\\' || c < 0x20) break;
     if (c >= 0x80) ascii = false;
   }
   if (p == end || *p != '"') return nullptr;
-  return ascii || utf8::is_valid(start, p) ? p : nullptr;
+#endif
+  return ascii || ValidSequences(reinterpret_cast<const unsigned char*>(start),
+                                 reinterpret_cast<const unsigned char*>(p))
+             ? p
+             : nullptr;
 }
 
 // An object of the plain form nearly every line has: string keys and
 // values without escapes, true, false, null and integers, nothing nested;
 // read without the parser, its strings left in text. False, with out
 // undefined, for anything else, which the parser reads (and judges) in
-// full; a text read here reads the same there.
-bool ParsePlain(std::string_view text, std::size_t max_items, std::vector<JsonItem>& items,
-                std::size_t& count) {
+// full; a text read here reads the same there. The items hold the last
+// object's members: a key as it was there is taken as it stands, without a
+// scan of its own.
+bool ReadPlainObject(std::string_view text, std::size_t max_items, std::vector<JsonItem>& items,
+                     std::size_t& count) {
   const char* p = text.data();
   const char* const end = p + text.size();
   const auto blanks = [&] {
@@ -93,6 +119,19 @@ bool ParsePlain(std::string_view text, std::size_t max_items, std::vector<JsonIt
       return false;
     }
     p += word.size();
+    return true;
+  };
+  // The separator after a key or a value and the blanks around it, most
+  // often written as ": " and ", ".
+  const auto separator = [&](char c) {
+    if (end - p > 2 && p[0] == c && p[1] == ' ' && p[2] > ' ') {
+      p += 2;
+      return true;
+    }
+    blanks();
+    if (p == end || *p != c) return false;
+    ++p;
+    blanks();
     return true;
   };
   count = 0;
@@ -107,19 +146,23 @@ bool ParsePlain(std::string_view text, std::size_t max_items, std::vector<JsonIt
   }
   for (;;) {
     if (p == end || *p != '"') return false;
-    const char* const key_end = PlainStringEnd(p + 1, end);
-    if (key_end == nullptr) return false;
     if (count == max_items) return false;
     if (count == items.size()) items.emplace_back();
     JsonItem& item = items[count++];
-    const std::string_view key(p + 1, static_cast<std::size_t>(key_end - p - 1));
-    if (!SameBytes(item.key, key)) item.key.assign(key);
-    p = key_end + 1;
-    blanks();
-    if (p == end || *p != ':') return false;
-    ++p;
-    blanks();
-    if (p == end) return false;
+    // The key the last object had here, read as a plain string then: the
+    // same bytes, quotes and all, read the same; any other is scanned.
+    const std::size_t n = item.key.size();
+    if (item.plain_key && static_cast<std::size_t>(end - p) > n + 1 && p[n + 1] == '"' &&
+        SameBytes(item.key, std::string_view(p + 1, n))) {
+      p += n + 2;
+    } else {
+      const char* const key_end = PlainStringEnd(p + 1, end);
+      if (key_end == nullptr) return false;
+      item.key.assign(p + 1, static_cast<std::size_t>(key_end - p - 1));
+      item.plain_key = true;
+      p = key_end + 1;
+    }
+    if (!separator(':') || p == end) return false;
     FieldValue& v = item.value;
     v.Clear();
     if (*p == '"') {
@@ -148,12 +191,7 @@ bool ParsePlain(std::string_view text, std::size_t max_items, std::vector<JsonIt
       std::from_chars(token, p, v.integer);
     }
     // What follows a value: a comma and the next member, or the end.
-    blanks();
-    if (p < end && *p == ',') {
-      ++p;
-      blanks();
-      continue;
-    }
+    if (separator(',')) continue;
     if (p < end && *p == '}') {
       ++p;
       blanks();
@@ -243,10 +281,13 @@ JsonObjectParser::JsonObjectParser(const char* whole, std::size_t max_items)
 
 JsonObjectParser::~JsonObjectParser() = default;
 
-void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
-  out.count_ = 0;
+bool JsonObjectParser::ParsePlain(std::string_view text, JsonObject& out) {
   out.error_.clear();
-  if (ParsePlain(text, max_items_, out.items_, out.count_)) return;
+  return ReadPlainObject(text, max_items_, out.items_, out.count_);
+}
+
+void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
+  if (ParsePlain(text, out)) return;
   out.count_ = 0;
   out.owned_ = true;  // numbers and what is not a string keep their text
   text.reserve(text.size() + simdjson::SIMDJSON_PADDING);
@@ -269,6 +310,7 @@ void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
       JsonItem& item = out.items_[out.count_++];
       const std::string_view key = Check(field.unescaped_key());
       if (!SameBytes(item.key, key)) item.key.assign(key);
+      item.plain_key = false;
       FieldValue& v = item.value;
       v.Clear();
       ondemand::value value = field.value();

@@ -22,6 +22,9 @@ namespace qvvcard {
 struct JsonItem {
   std::string key;
   FieldValue value;
+  // Whether the key was read as a plain string (no escapes, no control
+  // characters, UTF-8): the same bytes in the next object read the same.
+  bool plain_key = false;
 };
 
 // The members of one object in the order written, duplicates included, or
@@ -57,8 +60,14 @@ class JsonObjectParser {
 
   // Reads text into out; text gets the padding the parser needs as spare
   // room (its contents stay). String values are left in the parser's own
-  // storage (FieldValue::in_place), valid until the next parse.
+  // storage or in text (FieldValue::in_place), valid until the next parse
+  // and as long as text is unchanged.
   void Parse(std::string& text, JsonObject& out);
+  // Reads text into out when it is an object of the plain form nearly every
+  // line has (string keys and values without escapes, true, false, null,
+  // integers, nothing nested), its strings left in text; false for any
+  // other text, which only Parse reads (out is then unspecified).
+  bool ParsePlain(std::string_view text, JsonObject& out);
 
  private:
   struct Engine;

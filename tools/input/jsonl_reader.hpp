@@ -20,8 +20,9 @@ namespace qvvcard {
 class JsonRecord : public JsonObject {
  public:
   std::uint64_t line() const { return line_; }
-  // The line as read (without its line end): valid until the next read,
-  // and after a parse only for lines that are not large.
+  // The line as read (without its line end), in the input's buffer or in
+  // the reader's storage: valid until the next read, and after a parse only
+  // for lines that are not large.
   std::string_view text() const { return text_; }
 
  private:
@@ -56,7 +57,8 @@ class JsonlReader {
   Limits limits_;
   std::unique_ptr<JsonObjectParser> parser_;
   std::string line_;
-  bool large_ = false;  // the last line was large: its storage is given back
+  bool in_place_ = false;  // the last line was read in the input's buffer
+  bool large_ = false;     // the last line was large: its storage is given back
   std::uint64_t line_number_ = 0;
   bool started_ = false;
 };
