@@ -306,12 +306,11 @@ void CardBuilder::SetText(const PropertyInfo& info, std::string_view raw, std::s
   PutNumber(info, v, column);
 }
 
-void CardBuilder::Set(const PropertyInfo& info, const FieldValue& value) {
+void CardBuilder::SetJson(const PropertyInfo& info, const FieldValue& value) {
   using Type = FieldValue::Type;
   // A number for a text property (a postal code, a telephone number) is
   // taken as its text exactly as written.
-  if (value.type == Type::Text ||
-      (value.number && info.kind == Kind::Text && !value.text.empty())) {
+  if (value.number && info.kind == Kind::Text && !value.text.empty()) {
     return SetText(info, value.view(), {}, rfc_escape_);
   }
   if (!Once(info, {})) return;

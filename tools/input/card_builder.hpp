@@ -49,7 +49,10 @@ class CardBuilder {
   // A value as JSON brings it (texts as above; booleans for flags;
   // integers; a number for a text property as its text as written; null
   // assigns nothing).
-  void Set(const qv_VCard::PropertyInfo& info, const FieldValue& value);
+  void Set(const qv_VCard::PropertyInfo& info, const FieldValue& value) {
+    if (value.type == FieldValue::Type::Text) return SetText(info, value.view(), {}, rfc_escape_);
+    SetJson(info, value);
+  }
   // A value an export's column or a column map gives: a problem names the
   // column and the property ("Forename (GeoLatDeg)"); escape false takes
   // the text as escaped already.
@@ -155,6 +158,8 @@ class CardBuilder {
 
   void SetText(const qv_VCard::PropertyInfo& info, std::string_view raw, std::string_view column,
                bool escape);
+  // A JSON value that is no string.
+  void SetJson(const qv_VCard::PropertyInfo& info, const FieldValue& value);
   bool Once(const qv_VCard::PropertyInfo& info, std::string_view column);
   bool RefuseTwice(const qv_VCard::PropertyInfo& info, std::string_view column);
   void Record(qv_VCard::Property p, std::string_view raw, bool in_card_form);

@@ -37,169 +37,226 @@ bool IsJsonBlank(char c) {
   return u <= ' ' && ((kBlanks >> u) & 1) != 0;
 }
 
-// Whether the bytes above ASCII among [p, end) are well-formed UTF-8.
-bool ValidSequences(const unsigned char* p, const unsigned char* end) {
-  while (p < end) {
-    if (*p < 0x80) {
-      ++p;
-      continue;
-    }
-    std::size_t units = 0;
-    char16_t ignored[2];
-    const std::size_t bytes = DecodeSequence(p, static_cast<std::size_t>(end - p), ignored, units);
-    if (bytes == 0) return false;
-    p += bytes;
-  }
-  return true;
-}
-
 // The end of the plain string whose text starts at p (after its opening
 // quote): its closing quote, or nullptr when it holds an escape, a control
 // character, text that is not UTF-8, or no end.
-inline const char* PlainStringEnd(const char* p, const char* end) {
-  const char* const start = p;
-  bool ascii = true;
+inline const char* PlainStringEnd(const char* p, const char* const end) {
+  const auto sequence = [&p, end] {
+    std::size_t units = 0;
+    char16_t ignored[2];
+    const std::size_t bytes = DecodeSequence(reinterpret_cast<const unsigned char*>(p),
+                                             static_cast<std::size_t>(end - p), ignored, units);
+    p += bytes;
+    return bytes != 0;
+  };
 #if QV_VCARD_SSE2
   // Sixteen bytes at a time (the last ones padded with zeros, which stop
-  // the scan too): the first quote, backslash or control character ends
-  // it.
+  // the scan too) to the first quote, backslash, control character or byte
+  // above ASCII; a byte above ASCII must start a well-formed sequence, and
+  // the scan goes on after it.
   const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
   const __m128i below_space = _mm_set1_epi8(0x1F);
-  for (; p < end; p += 16) {
+  while (p < end) {
     const auto* const u = reinterpret_cast<const unsigned char*>(p);
-    const __m128i v = end - p >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(u))
-                                    : LoadShort(u, static_cast<std::size_t>(end - p));
+    const auto left = static_cast<std::size_t>(end - p);
+    const __m128i v =
+        left >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(u)) : LoadShort(u, left);
     // Bytes 0x00-0x1F (unsigned): their minimum with 0x1F is themselves.
     const __m128i stops =
         _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
-                     _mm_cmpeq_epi8(_mm_min_epu8(v, below_space), v));
+                     _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, below_space), v), v));
     const auto stop = static_cast<unsigned>(_mm_movemask_epi8(stops));
-    const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
     if (stop == 0) {
-      ascii = ascii && high == 0;
+      p += 16;
       continue;
     }
-    const auto at = static_cast<unsigned>(__builtin_ctz(stop));
-    ascii = ascii && (high & ((1u << at) - 1)) == 0;
-    p += at;
-    break;
+    p += __builtin_ctz(stop);
+    if (*p == '"') return p;
+    if (static_cast<unsigned char>(*p) < 0x80 || !sequence()) return nullptr;
   }
-  if (p >= end || *p != '"') return nullptr;
 #else
-  for (; p < end; ++p) {
+  while (p < end) {
     const auto c = static_cast<unsigned char>(*p);
-    if (c == '"' || c == '\\' || c < 0x20) break;
-    if (c >= 0x80) ascii = false;
+    if (c == '"') return p;
+    if (c == '\\' || c < 0x20) return nullptr;
+    if (c < 0x80) {
+      ++p;
+    } else if (!sequence()) {
+      return nullptr;
+    }
   }
-  if (p == end || *p != '"') return nullptr;
 #endif
-  return ascii || ValidSequences(reinterpret_cast<const unsigned char*>(start),
-                                 reinterpret_cast<const unsigned char*>(p))
-             ? p
-             : nullptr;
+  return nullptr;
 }
+
+// The value that starts at p, of the plain form: a string without
+// escapes, true, false, null or an integer that fits 64 bits. Returns the
+// end of its text, or nullptr for any other.
+inline const char* ReadPlainValue(const char* p, const char* const end, FieldValue& v) {
+  const auto literal = [&](std::string_view word) {
+    return static_cast<std::size_t>(end - p) >= word.size() &&
+           std::string_view(p, word.size()) == word;
+  };
+  v.Clear();
+  if (*p == '"') {
+    const char* const value_end = PlainStringEnd(p + 1, end);
+    if (value_end == nullptr) return nullptr;
+    v.in_place = std::string_view(p + 1, static_cast<std::size_t>(value_end - p - 1));
+    return value_end + 1;
+  }
+  if (literal("true")) {
+    v.type = FieldValue::Type::Bool;
+    v.boolean = true;
+    return p + 4;
+  }
+  if (literal("false")) {
+    v.type = FieldValue::Type::Bool;
+    return p + 5;
+  }
+  if (literal("null")) {
+    v.type = FieldValue::Type::Null;
+    return p + 4;
+  }
+  // An integer: -?(0|[1-9][0-9]*), which fits 64 bits.
+  const char* const token = p;
+  if (p < end && *p == '-') ++p;
+  const char* const digits = p;
+  while (p < end && *p >= '0' && *p <= '9') ++p;
+  const auto n = static_cast<std::size_t>(p - digits);
+  if (n == 0 || n > 18 || (n > 1 && *digits == '0')) return nullptr;
+  v.type = FieldValue::Type::Integer;
+  v.number = true;
+  v.text.assign(token, static_cast<std::size_t>(p - token));
+  std::from_chars(token, p, v.integer);
+  return p;
+}
+
+}  // namespace
 
 // An object of the plain form nearly every line has: string keys and
 // values without escapes, true, false, null and integers, nothing nested;
-// read without the parser, its strings left in text. False, with out
-// undefined, for anything else, which the parser reads (and judges) in
-// full; a text read here reads the same there. The items hold the last
-// object's members: a key as it was there is taken as it stands, without a
-// scan of its own.
-bool ReadPlainObject(std::string_view text, std::size_t max_items, std::vector<JsonItem>& items,
-                     std::size_t& count) {
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  const auto blanks = [&] {
-    while (p < end && IsJsonBlank(*p)) ++p;
-  };
-  const auto literal = [&](std::string_view word) {
-    if (static_cast<std::size_t>(end - p) < word.size() ||
-        std::string_view(p, word.size()) != word) {
-      return false;
-    }
-    p += word.size();
-    return true;
-  };
-  // The separator after a key or a value and the blanks around it, most
-  // often written as ": " and ", ".
-  const auto separator = [&](char c) {
-    if (end - p > 2 && p[0] == c && p[1] == ' ' && p[2] > ' ') {
-      p += 2;
+// read without the parser, its strings left in text. A text read here reads
+// the same in the parser. Lines written by a program mostly differ only in
+// their values: the text of the last object read in full is kept, with the
+// place of each value, and a text whose bytes between the values are the
+// same (keys, separators, blanks) is read by reading its values alone.
+class PlainReader {
+ public:
+  // Reads text into out; false, with out unspecified, for anything not of
+  // the plain form, which the parser reads (and judges) in full.
+  bool Read(std::string_view text, std::size_t max_items, JsonObject& out,
+            std::vector<JsonItem>& items, std::size_t& count, std::uint64_t& keys) {
+    if (for_ == &out && ReadAsBefore(text, items)) {
+      count = values_.size();
       return true;
     }
-    blanks();
-    if (p == end || *p != c) return false;
-    ++p;
-    blanks();
+    for_ = nullptr;
+    ++keys;
+    if (!ReadInFull(text, max_items, items, count)) return false;
+    // Kept for the lines after it.
+    if (text.size() <= kKeptText) {
+      text_.assign(text);
+      for_ = &out;
+    }
     return true;
+  }
+  // The object was read another way: its items no longer hold the keys of
+  // the text kept.
+  void Forget() noexcept { for_ = nullptr; }
+
+ private:
+  // A text larger than this is not kept.
+  static constexpr std::size_t kKeptText = 4096;
+
+  // Where the value of a member lies in text_.
+  struct Place {
+    std::size_t begin, end;
   };
-  count = 0;
-  blanks();
-  if (p == end || *p != '{') return false;
-  ++p;
-  blanks();
-  if (p < end && *p == '}') {
+
+  bool ReadAsBefore(std::string_view text, std::vector<JsonItem>& items) const {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const char* const kept = text_.data();
+    // The bytes between the values must be those of the text kept.
+    const auto same = [&](std::size_t from, std::size_t to) {
+      const std::size_t n = to - from;
+      if (static_cast<std::size_t>(end - p) < n ||
+          !SameBytes(std::string_view(kept + from, n), std::string_view(p, n))) {
+        return false;
+      }
+      p += n;
+      return true;
+    };
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+      if (!same(from, values_[i].begin) || p == end) return false;
+      p = ReadPlainValue(p, end, items[i].value);
+      if (p == nullptr) return false;
+      from = values_[i].end;
+    }
+    return same(from, text_.size()) && p == end;
+  }
+
+  bool ReadInFull(std::string_view text, std::size_t max_items, std::vector<JsonItem>& items,
+                  std::size_t& count) {
+    const char* p = text.data();
+    const char* const begin = p;
+    const char* const end = p + text.size();
+    const auto blanks = [&] {
+      while (p < end && IsJsonBlank(*p)) ++p;
+    };
+    // The separator after a key or a value and the blanks around it.
+    const auto separator = [&](char c) {
+      blanks();
+      if (p == end || *p != c) return false;
+      ++p;
+      blanks();
+      return true;
+    };
+    const auto at = [begin](const char* q) { return static_cast<std::size_t>(q - begin); };
+    count = 0;
+    values_.clear();
+    blanks();
+    if (p == end || *p != '{') return false;
     ++p;
     blanks();
-    return p == end;
-  }
-  for (;;) {
-    if (p == end || *p != '"') return false;
-    if (count == max_items) return false;
-    if (count == items.size()) items.emplace_back();
-    JsonItem& item = items[count++];
-    // The key the last object had here, read as a plain string then: the
-    // same bytes, quotes and all, read the same; any other is scanned.
-    const std::size_t n = item.key.size();
-    if (item.plain_key && static_cast<std::size_t>(end - p) > n + 1 && p[n + 1] == '"' &&
-        SameBytes(item.key, std::string_view(p + 1, n))) {
-      p += n + 2;
-    } else {
-      const char* const key_end = PlainStringEnd(p + 1, end);
-      if (key_end == nullptr) return false;
-      item.key.assign(p + 1, static_cast<std::size_t>(key_end - p - 1));
-      item.plain_key = true;
-      p = key_end + 1;
-    }
-    if (!separator(':') || p == end) return false;
-    FieldValue& v = item.value;
-    v.Clear();
-    if (*p == '"') {
-      const char* const value_end = PlainStringEnd(p + 1, end);
-      if (value_end == nullptr) return false;
-      v.in_place = std::string_view(p + 1, static_cast<std::size_t>(value_end - p - 1));
-      p = value_end + 1;
-    } else if (literal("true")) {
-      v.type = FieldValue::Type::Bool;
-      v.boolean = true;
-    } else if (literal("false")) {
-      v.type = FieldValue::Type::Bool;
-    } else if (literal("null")) {
-      v.type = FieldValue::Type::Null;
-    } else {
-      // An integer: -?(0|[1-9][0-9]*), which fits 64 bits.
-      const char* const token = p;
-      if (p < end && *p == '-') ++p;
-      const char* const digits = p;
-      while (p < end && *p >= '0' && *p <= '9') ++p;
-      const std::size_t n = static_cast<std::size_t>(p - digits);
-      if (n == 0 || n > 18 || (n > 1 && *digits == '0')) return false;
-      v.type = FieldValue::Type::Integer;
-      v.number = true;
-      v.text.assign(token, static_cast<std::size_t>(p - token));
-      std::from_chars(token, p, v.integer);
-    }
-    // What follows a value: a comma and the next member, or the end.
-    if (separator(',')) continue;
     if (p < end && *p == '}') {
       ++p;
       blanks();
       return p == end;
     }
-    return false;
+    for (;;) {
+      if (p == end || *p != '"') return false;
+      if (count == max_items) return false;
+      const char* const key_end = PlainStringEnd(p + 1, end);
+      if (key_end == nullptr) return false;
+      if (count == items.size()) items.emplace_back();
+      JsonItem& item = items[count++];
+      const std::string_view key(p + 1, static_cast<std::size_t>(key_end - p - 1));
+      if (!SameBytes(item.key, key)) item.key.assign(key);
+      p = key_end + 1;
+      if (!separator(':') || p == end) return false;
+      const char* const value = p;
+      p = ReadPlainValue(p, end, item.value);
+      if (p == nullptr) return false;
+      values_.push_back({at(value), at(p)});
+      // What follows a value: a comma and the next member, or the end.
+      if (separator(',')) continue;
+      if (p < end && *p == '}') {
+        ++p;
+        blanks();
+        return p == end;
+      }
+      return false;
+    }
   }
-}
+
+  std::string text_;
+  std::vector<Place> values_;
+  const JsonObject* for_ = nullptr;  // whose items hold the keys of text_
+};
+
+namespace {
 
 // Thrown inside a parse: what is wrong, and where.
 struct ParseError {
@@ -274,6 +331,7 @@ void JsonObject::Own() {
 
 struct JsonObjectParser::Engine {
   ondemand::parser parser;
+  PlainReader plain;
 };
 
 JsonObjectParser::JsonObjectParser(const char* whole, std::size_t max_items)
@@ -283,11 +341,13 @@ JsonObjectParser::~JsonObjectParser() = default;
 
 bool JsonObjectParser::ParsePlain(std::string_view text, JsonObject& out) {
   out.error_.clear();
-  return ReadPlainObject(text, max_items_, out.items_, out.count_);
+  return engine_->plain.Read(text, max_items_, out, out.items_, out.count_, out.keys_);
 }
 
 void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
   if (ParsePlain(text, out)) return;
+  engine_->plain.Forget();
+  ++out.keys_;
   out.count_ = 0;
   out.owned_ = true;  // numbers and what is not a string keep their text
   text.reserve(text.size() + simdjson::SIMDJSON_PADDING);
@@ -310,7 +370,6 @@ void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
       JsonItem& item = out.items_[out.count_++];
       const std::string_view key = Check(field.unescaped_key());
       if (!SameBytes(item.key, key)) item.key.assign(key);
-      item.plain_key = false;
       FieldValue& v = item.value;
       v.Clear();
       ondemand::value value = field.value();

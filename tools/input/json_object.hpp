@@ -9,6 +9,7 @@
 #define QVVCARD_INPUT_JSON_OBJECT_HPP
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -22,9 +23,6 @@ namespace qvvcard {
 struct JsonItem {
   std::string key;
   FieldValue value;
-  // Whether the key was read as a plain string (no escapes, no control
-  // characters, UTF-8): the same bytes in the next object read the same.
-  bool plain_key = false;
 };
 
 // The members of one object in the order written, duplicates included, or
@@ -39,11 +37,15 @@ class JsonObject {
   // Copies the values left in the parser's storage into the object itself,
   // so that they outlive the next parse.
   void Own();
+  // A number that changes whenever a parse may change the keys of the
+  // items: with the same number, the object has the keys it had before.
+  std::uint64_t keys() const { return keys_; }
 
  protected:
   friend class JsonObjectParser;
   std::vector<JsonItem> items_;  // reused: the first count_ are this object's
   std::size_t count_ = 0;
+  std::uint64_t keys_ = 0;
   std::string error_;
   // Whether a value may hold text of its own (ReleaseIfLarge has work).
   bool owned_ = false;
