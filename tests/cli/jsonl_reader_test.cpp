@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "input/record_source.hpp"
 #include "input_helper.hpp"
 
 namespace qvvcard {
@@ -181,6 +182,74 @@ TEST(JsonlReader, KeysUnescapedBeforeAreReadAgainAsWritten) {
         {"t\tk", ""}, {"", "error"}, {"plain", ""}, {"plain", ""}};
     EXPECT_EQ(got, want) << "buffer of " << buffer;
   }
+}
+
+// Lines written alike are read by their values alone; whatever changes
+// between them (a value's length or kind, a blank, a key, a member more or
+// less, an escape, a malformed value) reads as each line alone reads.
+TEST(JsonlReader, LinesOfOneLayoutReadAsEachLineAlone) {
+  const std::vector<std::string> lines = {
+      R"({"a": "x", "b": 1, "c": true})",
+      R"({"a": "a longer value than before", "b": 22, "c": true})",
+      R"({"a": "", "b": -3, "c": true})",
+      R"({"a": 5, "b": "s", "c": null})",
+      R"({"a": "x", "b": 1, "c": false})",
+      R"({"a": "x", "b": 1, "c": true })",
+      R"({"a": "x", "b": 1})",
+      R"({"a": "x", "b": 1, "c": true, "d": 1})",
+      R"({"a": "x\u00e9", "b": 1, "c": true})",
+      R"({"a": "x", "b": 1, "c": true})",
+      "{\"a\": \"\xC3\xA9\", \"b\": 1, \"c\": true}",
+      "{\"a\": \"\xC3\", \"b\": 1, \"c\": true}",
+      R"({"a": "q"", "b": 1, "c": true})",
+      R"({"a": "q", "b": 01, "c": true})",
+      R"({"a": "q", "b": 1, "c": tru})",
+      R"({"a": "q", "b": 1, "c": true}x)",
+      R"({"A": "x", "b": 1, "c": true})",
+      R"({"A": "y", "b": 2, "c": true})",
+  };
+  std::string data;
+  for (const std::string& line : lines) data += line + "\n";
+  testing::StringInput input(data);
+  JsonlReader reader(input.stream());
+  JsonRecord rec;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    ASSERT_TRUE(reader.Next(rec));
+    JsonObjectParser alone;
+    JsonRecord want;
+    std::string text = lines[i];
+    alone.Parse(text, want);
+    std::string got = Described(rec);
+    got.erase(0, got.find(' '));  // the line number
+    std::string expected = Described(want);
+    expected.erase(0, expected.find(' '));
+    EXPECT_EQ(got, expected) << lines[i];
+  }
+  EXPECT_FALSE(reader.Next(rec));
+}
+
+// Keys are looked up again when a line names them in another order, and
+// not otherwise.
+TEST(JsonlSource, KeysInAnotherOrderReachTheirProperties) {
+  testing::StringInput input(
+      "{\"NameFamily\": \"A\", \"NameGiven\": \"B\"}\n"
+      "{\"NameFamily\": \"C\", \"NameGiven\": \"D\"}\n"
+      "{\"NameGiven\": \"E\", \"NameFamily\": \"F\"}\n"
+      "{\"NameGiven\": \"G\", \"NameFamily\": \"H\"}\n"
+      "{\"NameGiven\": \"I\",\"NameFamily\": \"J\"}\n");
+  ConvertOptions options;
+  options.check_keys_first = false;
+  auto source = OpenRecords(input.stream(), "jsonl", "in.jsonl", options);
+  CardBuilder builder;
+  std::vector<std::string> names;
+  std::string card;
+  while (source->Next(builder)) {
+    ASSERT_TRUE(builder.Finish(card));
+    const std::size_t at = card.find("\r\nN:");
+    names.push_back(card.substr(at + 2, card.find("\r\n", at + 2) - at - 2));
+  }
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"N:A;B;;;", "N:C;D;;;", "N:F;E;;;", "N:H;G;;;", "N:J;I;;;"}));
 }
 
 }  // namespace
