@@ -6,6 +6,7 @@
 
 #include "bridge/utf.hpp"
 #include "common/problem.hpp"
+#include "common/text.hpp"
 #include "input/card_builder.hpp"
 
 namespace qvvcard {
@@ -183,6 +184,23 @@ TEST(Values, MixedTextsConvertAsThePlainWay) {
     if (!valid) continue;
     RfcEscape(how, want);
     ASSERT_EQ(got, want) << round;
+  }
+}
+
+// Texts compared in blocks, at every length around the blocks, with one
+// byte different anywhere, and of different lengths.
+TEST(Text, SameBytesAtEveryLengthAndPlace) {
+  for (std::size_t n = 0; n <= 40; ++n) {
+    std::string a;
+    for (std::size_t i = 0; i < n; ++i) a += static_cast<char>('a' + i % 26);
+    const std::string copy = a;
+    EXPECT_TRUE(SameBytes(a, copy)) << n;
+    EXPECT_FALSE(SameBytes(a, a + "x")) << n;
+    for (std::size_t at = 0; at < n; ++at) {
+      std::string b = a;
+      b[at] = '#';
+      EXPECT_FALSE(SameBytes(a, b)) << n << " " << at;
+    }
   }
 }
 

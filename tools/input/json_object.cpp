@@ -188,11 +188,12 @@ class PlainReader {
       return true;
     };
     std::size_t from = 0;
-    for (std::size_t i = 0; i < values_.size(); ++i) {
-      if (!same(from, values_[i].begin) || p == end) return false;
-      p = ReadPlainValue(p, end, items[i].value);
+    JsonItem* item = items.data();
+    for (const Place& place : values_) {
+      if (!same(from, place.begin) || p == end) return false;
+      p = ReadPlainValue(p, end, (item++)->value);
       if (p == nullptr) return false;
-      from = values_[i].end;
+      from = place.end;
     }
     return same(from, text_.size()) && p == end;
   }
