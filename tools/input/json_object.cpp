@@ -97,13 +97,15 @@ inline const char* ReadPlainValue(const char* p, const char* const end, FieldVal
     return static_cast<std::size_t>(end - p) >= word.size() &&
            std::string_view(p, word.size()) == word;
   };
-  v.Clear();
   if (*p == '"') {
     const char* const value_end = PlainStringEnd(p + 1, end);
     if (value_end == nullptr) return nullptr;
+    // A string after a string, as lines mostly have it, needs no clearing.
+    if (v.type != FieldValue::Type::Text || v.in_place.data() == nullptr || v.number) v.Clear();
     v.in_place = std::string_view(p + 1, static_cast<std::size_t>(value_end - p - 1));
     return value_end + 1;
   }
+  v.Clear();
   if (literal("true")) {
     v.type = FieldValue::Type::Bool;
     v.boolean = true;

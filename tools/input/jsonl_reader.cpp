@@ -49,7 +49,11 @@ bool JsonlReader::Read(JsonRecord& rec) {
     }
     ++line_number_;
     if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-    if (truncated || text.find_first_not_of(" \t\r") != std::string_view::npos) break;
+    // Most lines start with their object.
+    if (truncated || (!text.empty() && text.front() == '{') ||
+        text.find_first_not_of(" \t\r") != std::string_view::npos) {
+      break;
+    }
   }
   rec.count_ = 0;
   rec.error_.clear();
