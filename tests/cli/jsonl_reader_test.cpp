@@ -207,9 +207,12 @@ TEST(JsonlReader, LinesOfOneLayoutReadAsEachLineAlone) {
       R"({"a": "q", "b": 1, "c": true}x)",
       R"({"A": "x", "b": 1, "c": true})",
       R"({"A": "y", "b": 2, "c": true})",
+      R"({"A": "z", "b": 3, "c": true})",
+      R"({"A": "z", "b": 3, "c": true} )",
+      R"({"A": "w", "b": 4, "c": true} )",
   };
   std::string data;
-  for (const std::string& line : lines) data += line + "\n";
+  for (std::size_t i = 0; i < lines.size(); ++i) data += lines[i] + (i % 3 == 0 ? "\r\n" : "\n");
   testing::StringInput input(data);
   JsonlReader reader(input.stream());
   JsonRecord rec;
@@ -226,6 +229,18 @@ TEST(JsonlReader, LinesOfOneLayoutReadAsEachLineAlone) {
     EXPECT_EQ(got, expected) << lines[i];
   }
   EXPECT_FALSE(reader.Next(rec));
+}
+
+// A line of the layout of the one before it is held to the line limit as
+// any other.
+TEST(JsonlReader, LongLinesOfOneLayoutAreRefused) {
+  JsonlReader::Limits limits;
+  limits.max_line_bytes = 20;
+  const auto recs =
+      ReadAll("{\"a\": \"x\"}\n{\"a\": \"0123456789\"}\n{\"a\": \"0123456789ab\"}\n", limits);
+  ASSERT_EQ(recs.size(), 3u);
+  EXPECT_EQ(recs[1].error(), "");
+  EXPECT_EQ(recs[2].error(), "line longer than 20 bytes");
 }
 
 // Keys are looked up again when a line names them in another order, and

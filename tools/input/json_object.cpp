@@ -148,7 +148,7 @@ class PlainReader {
   // the plain form, which the parser reads (and judges) in full.
   bool Read(std::string_view text, std::size_t max_items, JsonObject& out,
             std::vector<JsonItem>& items, std::size_t& count, std::uint64_t& keys) {
-    if (for_ == &out && ReadAsBefore(text, items)) {
+    if (for_ == &out && ReadAsBefore(text, items) == text.data() + text.size()) {
       count = values_.size();
       return true;
     }
@@ -165,6 +165,16 @@ class PlainReader {
   // The object was read another way: its items no longer hold the keys of
   // the text kept.
   void Forget() noexcept { for_ = nullptr; }
+  // Reads an object at the start of bytes (which go on after it) into out
+  // when it is written as the one before it: the length of its text, or 0.
+  std::size_t ReadStartAsBefore(std::string_view bytes, JsonObject& out,
+                                std::vector<JsonItem>& items, std::size_t& count) const {
+    if (for_ != &out) return 0;
+    const char* const stop = ReadAsBefore(bytes, items);
+    if (stop == nullptr) return 0;
+    count = values_.size();
+    return static_cast<std::size_t>(stop - bytes.data());
+  }
 
  private:
   // A text larger than this is not kept.
@@ -175,7 +185,10 @@ class PlainReader {
     std::size_t begin, end;
   };
 
-  bool ReadAsBefore(std::string_view text, std::vector<JsonItem>& items) const {
+  // Reads the values of text where the text kept had its values, with the
+  // same bytes between them: where the last of those bytes ends, or
+  // nullptr.
+  const char* ReadAsBefore(std::string_view text, std::vector<JsonItem>& items) const {
     const char* p = text.data();
     const char* const end = p + text.size();
     const char* const kept = text_.data();
@@ -192,12 +205,12 @@ class PlainReader {
     std::size_t from = 0;
     JsonItem* item = items.data();
     for (const Place& place : values_) {
-      if (!same(from, place.begin) || p == end) return false;
+      if (!same(from, place.begin) || p == end) return nullptr;
       p = ReadPlainValue(p, end, (item++)->value);
-      if (p == nullptr) return false;
+      if (p == nullptr) return nullptr;
       from = place.end;
     }
-    return same(from, text_.size()) && p == end;
+    return same(from, text_.size()) ? p : nullptr;
   }
 
   bool ReadInFull(std::string_view text, std::size_t max_items, std::vector<JsonItem>& items,
@@ -345,6 +358,12 @@ JsonObjectParser::~JsonObjectParser() = default;
 bool JsonObjectParser::ParsePlain(std::string_view text, JsonObject& out) {
   out.error_.clear();
   return engine_->plain.Read(text, max_items_, out, out.items_, out.count_, out.keys_);
+}
+
+std::size_t JsonObjectParser::ParseStartAsBefore(std::string_view bytes, JsonObject& out) {
+  const std::size_t n = engine_->plain.ReadStartAsBefore(bytes, out, out.items_, out.count_);
+  if (n != 0) out.error_.clear();
+  return n;
 }
 
 void JsonObjectParser::Parse(std::string& text, JsonObject& out) {

@@ -70,6 +70,12 @@ class JsonObjectParser {
   // integers, nothing nested), its strings left in text; false for any
   // other text, which only Parse reads (out is then unspecified).
   bool ParsePlain(std::string_view text, JsonObject& out);
+  // Reads the object at the start of bytes, which go on after it, into out
+  // when it is written as the last object out was read from in full, with
+  // other values (of the plain form) alone: the length of its text; 0, with
+  // out unspecified, for any other. The object may be followed by anything;
+  // its strings cannot hold a line feed.
+  std::size_t ParseStartAsBefore(std::string_view bytes, JsonObject& out);
 
  private:
   struct Engine;

@@ -66,6 +66,24 @@ bool JsonlReader::Read(JsonRecord& rec) {
   return true;
 }
 
+bool JsonlReader::ReadAsBefore(JsonRecord& rec) {
+  if (!started_ || large_) return false;
+  const std::string_view buffered = in_.Buffered();
+  const std::size_t n = parser_->ParseStartAsBefore(buffered, rec);
+  if (n == 0) return false;
+  // The object is the whole line: a line feed follows it, or CR LF.
+  std::size_t line = n;
+  if (line < buffered.size() && buffered[line] == '\r') ++line;
+  if (line >= buffered.size() || buffered[line] != '\n' || line > limits_.max_line_bytes) {
+    return false;
+  }
+  in_.Skip(line + 1);
+  in_place_ = true;
+  rec.line_ = ++line_number_;
+  rec.text_ = buffered.substr(0, n);
+  return true;
+}
+
 void JsonlReader::Parse(JsonRecord& rec) {
   if (!rec.error_.empty()) return;
   if (parser_->ParsePlain(rec.text_, rec)) return;

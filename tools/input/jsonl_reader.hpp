@@ -45,7 +45,7 @@ class JsonlReader {
   // Reads the next non-blank line into rec and parses it; false at the end
   // of the input. A large string value may be left in the reader's own
   // storage (FieldValue::in_place), valid until the next call.
-  bool Next(JsonRecord& rec) { return Read(rec) && (Parse(rec), true); }
+  bool Next(JsonRecord& rec) { return ReadAsBefore(rec) || (Read(rec) && (Parse(rec), true)); }
   // Reads the next non-blank line into rec without parsing it (its text
   // only; an overlong line has its error); false at the end of the input.
   bool Read(JsonRecord& rec);
@@ -53,6 +53,11 @@ class JsonlReader {
   void Parse(JsonRecord& rec);
 
  private:
+  // Reads and parses, in one pass, a line of the buffered bytes written as
+  // the line before it, with other values; false, with nothing consumed,
+  // for any other line.
+  bool ReadAsBefore(JsonRecord& rec);
+
   InputStream& in_;
   Limits limits_;
   std::unique_ptr<JsonObjectParser> parser_;
