@@ -126,51 +126,63 @@ bool TextToUtf8(std::u16string_view in, std::string& out) {
   char* to = out.data();
   std::size_t i = 0;
   std::size_t o = 0;
+  // The units from plain_from on were written one byte each, where the
+  // blocks put them.
+  std::size_t plain_from = 0;
   while (i < n) {
 #if QV_VCARD_SSE2
     // Adding 0x7F80 with saturation sets the top bit of exactly the units
-    // above ASCII. Most of a card is ASCII: thirty-two units at a time
-    // while they are, the top bits of their high bytes tested together.
+    // above ASCII. Most of a card is ASCII: sixty-four units at a time while
+    // they are, the top bits of their high bytes tested together.
     const __m128i above = _mm_set1_epi16(0x7F80);
     const auto load = [begin](std::size_t at) {
       return _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + at));
     };
-    for (; n - i >= 32; i += 32, o += 32) {
-      const __m128i a = load(i), b = load(i + 8), c = load(i + 16), d = load(i + 24);
-      const __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+    const auto store = [&to](std::size_t at, __m128i a, __m128i b) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), _mm_packus_epi16(a, b));
+    };
+    for (; n - i >= 64; i += 64, o += 64) {
+      __m128i v[8];
+      for (int k = 0; k < 8; ++k) v[k] = load(i + 8 * static_cast<std::size_t>(k));
+      const __m128i any =
+          _mm_or_si128(_mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3])),
+                       _mm_or_si128(_mm_or_si128(v[4], v[5]), _mm_or_si128(v[6], v[7])));
       if ((_mm_movemask_epi8(_mm_adds_epu16(any, above)) & 0xAAAA) != 0) break;
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + o), _mm_packus_epi16(a, b));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + o + 16), _mm_packus_epi16(c, d));
+      for (int k = 0; k < 4; ++k)
+        store(o + 16 * static_cast<std::size_t>(k), v[2 * k], v[2 * k + 1]);
     }
-    // Then blocks of sixteen units or eight: stored narrowed whole (a block
-    // at o fits, since as many units are left), and taken up to the first
-    // unit above ASCII, which a signed narrowing finds.
-    if (n - i >= 16) {
-      const __m128i a = load(i), b = load(i + 8);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + o), _mm_packus_epi16(a, b));
-      const auto wide = static_cast<unsigned>(
+    // Then blocks of sixteen units, stored narrowed whole (a block at o
+    // fits, since as many units are left) and taken up to the first unit
+    // above ASCII, which a signed narrowing finds; the last few units as
+    // the last sixteen again, where those before them were written one byte
+    // each.
+    const auto wide_units = [&](__m128i a, __m128i b) {
+      return static_cast<unsigned>(
           _mm_movemask_epi8(_mm_packs_epi16(_mm_adds_epu16(a, above), _mm_adds_epu16(b, above))));
-      if (wide == 0) {
-        i += 16;
-        o += 16;
-        continue;
-      }
-      const auto ascii = static_cast<std::size_t>(__builtin_ctz(wide));
+    };
+    bool wide = false;
+    while (n - i >= 16) {
+      const __m128i a = load(i), b = load(i + 8);
+      store(o, a, b);
+      const unsigned bits = wide_units(a, b);
+      const std::size_t ascii = bits == 0 ? 16 : static_cast<std::size_t>(__builtin_ctz(bits));
       i += ascii;
       o += ascii;
-    } else {
-      if (n - i >= 8) {
-        const __m128i a = load(i);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + o), _mm_packus_epi16(a, a));
-        const auto wide =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(_mm_adds_epu16(a, above), a))) &
-            0xFFu;
-        const auto ascii =
-            wide == 0 ? std::size_t{8} : static_cast<std::size_t>(__builtin_ctz(wide));
-        i += ascii;
-        o += ascii;
-        if (wide == 0) continue;
+      if (bits != 0) {
+        wide = true;
+        break;
       }
+    }
+    if (!wide && i < n && n >= 16 && n - 16 >= plain_from) {
+      const __m128i a = load(n - 16), b = load(n - 8);
+      if (wide_units(a, b) == 0) {
+        store(o - (i - (n - 16)), a, b);
+        o += n - i;
+        i = n;
+        break;
+      }
+    }
+    if (!wide) {
       for (; i < n && begin[i] < 0x80; ++i) to[o++] = static_cast<char>(begin[i]);
       if (i == n) break;
     }
@@ -207,7 +219,9 @@ bool TextToUtf8(std::u16string_view in, std::string& out) {
       to[o++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
       to[o++] = static_cast<char>(0x80 | (cp & 0x3F));
     } while (i < n && begin[i] >= 0x80);
+    plain_from = i;
   }
+  (void)plain_from;
   out.resize(o);
   return true;
 }
