@@ -209,7 +209,8 @@ inline void CardBuilder::Note(Property p, bool set) noexcept {
   (f.type_flag ? typed_flag_ : typed_text_) |= f.slot_bit;
 }
 
-void CardBuilder::PutNumber(const PropertyInfo& info, std::int16_t v, std::string_view column) {
+[[gnu::always_inline]] inline void CardBuilder::PutNumber(const PropertyInfo& info, std::int16_t v,
+                                                          std::string_view column) {
   stale_.Reset(info.property);
   const qv_VCard::Status s = card_.Put(info.property, v);
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);

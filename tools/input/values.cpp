@@ -214,6 +214,19 @@ ParseResult ParseDecimal(std::string_view s, std::int16_t& out) noexcept {
   return RangeCheck(negative ? -v : v, out);
 }
 
+// Whether s is the lower-case word w in any case. A letter and its capital
+// differ in the bit 0x20 alone, and no byte but the two becomes the letter
+// with that bit set.
+template <std::size_t N>
+bool IsWord(std::string_view s, const char (&w)[N]) noexcept {
+  if (s.size() != N - 1) return false;
+  for (std::size_t i = 0; i + 1 < N; ++i) {
+    if ((static_cast<unsigned char>(s[i]) | 0x20u) != static_cast<unsigned char>(w[i]))
+      return false;
+  }
+  return true;
+}
+
 // A lone digit, as flags and small numbers mostly come.
 bool IsOneDigit(std::string_view s) { return s.size() == 1 && s[0] >= '0' && s[0] <= '9'; }
 
@@ -237,12 +250,11 @@ ParseResult ParseFlag(std::string_view s, std::int16_t& out) noexcept {
   if ((first >= '0' && first <= '9') || first == '-' || first == '+') {
     return ParseDecimal(word, out);
   }
-  using qv_VCard::ascii::EqualIgnoringCase;
-  if (EqualIgnoringCase(word, "true") || EqualIgnoringCase(word, "yes")) {
+  if (IsWord(word, "true") || IsWord(word, "yes")) {
     out = qv_VCard::kTrue;
     return ParseResult::Ok;
   }
-  if (EqualIgnoringCase(word, "false") || EqualIgnoringCase(word, "no")) {
+  if (IsWord(word, "false") || IsWord(word, "no")) {
     out = qv_VCard::kFalse;
     return ParseResult::Ok;
   }
