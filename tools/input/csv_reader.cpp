@@ -171,14 +171,15 @@ bool CsvReader::EndRecord(CsvRecord& rec) {
 
 namespace {
 
-// Bit i set for each stop byte (separator, quote, CR, LF) among p[0, n),
-// n at most 16.
-inline unsigned StopBitsPlain(const char* p, std::size_t n, const bool* unquoted_stops) {
-  unsigned bits = 0;
+// The separators among p[0, n), n at most 16, as bits (bit i for p[i]),
+// and the quotes and line ends.
+inline void StopBitsPlain(const char* p, std::size_t n, char separator, unsigned& separators,
+                          unsigned& others) {
+  separators = others = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    bits |= static_cast<unsigned>(unquoted_stops[static_cast<unsigned char>(p[i])]) << i;
+    separators |= unsigned{p[i] == separator} << i;
+    others |= unsigned{p[i] == '"' || p[i] == '\r' || p[i] == '\n'} << i;
   }
-  return bits;
 }
 
 }  // namespace
@@ -188,8 +189,8 @@ bool CsvReader::ReadInPlace(CsvRecord& rec) {
   const char* const begin = buffered.data();
   const char* const end = begin + buffered.size();
   // The stops of the buffered bytes, sixteen at a time: each is the end of
-  // a field; a quote anywhere, or no line end in the buffer, sends the
-  // record the other way.
+  // a field, most of them separators; a quote anywhere, or no line end in
+  // the buffer, sends the record the other way.
   const char* field = begin;
   std::size_t count = 0;
 #if QV_VCARD_SSE2
@@ -197,29 +198,32 @@ bool CsvReader::ReadInPlace(CsvRecord& rec) {
   const __m128i lf = _mm_set1_epi8('\n'), separator = _mm_set1_epi8(separator_);
 #endif
   for (const char* block = begin; block < end; block += 16) {
-    unsigned bits;
+    unsigned separators, others;  // the separators; quotes and line ends
 #if QV_VCARD_SSE2
     if (end - block >= 16) {
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
-      bits = static_cast<unsigned>(_mm_movemask_epi8(
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, quote), _mm_cmpeq_epi8(b, separator)),
-                       _mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, lf)))));
+      separators = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, separator)));
+      others = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+          _mm_cmpeq_epi8(b, quote), _mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, lf)))));
     } else {
-      bits = StopBitsPlain(block, static_cast<std::size_t>(end - block), unquoted_stops_);
+      StopBitsPlain(block, static_cast<std::size_t>(end - block), separator_, separators, others);
     }
 #else
-    bits = StopBitsPlain(block, std::min<std::size_t>(16, static_cast<std::size_t>(end - block)),
-                         unquoted_stops_);
+    StopBitsPlain(block, std::min<std::size_t>(16, static_cast<std::size_t>(end - block)),
+                  separator_, separators, others);
 #endif
-    for (; bits != 0; bits &= bits - 1) {
-      const char* const stop = block + __builtin_ctz(bits);
-      const char c = *stop;
-      if (c == '"' || count == limits_.max_fields) return false;
-      if (count == rec.views_.size()) rec.views_.resize(count * 2 + 16);
+    // Room for as many fields as the block can end.
+    if (rec.views_.size() - count < 16) rec.views_.resize(2 * count + 32);
+    for (unsigned bits = separators | others; bits != 0; bits &= bits - 1) {
+      const auto at = static_cast<unsigned>(__builtin_ctz(bits));
+      const char* const stop = block + at;
+      if (count == limits_.max_fields) return false;
       rec.views_[count++] = std::string_view(field, static_cast<std::size_t>(stop - field));
       field = stop + 1;
-      if (c == separator_) continue;
+      if (((others >> at) & 1) == 0) continue;
       // A line end; a CR at the end of the buffer may be the first of CR LF.
+      const char c = *stop;
+      if (c == '"') return false;
       const char* next = stop + 1;
       if (c == '\r') {
         if (next == end) return false;
