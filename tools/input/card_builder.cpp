@@ -152,7 +152,7 @@ void CardBuilder::Begin(std::uint64_t n) {
   if (guids_.has_key()) guids_.SetKey({});
 }
 
-void CardBuilder::Settle() {
+void CardBuilder::EmptyStale() {
   stale_.ForEachAndClear([this](Property p) {
     if (qv_VCard::record::IsText(p)) {
       card_.Put(p, kEmpty);

@@ -141,6 +141,11 @@ class CardBuilder {
         words_[w] = 0;
       }
     }
+    bool empty() const noexcept {
+      std::uint64_t any = 0;
+      for (const std::uint64_t w : words_) any |= w;
+      return any == 0;
+    }
     template <typename F>
     void ForEachAndClear(F&& f) {
       for (std::size_t w = 0; w < words_.size(); ++w) {
@@ -180,8 +185,12 @@ class CardBuilder {
   // The problems of the record as a whole: a position without its
   // hemispheres.
   void CheckPosition();
-  // Empties what an earlier record left and this one did not assign.
-  void Settle();
+  // Empties what an earlier record left and this one did not assign (mostly
+  // every record assigns what the one before it did).
+  void Settle() {
+    if (!stale_.empty()) EmptyStale();
+  }
+  void EmptyStale();
 
   bool rfc_escape_;
   bool keyed_uids_;
