@@ -66,6 +66,25 @@ bool Utf8ToEscapedText(Escape how, std::string_view utf8, std::u16string& out,
   char16_t* const to = out.data();
   std::size_t o = 0;
 #if QV_VCARD_SSE2
+  const __m128i zero = _mm_setzero_si128();
+  // The usual text: sixteen bytes or fewer, ASCII, nothing to escape.
+  if (n - 1 < 16) {
+    const __m128i v =
+        n == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)) : LoadShort(p, n);
+    __m128i hits = v;  // the top bit of a byte above ASCII
+    if (how != Escape::None) {
+      const __m128i third = _mm_set1_epi8(how == Escape::All ? ',' : '\\');
+      hits = _mm_or_si128(hits, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\\')),
+                                                          _mm_cmpeq_epi8(v, _mm_set1_epi8(';'))),
+                                             _mm_cmpeq_epi8(v, third)));
+    }
+    if (_mm_movemask_epi8(hits) == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), _mm_unpackhi_epi8(v, zero));
+      text = std::u16string_view(to, n);
+      return true;
+    }
+  }
   // Sixteen bytes at a time (the last ones padded with zeros, which are
   // neither escaped nor above ASCII). A block of plain ASCII is widened as
   // it stands; in any other, the runs between its escaped characters and
@@ -74,7 +93,6 @@ bool Utf8ToEscapedText(Escape how, std::string_view utf8, std::u16string& out,
   // it.
   const __m128i backslash = _mm_set1_epi8('\\'), semicolon = _mm_set1_epi8(';');
   const __m128i comma = _mm_set1_epi8(how == Escape::All ? ',' : '\\');
-  const __m128i zero = _mm_setzero_si128();
   const auto store = [](char16_t* at, __m128i low, __m128i high) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(at), low);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 8), high);
