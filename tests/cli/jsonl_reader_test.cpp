@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "input/record_source.hpp"
 #include "input_helper.hpp"
 
@@ -229,6 +231,24 @@ TEST(JsonlReader, LinesOfOneLayoutReadAsEachLineAlone) {
     EXPECT_EQ(got, expected) << lines[i];
   }
   EXPECT_FALSE(reader.Next(rec));
+}
+
+// The layout of an object read before serves only that object while it
+// holds the keys it had: a new object in the same place is read in full.
+TEST(JsonObjectParser, ANewObjectWhereAnotherWasIsReadInFull) {
+  JsonObjectParser parser;
+  std::optional<JsonObject> object;
+  object.emplace();
+  std::string first = R"({"a": "x", "b": "y"})";
+  parser.Parse(first, *object);
+  ASSERT_EQ(object->items().size(), 2u);
+  object.reset();
+  object.emplace();
+  std::string second = R"({"a": "u", "b": "v"})";
+  parser.Parse(second, *object);
+  ASSERT_EQ(object->items().size(), 2u);
+  EXPECT_EQ(object->items()[0].key, "a");
+  EXPECT_EQ(object->items()[1].value.view(), "v");
 }
 
 // A line of the layout of the one before it is held to the line limit as

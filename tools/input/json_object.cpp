@@ -148,7 +148,7 @@ class PlainReader {
   // the plain form, which the parser reads (and judges) in full.
   bool Read(std::string_view text, std::size_t max_items, JsonObject& out,
             std::vector<JsonItem>& items, std::size_t& count, std::uint64_t& keys) {
-    if (for_ == &out && ReadAsBefore(text, items) == text.data() + text.size()) {
+    if (Holds(out, items, keys) && ReadAsBefore(text, items) == text.data() + text.size()) {
       count = values_.size();
       return true;
     }
@@ -159,6 +159,7 @@ class PlainReader {
     if (text.size() <= kKeptText) {
       text_.assign(text);
       for_ = &out;
+      keys_of_ = keys;
     }
     return true;
   }
@@ -168,8 +169,9 @@ class PlainReader {
   // Reads an object at the start of bytes (which go on after it) into out
   // when it is written as the one before it: the length of its text, or 0.
   std::size_t ReadStartAsBefore(std::string_view bytes, JsonObject& out,
-                                std::vector<JsonItem>& items, std::size_t& count) const {
-    if (for_ != &out) return 0;
+                                std::vector<JsonItem>& items, std::size_t& count,
+                                std::uint64_t keys) const {
+    if (!Holds(out, items, keys)) return 0;
     const char* const stop = ReadAsBefore(bytes, items);
     if (stop == nullptr) return 0;
     count = values_.size();
@@ -179,6 +181,12 @@ class PlainReader {
  private:
   // A text larger than this is not kept.
   static constexpr std::size_t kKeptText = 4096;
+
+  // Whether out's items hold the keys of text_: out, with the keys it had
+  // when text_ was read, as its key number tells.
+  bool Holds(const JsonObject& out, const std::vector<JsonItem>& items, std::uint64_t keys) const {
+    return for_ == &out && keys == keys_of_ && items.size() >= values_.size();
+  }
 
   // Where the value of a member lies in text_.
   struct Place {
@@ -270,6 +278,7 @@ class PlainReader {
   std::string text_;
   std::vector<Place> values_;
   const JsonObject* for_ = nullptr;  // whose items hold the keys of text_
+  std::uint64_t keys_of_ = 0;        // its key number then
 };
 
 namespace {
@@ -361,7 +370,8 @@ bool JsonObjectParser::ParsePlain(std::string_view text, JsonObject& out) {
 }
 
 std::size_t JsonObjectParser::ParseStartAsBefore(std::string_view bytes, JsonObject& out) {
-  const std::size_t n = engine_->plain.ReadStartAsBefore(bytes, out, out.items_, out.count_);
+  const std::size_t n =
+      engine_->plain.ReadStartAsBefore(bytes, out, out.items_, out.count_, out.keys_);
   if (n != 0) out.error_.clear();
   return n;
 }
