@@ -29,6 +29,30 @@ bool IsIntegerToken(std::string_view t) {
   return !t.empty() && t.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+// Whether t is a number as JSON writes it: -?(0|[1-9][0-9]*)(.[0-9]+)?
+// ([eE][+-]?[0-9]+)?.
+bool IsJsonNumber(std::string_view t) {
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t from = i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+    return i > from;
+  };
+  if (i < t.size() && t[i] == '-') ++i;
+  if (i < t.size() && t[i] == '0') {
+    ++i;
+  } else if (i == t.size() || t[i] < '1' || t[i] > '9' || !digits()) {
+    return false;
+  }
+  if (i < t.size() && t[i] == '.' && (++i, !digits())) return false;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    if (!digits()) return false;
+  }
+  return i == t.size();
+}
+
 bool IsJsonBlank(char c) {
   // Space, tab, line feed and carriage return, in one test.
   constexpr std::uint64_t kBlanks =
@@ -300,6 +324,21 @@ T Check(simdjson::simdjson_result<T>&& r, const char* at = nullptr) {
   return value;
 }
 
+// Checks a number value (whose text is token) as the parser reads it. The
+// parser cannot take a number beyond the range of a double (an exponent of
+// many digits, say), which JSON allows: such a number of valid form is
+// taken all the same, and left where it stands.
+// A failure is reported at at.
+template <typename Value>
+void CheckNumber(Value& value, std::string_view token, const char* at) {
+  double ignored = 0;
+  const simdjson::error_code error = value.get_double().get(ignored);
+  if (error == simdjson::SUCCESS || (error == simdjson::NUMBER_ERROR && IsJsonNumber(token))) {
+    return;
+  }
+  throw ParseError{simdjson::error_message(error), at, error};
+}
+
 // Reads a nested value to its end, so that it is checked as the object's
 // own values are: the text is valid JSON throughout, not only where used.
 template <typename Value>
@@ -322,7 +361,7 @@ void Walk(Value value, int depth) {
       Check(value.get_string());
       return;
     case Type::number:
-      Check(value.get_double());
+      CheckNumber(value, Trimmed(value.raw_json_token()), nullptr);
       return;
     case Type::boolean:
       Check(value.get_bool());
@@ -420,7 +459,7 @@ void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
           break;
         case ondemand::json_type::number: {
           const std::string_view token = Trimmed(value.raw_json_token());
-          Check(value.get_double(), token.data());  // a number of valid form
+          CheckNumber(value, token, token.data());  // a number of valid form
           v.number = true;
           v.text.assign(token);
           if (!IsIntegerToken(token)) {
