@@ -233,22 +233,27 @@ TEST(JsonlReader, LinesOfOneLayoutReadAsEachLineAlone) {
   EXPECT_FALSE(reader.Next(rec));
 }
 
-// A number beyond the range of a double is JSON all the same (a number the
-// card cannot take, as a fraction is); a number of another form is not.
-TEST(JsonlReader, NumbersBeyondADoubleAreJson) {
+// A number too small to tell from 0 reads as a double all the same (a
+// number the card cannot take, as a fraction is), however many digits its
+// exponent has; one beyond the largest double, or of another form, is no
+// JSON the tool reads.
+TEST(JsonlReader, NumbersTooSmallForADoubleAreJson) {
   const auto recs = ReadAll(
-      "{\"x\": 836854775e-3233333333333333333333333333333, \"y\": [1E99999999999999999999]}\n"
-      "{\"x\": -0.5e+99999999999999999999, \"y\": {\"z\": 2e-99999999999999999999}}\n"
-      "{\"x\": 1.e99999999999999999999}\n"
-      "{\"x\": [01e99999999999999999999]}\n");
-  ASSERT_EQ(recs.size(), 4u);
+      "{\"x\": 836854775e-3233333333333333333333333333333, \"y\": [0.0e99999999999999999999]}\n"
+      "{\"x\": -0.5e-99999999999999999999, \"y\": {\"z\": 2000e-99999999999999999999}}\n"
+      "{\"x\": 1.e-99999999999999999999}\n"
+      "{\"x\": [01e-99999999999999999999]}\n"
+      "{\"x\": 1.7e840575808}\n"
+      "{\"x\": [0.001e312]}\n"
+      "{\"x\": 1.8e308}\n");
+  ASSERT_EQ(recs.size(), 7u);
   for (int i : {0, 1}) {
     ASSERT_EQ(recs[i].error(), "") << i;
     EXPECT_EQ(recs[i].items()[0].value.type, Type::Other) << i;
     EXPECT_TRUE(recs[i].items()[0].value.number) << i;
   }
   EXPECT_EQ(recs[0].items()[0].value.text, "836854775e-3233333333333333333333333333333");
-  for (int i : {2, 3}) {
+  for (int i : {2, 3, 4, 5, 6}) {
     EXPECT_TRUE(recs[i].error().starts_with("not valid JSON: ")) << i << ": " << recs[i].error();
   }
 }

@@ -3,6 +3,7 @@
 #include <simdjson.h>
 #include <utf8.h>
 
+#include <algorithm>
 #include <charconv>
 
 #include "card/simd.hpp"
@@ -51,6 +52,40 @@ bool IsJsonNumber(std::string_view t) {
     if (!digits()) return false;
   }
   return i == t.size();
+}
+
+// Of a number of the form above: whether it reads as a double (the
+// nearest, or 0 and its neighbours for one too small) rather than beyond
+// the largest. The power of ten of its first significant digit (saturated)
+// tells which way a number out of range lies.
+bool WithinDoubles(std::string_view t) {
+  double ignored = 0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), ignored);
+  if (ec == std::errc()) return true;
+  if (ec != std::errc::result_out_of_range) return false;
+  constexpr long long kFar = 1LL << 40;
+  long long first = -kFar;  // the power of ten of the first digit that is not 0
+  std::size_t i = t.front() == '-' ? 1 : 0;
+  const std::size_t whole = i;
+  while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+  for (std::size_t k = whole; k < i && first == -kFar; ++k) {
+    if (t[k] != '0') first = static_cast<long long>(i - k - 1);
+  }
+  if (i < t.size() && t[i] == '.') {
+    for (long long place = -1; ++i < t.size() && t[i] >= '0' && t[i] <= '9'; --place) {
+      if (first == -kFar && t[i] != '0') first = place;
+    }
+  }
+  if (first == -kFar) return true;  // 0
+  long long exponent = 0;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    const bool negative = i < t.size() && t[i] == '-';
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    for (; i < t.size(); ++i) exponent = std::min(kFar, exponent * 10 + (t[i] - '0'));
+    if (negative) exponent = -exponent;
+  }
+  return first + exponent < 0;
 }
 
 bool IsJsonBlank(char c) {
@@ -325,15 +360,17 @@ T Check(simdjson::simdjson_result<T>&& r, const char* at = nullptr) {
 }
 
 // Checks a number value (whose text is token) as the parser reads it. The
-// parser cannot take a number beyond the range of a double (an exponent of
-// many digits, say), which JSON allows: such a number of valid form is
-// taken all the same, and left where it stands.
+// parser cannot take some numbers that read as doubles all the same (an
+// exponent of many digits making one too small to tell from 0, say): such a
+// number of valid form is taken, and left where it stands; one beyond the
+// largest double is refused.
 // A failure is reported at at.
 template <typename Value>
 void CheckNumber(Value& value, std::string_view token, const char* at) {
   double ignored = 0;
   const simdjson::error_code error = value.get_double().get(ignored);
-  if (error == simdjson::SUCCESS || (error == simdjson::NUMBER_ERROR && IsJsonNumber(token))) {
+  if (error == simdjson::SUCCESS ||
+      (error == simdjson::NUMBER_ERROR && IsJsonNumber(token) && WithinDoubles(token))) {
     return;
   }
   throw ParseError{simdjson::error_message(error), at, error};
