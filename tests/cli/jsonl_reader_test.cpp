@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <optional>
 
 #include "input/record_source.hpp"
@@ -255,6 +257,24 @@ TEST(JsonlReader, NumbersTooSmallForADoubleAreJson) {
   EXPECT_EQ(recs[0].items()[0].value.text, "836854775e-3233333333333333333333333333333");
   for (int i : {2, 3, 4, 5, 6}) {
     EXPECT_TRUE(recs[i].error().starts_with("not valid JSON: ")) << i << ": " << recs[i].error();
+  }
+}
+
+// A string or a key that the text ends in, at every length, is no plain
+// object, and its scan reads no byte beyond the text (each text is held in
+// storage of its own size).
+TEST(JsonObjectParser, TextsEndingInAStringAreNotReadBeyond) {
+  JsonObjectParser parser;
+  JsonObject object;
+  for (const std::string_view head : {R"({"a": ")", R"({")", R"({"a": "b", "c": ")"}) {
+    for (std::size_t n = 0; n <= 40; ++n) {
+      std::string text(head);
+      text.append(n, n % 3 == 0 ? 'x' : '\xC3');
+      const auto bytes = std::make_unique<char[]>(text.size());
+      std::memcpy(bytes.get(), text.data(), text.size());
+      EXPECT_FALSE(parser.ParsePlain(std::string_view(bytes.get(), text.size()), object))
+          << head << " " << n;
+    }
   }
 }
 

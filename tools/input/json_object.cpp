@@ -130,6 +130,7 @@ inline const char* PlainStringEnd(const char* p, const char* const end) {
       continue;
     }
     p += __builtin_ctz(stop);
+    if (p >= end) return nullptr;  // a zero after the text's last bytes: no end
     if (*p == '"') return p;
     if (static_cast<unsigned char>(*p) < 0x80 || !sequence()) return nullptr;
   }
