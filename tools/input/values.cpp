@@ -67,22 +67,43 @@ bool Utf8ToEscapedText(Escape how, std::string_view utf8, std::u16string& out,
   std::size_t o = 0;
 #if QV_VCARD_SSE2
   const __m128i zero = _mm_setzero_si128();
-  // The usual text: sixteen bytes or fewer, ASCII, nothing to escape.
-  if (n - 1 < 16) {
-    const __m128i v =
-        n == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)) : LoadShort(p, n);
-    __m128i hits = v;  // the top bit of a byte above ASCII
-    if (how != Escape::None) {
-      const __m128i third = _mm_set1_epi8(how == Escape::All ? ',' : '\\');
-      hits = _mm_or_si128(hits, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\\')),
+  // The usual text: thirty-two bytes or fewer, ASCII, nothing to escape,
+  // in one block or two.
+  if (n - 1 < 32) {
+    const auto block = [p, n](std::size_t at) {
+      return n - at >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at))
+                          : LoadShort(p + at, n - at);
+    };
+    const auto hits = [how](__m128i v) {
+      __m128i found = v;  // the top bit of a byte above ASCII
+      if (how != Escape::None) {
+        const __m128i third = _mm_set1_epi8(how == Escape::All ? ',' : '\\');
+        found =
+            _mm_or_si128(found, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\\')),
                                                           _mm_cmpeq_epi8(v, _mm_set1_epi8(';'))),
                                              _mm_cmpeq_epi8(v, third)));
-    }
-    if (_mm_movemask_epi8(hits) == 0) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi8(v, zero));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), _mm_unpackhi_epi8(v, zero));
-      text = std::u16string_view(to, n);
-      return true;
+      }
+      return found;
+    };
+    const auto widen = [to, zero](std::size_t at, __m128i v) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at + 8), _mm_unpackhi_epi8(v, zero));
+    };
+    const __m128i first = block(0);
+    if (n <= 16) {
+      if (_mm_movemask_epi8(hits(first)) == 0) {
+        widen(0, first);
+        text = std::u16string_view(to, n);
+        return true;
+      }
+    } else {
+      const __m128i second = block(16);
+      if (_mm_movemask_epi8(_mm_or_si128(hits(first), hits(second))) == 0) {
+        widen(0, first);
+        widen(16, second);
+        text = std::u16string_view(to, n);
+        return true;
+      }
     }
   }
   // Sixteen bytes at a time (the last ones padded with zeros, which are
