@@ -128,7 +128,7 @@ bool TextToUtf8(std::u16string_view in, std::string& out) {
   std::size_t o = 0;
   // The units from plain_from on were written one byte each, where the
   // blocks put them.
-  std::size_t plain_from = 0;
+  [[maybe_unused]] std::size_t plain_from = 0;
   while (i < n) {
 #if QV_VCARD_SSE2
     // Adding 0x7F80 with saturation sets the top bit of exactly the units
@@ -221,7 +221,6 @@ bool TextToUtf8(std::u16string_view in, std::string& out) {
     } while (i < n && begin[i] >= 0x80);
     plain_from = i;
   }
-  (void)plain_from;
   out.resize(o);
   return true;
 }
