@@ -454,7 +454,11 @@ std::size_t JsonObjectParser::ParseStartAsBefore(std::string_view bytes, JsonObj
 }
 
 void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
-  if (ParsePlain(text, out)) return;
+  if (!ParsePlain(text, out)) ParseFull(text, out);
+}
+
+void JsonObjectParser::ParseFull(std::string& text, JsonObject& out) {
+  out.error_.clear();
   engine_->plain.Forget();
   ++out.keys_;
   out.count_ = 0;

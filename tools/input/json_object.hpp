@@ -65,6 +65,8 @@ class JsonObjectParser {
   // storage or in text (FieldValue::in_place), valid until the next parse
   // and as long as text is unchanged.
   void Parse(std::string& text, JsonObject& out);
+  // Parse without trying ParsePlain first: for a text ParsePlain refused.
+  void ParseFull(std::string& text, JsonObject& out);
   // Reads text into out when it is an object of the plain form nearly every
   // line has (string keys and values without escapes, true, false, null,
   // integers, nothing nested), its strings left in text; false for any

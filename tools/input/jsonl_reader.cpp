@@ -94,7 +94,7 @@ void JsonlReader::Parse(JsonRecord& rec) {
   } else {
     line_.resize(rec.text_.size());  // without its CR
   }
-  parser_->Parse(line_, rec);
+  parser_->ParseFull(line_, rec);
   rec.text_ = line_;
   if (large_) {
     // The values are in the parser's storage now.
