@@ -223,7 +223,12 @@ bool CsvReader::ReadInPlace(CsvRecord& rec) {
       if (((others >> at) & 1) == 0) continue;
       // A line end; a CR at the end of the buffer may be the first of CR LF.
       const char c = *stop;
-      if (c == '"') return false;
+      if (c == '"') {
+        // Records with quotes tend to come together: the next few are read
+        // the other way at once.
+        quoted_ = 8;
+        return false;
+      }
       const char* next = stop + 1;
       if (c == '\r') {
         if (next == end) return false;
@@ -261,7 +266,11 @@ bool CsvReader::Next(CsvRecord& rec) {
     ++line_;
   }
   rec.line_ = line_;
-  if (ReadInPlace(rec)) return true;
+  if (quoted_ > 0) {
+    --quoted_;
+  } else if (ReadInPlace(rec)) {
+    return true;
+  }
 
   // Works on the bytes the input has buffered, a run of ordinary bytes at a
   // time; a record may span any number of refills.

@@ -100,6 +100,9 @@ class CsvReader {
   char separator_;
   bool unquoted_stops_[256] = {};
   std::uint64_t line_ = 1;
+  // Records still to be read without trying them in place, after one whose
+  // quotes kept it from that.
+  unsigned quoted_ = 0;
   std::size_t bytes_ = 0;
   bool too_long_ = false;
   bool too_many_ = false;
