@@ -102,9 +102,12 @@ void AssignAndCheck(qvvcard::CardBuilder& builder, std::vector<bool>& given, std
     refuse = !as_text || (!v.empty() && (v.size() != 1 || letters.find(v[0]) == letters.npos));
     if (!refuse && !v.empty()) want_text = static_cast<char16_t>(v[0] & ~0x20);
   } else if (info->kind == Kind::Text) {
-    // A text, or a number taken as its text as written.
+    // A text, or a number taken as its text as written; one that starts
+    // with a byte-order mark is refused (the mark belongs at the start of
+    // a file only).
     const bool as_text = value.type == Type::Text || (value.number && !value.text.empty());
-    refuse = !as_text || !qv_fuzz::Decode(value.view(), want_text);
+    refuse = !as_text || value.view().starts_with("\xEF\xBB\xBF") ||
+             !qv_fuzz::Decode(value.view(), want_text);
     if (!refuse && escape) qvvcard::RfcEscape(qvvcard::EscapeClass(info->property), want_text);
   } else if (value.type == Type::Text) {
     const Number n = ParseNumber(value.view(), info->kind == Kind::Flag, want_value);

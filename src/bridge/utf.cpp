@@ -2,6 +2,7 @@
 
 #include <utf8.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -68,34 +69,6 @@ std::size_t WidenAscii(const char* in, std::size_t n, char16_t* out) {
   return WidenAsciiFrom(in, 0, n, out);
 }
 
-// Copies the ASCII units at the start of in[0, n) to out, one byte per
-// unit, and returns how many there were. out has room for n bytes.
-std::size_t NarrowAscii(const char16_t* in, std::size_t n, char* out) {
-  std::size_t i = 0;
-#if QV_VCARD_SSE2
-  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-  const __m128i zero = _mm_setzero_si128();
-  const auto all_ascii = [&](__m128i units) {
-    return _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, high), zero)) == 0xFFFF;
-  };
-  for (; i + 16 <= n; i += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8));
-    if (!all_ascii(_mm_or_si128(a, b))) break;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
-  }
-  if (i + 8 <= n) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    if (all_ascii(a)) {
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, a));
-      i += 8;
-    }
-  }
-#endif
-  for (; i < n && in[i] < 0x80; ++i) out[i] = static_cast<char>(in[i]);
-  return i;
-}
-
 }  // namespace
 
 bool Utf8ToText(std::string_view in, std::u16string& out, std::size_t* bad_offset) {
@@ -142,19 +115,89 @@ bool Utf8ToText(std::string_view in, std::u16string& out, std::size_t* bad_offse
 }
 
 bool TextToUtf8(std::u16string_view in, std::string& out) {
-  // At most three bytes a unit (a surrogate pair gives four for two).
-  out.resize(in.size() * 3);
   const char16_t* const begin = in.data();
   const std::size_t n = in.size();
-  char* const to = out.data();
+  // Room for one byte a unit, as ASCII takes; each unit above ASCII makes
+  // more as it is met. Room out has already is used as it is (its contents
+  // are written over), so that a string reused for texts of about one size
+  // is not filled again. Throughout, out.size() >= o + (n - i): the rest
+  // fits if it is ASCII.
+  if (out.size() < n) out.resize(n);
+  char* to = out.data();
   std::size_t i = 0;
   std::size_t o = 0;
+  // The units from plain_from on were written one byte each, where the
+  // blocks put them.
+  [[maybe_unused]] std::size_t plain_from = 0;
   while (i < n) {
-    const std::size_t ascii = NarrowAscii(begin + i, n - i, to + o);
-    i += ascii;
-    o += ascii;
-    for (; i < n && begin[i] >= 0x80; ++i) {
-      std::uint32_t cp = begin[i];
+#if QV_VCARD_SSE2
+    // Adding 0x7F80 with saturation sets the top bit of exactly the units
+    // above ASCII. Most of a card is ASCII: sixty-four units at a time while
+    // they are, the top bits of their high bytes tested together.
+    const __m128i above = _mm_set1_epi16(0x7F80);
+    const auto load = [begin](std::size_t at) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + at));
+    };
+    const auto store = [&to](std::size_t at, __m128i a, __m128i b) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), _mm_packus_epi16(a, b));
+    };
+    for (; n - i >= 64; i += 64, o += 64) {
+      __m128i v[8];
+      for (int k = 0; k < 8; ++k) v[k] = load(i + 8 * static_cast<std::size_t>(k));
+      const __m128i any =
+          _mm_or_si128(_mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3])),
+                       _mm_or_si128(_mm_or_si128(v[4], v[5]), _mm_or_si128(v[6], v[7])));
+      if ((_mm_movemask_epi8(_mm_adds_epu16(any, above)) & 0xAAAA) != 0) break;
+      for (int k = 0; k < 4; ++k)
+        store(o + 16 * static_cast<std::size_t>(k), v[2 * k], v[2 * k + 1]);
+    }
+    // Then blocks of sixteen units, stored narrowed whole (a block at o
+    // fits, since as many units are left) and taken up to the first unit
+    // above ASCII, which a signed narrowing finds; the last few units as
+    // the last sixteen again, where those before them were written one byte
+    // each.
+    const auto wide_units = [&](__m128i a, __m128i b) {
+      return static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_packs_epi16(_mm_adds_epu16(a, above), _mm_adds_epu16(b, above))));
+    };
+    bool wide = false;
+    while (n - i >= 16) {
+      const __m128i a = load(i), b = load(i + 8);
+      store(o, a, b);
+      const unsigned bits = wide_units(a, b);
+      const std::size_t ascii = bits == 0 ? 16 : static_cast<std::size_t>(__builtin_ctz(bits));
+      i += ascii;
+      o += ascii;
+      if (bits != 0) {
+        wide = true;
+        break;
+      }
+    }
+    if (!wide && i < n && n >= 16 && n - 16 >= plain_from) {
+      const __m128i a = load(n - 16), b = load(n - 8);
+      if (wide_units(a, b) == 0) {
+        store(o - (i - (n - 16)), a, b);
+        o += n - i;
+        i = n;
+        break;
+      }
+    }
+    if (!wide) {
+      for (; i < n && begin[i] < 0x80; ++i) to[o++] = static_cast<char>(begin[i]);
+      if (i == n) break;
+    }
+#else
+    for (; i < n && begin[i] < 0x80; ++i) to[o++] = static_cast<char>(begin[i]);
+    if (i == n) break;
+#endif
+    // A run of units above ASCII: each takes two or three bytes (a pair of
+    // surrogates four), at most two more than the rest was given.
+    do {
+      if (out.size() - o < n - i + 2) {
+        out.resize(std::max(o + (n - i) + 66, out.size() + out.size() / 2));
+        to = out.data();
+      }
+      std::uint32_t cp = begin[i++];
       if (cp < 0x800) {
         to[o++] = static_cast<char>(0xC0 | (cp >> 6));
         to[o++] = static_cast<char>(0x80 | (cp & 0x3F));
@@ -162,13 +205,12 @@ bool TextToUtf8(std::u16string_view in, std::string& out) {
       }
       if (cp >= 0xD800 && cp <= 0xDFFF) {
         // Only a high surrogate followed by a low one makes a code point.
-        const bool paired =
-            cp <= 0xDBFF && i + 1 < n && begin[i + 1] >= 0xDC00 && begin[i + 1] <= 0xDFFF;
+        const bool paired = cp <= 0xDBFF && i < n && begin[i] >= 0xDC00 && begin[i] <= 0xDFFF;
         if (!paired) {
           out.clear();
           return false;
         }
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (begin[++i] - 0xDC00u);
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (begin[i++] - 0xDC00u);
         to[o++] = static_cast<char>(0xF0 | (cp >> 18));
         to[o++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
       } else {
@@ -176,7 +218,8 @@ bool TextToUtf8(std::u16string_view in, std::string& out) {
       }
       to[o++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
       to[o++] = static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    } while (i < n && begin[i] >= 0x80);
+    plain_from = i;
   }
   out.resize(o);
   return true;

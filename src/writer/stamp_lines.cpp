@@ -53,7 +53,7 @@ char16_t* PutYear(char16_t* p, int year) {
 }
 
 // Writes the stamp at out (which has kStampMax units) and returns its length.
-std::size_t WriteStamp(const CalendarTime& t, char16_t* out) {
+std::size_t WriteStampAnew(const CalendarTime& t, char16_t* out) {
   char16_t* p = Put(out, lines::kRevision);
   p = PutYear(p, t.year);
   // The rest has a fixed width: "-MM-DDThh:mm:ssZ" and CR LF.
@@ -65,6 +65,31 @@ std::size_t WriteStamp(const CalendarTime& t, char16_t* out) {
   PutTwoDigits(rest + 13, t.second);
   p = Put(p, std::u16string_view(rest, std::size(rest) - 1));
   return static_cast<std::size_t>(p - out);
+}
+
+// The clock reads the same for a second, in which many cards are made: the
+// stamp of the last reading is kept (by each thread) and copied while the
+// reading stays the same.
+struct LastStamp {
+  CalendarTime time;
+  char16_t text[kStampMax] = {};
+  std::size_t size = 0;  // 0: none yet
+};
+thread_local LastStamp last_stamp;
+
+bool SameTime(const CalendarTime& a, const CalendarTime& b) {
+  return a.second == b.second && a.minute == b.minute && a.hour == b.hour && a.day == b.day &&
+         a.month == b.month && a.year == b.year;
+}
+
+std::size_t WriteStamp(const CalendarTime& t, char16_t* out) {
+  LastStamp& last = last_stamp;
+  if (last.size == 0 || !SameTime(t, last.time)) {
+    last.size = WriteStampAnew(t, last.text);
+    last.time = t;
+  }
+  std::memcpy(out, last.text, sizeof last.text);  // out has room for the longest
+  return last.size;
 }
 
 }  // namespace

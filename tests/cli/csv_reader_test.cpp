@@ -148,6 +148,47 @@ TEST_P(CsvReaderTest, SizeLimitHoldsToTheByte) {
                   }));
 }
 
+// Records read where they lie in the buffer and records read into their
+// own storage (quoted, or reaching beyond the buffer, or past a limit)
+// give the same fields and lines, wherever the buffer ends: before, inside
+// or after a CR LF, a separator or a quote.
+TEST(CsvReaderBuffers, RecordsReadTheSameWhereverTheBufferEnds) {
+  const std::string data =
+      "name,phone,mail\r\n"
+      "Ann,+1 555,ann@example.org\r\n"
+      "Bo,\"x, y\",z\rCy,,\n"
+      "\r\n"
+      "\"q\",1,2\n"
+      "ab\"c,2,3\n"
+      "1,2,3,4,5\n"
+      "0123456789abcdef0123456789,x,y\r"
+      "last,no,end";
+  CsvReader::Limits limits;
+  limits.max_fields = 4;
+  limits.max_record_bytes = 24;
+  const std::vector<Row> expected = {
+      {{"name", "phone", "mail"}, 1, ""},
+      {{"Ann", "+1 555", "ann@example.org"}, 2, ""},
+      {{"Bo", "x, y", "z"}, 3, ""},
+      {{"Cy", "", ""}, 4, ""},
+      {{"q", "1", "2"}, 6, ""},
+      {{"ab\"c", "2", "3"}, 7, "a quote inside an unquoted value in field 1"},
+      {{"1", "2", "3", "5"}, 8, "more than 4 fields"},
+      {{"0123456789abcdef01234567", "", ""}, 9, "record longer than 24 bytes"},
+      {{"last", "no", "end"}, 10, ""},
+  };
+  for (std::size_t buffer = 4; buffer <= data.size() + 1; ++buffer) {
+    testing::StringInput input(data, buffer);
+    CsvReader reader(input.stream(), limits);
+    CsvRecord rec;
+    std::vector<Row> rows;
+    while (reader.Next(rec)) {
+      rows.push_back({{rec.views().begin(), rec.views().end()}, rec.line(), rec.error()});
+    }
+    ASSERT_EQ(rows, expected) << "buffer of " << buffer;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(BufferSizes, CsvReaderTest, ::testing::Values(4, 5, 6, 7, 64 * 1024));
 
 }  // namespace

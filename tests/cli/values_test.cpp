@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "bridge/utf.hpp"
 #include "common/problem.hpp"
+#include "common/text.hpp"
 #include "input/card_builder.hpp"
 
 namespace qvvcard {
@@ -25,6 +29,12 @@ TEST(Values, FlagsAndIntegers) {
                                    {"YES", ok, nan, -1},
                                    {"False", ok, nan, 0},
                                    {"no", ok, nan, 0},
+                                   {"tRuE", ok, nan, -1},
+                                   {"NO", ok, nan, 0},
+                                   {"fals", nan, nan, 0},
+                                   {"yess", nan, nan, 0},
+                                   {"Tru\x05", nan, nan, 0},
+                                   {"\x14rue", nan, nan, 0},
                                    {"-1", ok, ok, -1},
                                    {"1", ok, ok, 1},
                                    {" 12\t", ok, ok, 12},
@@ -124,27 +134,78 @@ TEST(Values, EscapeClassesFollowTheMeaningOfEachLine) {
   EXPECT_EQ(text, u"a\\b;c,d");
 }
 
-// The one-pass conversion against escaping done the plain way, at every
-// length around its blocks, with the escaped character or a byte above
-// ASCII anywhere; the room it reuses may hold an earlier, longer text.
-TEST(Values, AsciiTextsConvertAndEscapeAtEveryLengthAndPlace) {
+// The one-pass conversion against the plain way (the codec, then escaping
+// the UTF-16 text), at every length around its blocks, with an escaped
+// character, a sequence of each length or a malformed one anywhere; the
+// room it reuses may hold an earlier, longer text.
+TEST(Values, TextsConvertAndEscapeAtEveryLengthAndPlace) {
+  const std::vector<std::string> pieces = {
+      "x", ",", ";", "\\", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xEF\xBF\xBF",
+      // Malformed: a stray continuation byte, overlong forms, a surrogate,
+      // beyond U+10FFFF, a lead byte that is never one, sequences cut off.
+      "\x80", "\xC0\x80", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF",
+      "\xF4\x90\x80\x80", "\xF8\x88\x80\x80", "\xC3", "\xE2\x82", "\xF0\x9F\x98", "\xC3x"};
   std::u16string room(80, u'#');
   for (const Escape how : {Escape::All, Escape::ListItems, Escape::None}) {
     for (std::size_t n = 0; n <= 40; ++n) {
       for (std::size_t at = 0; at <= n; ++at) {
-        for (const char c : {'x', ',', ';', '\\', '\x80'}) {
+        for (const std::string& piece : pieces) {
           std::string text;
           for (std::size_t i = 0; i < n; ++i) text += static_cast<char>('a' + i % 26);
-          if (at < n) text[at] = c;
+          text.insert(at, piece);
+          std::u16string want;
+          const bool valid = qv_VCard::bridge::Utf8ToText(text, want);
           std::u16string_view got;
-          const bool ascii = AsciiToEscapedText(how, text, room, got);
-          ASSERT_EQ(ascii, c != '\x80' || at == n) << n << " " << at;
-          if (!ascii) continue;
-          std::u16string want(text.begin(), text.end());
+          ASSERT_EQ(Utf8ToEscapedText(how, text, room, got), valid) << n << " " << at;
+          if (!valid) continue;
           RfcEscape(how, want);
-          ASSERT_EQ(got, want) << n << " " << at << " " << c;
+          ASSERT_EQ(got, want) << n << " " << at << " " << piece;
         }
       }
+    }
+  }
+}
+
+// Texts made of many such pieces, so that several fall into one block and
+// sequences cross from one block into the next.
+TEST(Values, MixedTextsConvertAsThePlainWay) {
+  const std::vector<std::string> pieces = {
+      "a",    "bcdefgh",     ",", ";", "\\", "\xC3\xBC", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+      "\xC3", "\xED\xBF\xBF"};
+  std::mt19937 random(7);
+  std::u16string room;
+  for (int round = 0; round < 4000; ++round) {
+    std::string text;
+    const int count = static_cast<int>(random() % 40);
+    for (int i = 0; i < count; ++i) {
+      // The malformed pieces (the last two) rarely, so that most texts are valid.
+      const std::size_t kinds = random() % 8 == 0 ? pieces.size() : pieces.size() - 2;
+      text += pieces[random() % kinds];
+    }
+    const Escape how = static_cast<Escape>(round % 3);
+    std::u16string want;
+    const bool valid = qv_VCard::bridge::Utf8ToText(text, want);
+    std::u16string_view got;
+    ASSERT_EQ(Utf8ToEscapedText(how, text, room, got), valid) << round;
+    if (!valid) continue;
+    RfcEscape(how, want);
+    ASSERT_EQ(got, want) << round;
+  }
+}
+
+// Texts compared in blocks, at every length around the blocks, with one
+// byte different anywhere, and of different lengths.
+TEST(Text, SameBytesAtEveryLengthAndPlace) {
+  for (std::size_t n = 0; n <= 40; ++n) {
+    std::string a;
+    for (std::size_t i = 0; i < n; ++i) a += static_cast<char>('a' + i % 26);
+    const std::string copy = a;
+    EXPECT_TRUE(SameBytes(a, copy)) << n;
+    EXPECT_FALSE(SameBytes(a, a + "x")) << n;
+    for (std::size_t at = 0; at < n; ++at) {
+      std::string b = a;
+      b[at] = '#';
+      EXPECT_FALSE(SameBytes(a, b)) << n << " " << at;
     }
   }
 }

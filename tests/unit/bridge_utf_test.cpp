@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "bridge/utf.hpp"
@@ -185,6 +186,31 @@ TEST(TextConvert, Utf16AgreesWithTheLibraryWhereverAPieceStands) {
         EXPECT_EQ(out, valid ? expected : "") << length << " " << at;
       }
     }
+  }
+}
+
+// The output string is written over where it has room already and grows as
+// the units above ASCII need: reused from text to text, longer or shorter,
+// with long runs above ASCII and short ones in every mix, it holds exactly
+// each text.
+TEST(TextConvert, Utf16ToAReusedStringOfAnySize) {
+  const std::u16string pieces[] = {u"a",          u"bcdefghijklmnopqrstuvwxyz0123456789",
+                                   u"\u00E9",     u"\u20AC\u20AC\u20AC",
+                                   u"\U0001F600", u"\u0800"};
+  std::mt19937 random(11);
+  std::string out(500, 'x');
+  for (int round = 0; round < 3000; ++round) {
+    std::u16string in;
+    const auto count = random() % 60;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::u16string& piece = pieces[random() % std::size(pieces)];
+      const auto times = random() % 4 == 0 ? random() % 40 : 1;
+      for (std::size_t t = 0; t < times; ++t) in += piece;
+    }
+    std::string expected;
+    utf8::utf16to8(in.begin(), in.end(), std::back_inserter(expected));
+    ASSERT_TRUE(TextToUtf8(in, out)) << round;
+    ASSERT_EQ(out, expected) << round;
   }
 }
 

@@ -52,6 +52,29 @@ TEST(RevisionLine, FieldsAreZeroPaddedOn24HourClock) {
   EXPECT_EQ(LineStartingWith(tc.Card(), u"REV:"), u"REV:10000-10-10T10:10:10Z");
 }
 
+// The stamp follows the clock in every field from one read to the next,
+// and reads alike while the clock does.
+TEST(RevisionLine, EachReadStampsTheClockAsItReadsThen) {
+  TestCard tc;
+  struct Case {
+    CalendarTime time;
+    std::u16string_view line;
+  };
+  for (const Case& c :
+       std::initializer_list<Case>{{{2027, 2, 1, 9, 5, 3}, u"REV:2027-02-01T09:05:03Z"},
+                                   {{2027, 2, 1, 9, 5, 3}, u"REV:2027-02-01T09:05:03Z"},
+                                   {{2027, 2, 1, 9, 5, 4}, u"REV:2027-02-01T09:05:04Z"},
+                                   {{2027, 2, 1, 9, 6, 4}, u"REV:2027-02-01T09:06:04Z"},
+                                   {{2027, 2, 1, 10, 6, 4}, u"REV:2027-02-01T10:06:04Z"},
+                                   {{2027, 2, 2, 10, 6, 4}, u"REV:2027-02-02T10:06:04Z"},
+                                   {{2027, 3, 2, 10, 6, 4}, u"REV:2027-03-02T10:06:04Z"},
+                                   {{2028, 3, 2, 10, 6, 4}, u"REV:2028-03-02T10:06:04Z"},
+                                   {{2028, 3, 2, 10, 6, 4}, u"REV:2028-03-02T10:06:04Z"}}) {
+    tc.clock.time = c.time;
+    EXPECT_EQ(LineStartingWith(tc.Card(), u"REV:"), c.line);
+  }
+}
+
 TEST(UidLine, TheIdentifierWithoutBracesAndFreshOnEveryRead) {
   TestCard tc;
   EXPECT_EQ(LineStartingWith(tc.Card(), u"UID:"), qv_test::UidLine(1));

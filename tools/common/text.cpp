@@ -13,12 +13,6 @@
 
 namespace qvvcard {
 
-std::string_view TrimBlanks(std::string_view s) noexcept {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 std::string Plural(std::uint64_t n, std::string_view word) {
   std::string s = std::to_string(n);
   s += ' ';

@@ -10,32 +10,49 @@
 #include <string_view>
 
 #include "bridge/names.hpp"
+#include "card/simd.hpp"
 
 namespace qvvcard {
 
 // s without the blanks and tabs at either end.
-std::string_view TrimBlanks(std::string_view s) noexcept;
+inline std::string_view TrimBlanks(std::string_view s) noexcept {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
 
 // "1 card", "2 cards".
 std::string Plural(std::uint64_t n, std::string_view word);
 
 bool IsAscii(std::string_view s) noexcept;
 
-// a == b, compared in line: quicker than a call for the short texts names
-// and keys are.
+// a == b, compared in line: quicker than a call for the short texts names,
+// keys and the bytes between values are.
 inline bool SameBytes(std::string_view a, std::string_view b) noexcept {
   const std::size_t n = a.size();
   if (n != b.size()) return false;
   const char* const p = a.data();
   const char* const q = b.data();
-  // Names are short: compared a word at a time, the last word overlapping
-  // the one before it.
+  // A block at a time, the last block overlapping the one before it.
   const auto same = [&](std::size_t at, auto word) {
     decltype(word) x, y;
     std::memcpy(&x, p + at, sizeof x);
     std::memcpy(&y, q + at, sizeof y);
     return x == y;
   };
+#if QV_VCARD_SSE2
+  if (n >= 16) {
+    const auto same16 = [&](std::size_t at) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+      const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + at));
+      return _mm_movemask_epi8(_mm_cmpeq_epi8(x, y)) == 0xFFFF;
+    };
+    for (std::size_t i = 0; i + 16 < n; i += 16) {
+      if (!same16(i)) return false;
+    }
+    return same16(n - 16);
+  }
+#endif
   if (n >= 8) {
     for (std::size_t i = 0; i + 8 < n; i += 8) {
       if (!same(i, std::uint64_t{})) return false;

@@ -65,10 +65,15 @@ const qv_VCard::Text kEmpty;
 
 // Takes the card in the pieces the card object hands over and keeps it as
 // UTF-8: the card is never held whole in UTF-16 beside its record. A
-// surrogate pair split between two pieces waits for its second half.
+// surrogate pair split between two pieces waits for its second half. The
+// first piece is written over what out held (its room is reused as it is);
+// out is empty when no piece came.
 class Utf8Card final : public qv_VCard::TextSink {
  public:
-  explicit Utf8Card(std::string& out) : out_(out) { out_.clear(); }
+  explicit Utf8Card(std::string& out) : out_(out) {}
+  ~Utf8Card() override {
+    if (first_) out_.clear();
+  }
   qv_VCard::Status Write(std::u16string_view piece) noexcept override {
     try {
       std::u16string_view rest = piece;
@@ -91,7 +96,10 @@ class Utf8Card final : public qv_VCard::TextSink {
 
  private:
   bool Append(std::u16string_view units) {
-    if (out_.empty()) return TextToUtf8(units, out_);
+    if (first_) {
+      first_ = false;
+      return TextToUtf8(units, out_);
+    }
     if (!TextToUtf8(units, piece_)) return false;
     out_ += piece_;
     return true;
@@ -99,6 +107,7 @@ class Utf8Card final : public qv_VCard::TextSink {
   std::string& out_;
   std::string piece_;
   char16_t pending_ = 0;
+  bool first_ = true;
 };
 
 // What the untyped-slot report says of each kind of slot.
@@ -140,10 +149,10 @@ void CardBuilder::Begin(std::uint64_t n) {
   axes_ = hemispheres_ = 0;
   geo_ = false;
   values_.clear();
-  guids_.SetKey({});
+  if (guids_.has_key()) guids_.SetKey({});
 }
 
-void CardBuilder::Settle() {
+void CardBuilder::EmptyStale() {
   stale_.ForEachAndClear([this](Property p) {
     if (qv_VCard::record::IsText(p)) {
       card_.Put(p, kEmpty);
@@ -200,7 +209,8 @@ inline void CardBuilder::Note(Property p, bool set) noexcept {
   (f.type_flag ? typed_flag_ : typed_text_) |= f.slot_bit;
 }
 
-void CardBuilder::PutNumber(const PropertyInfo& info, std::int16_t v, std::string_view column) {
+[[gnu::always_inline]] inline void CardBuilder::PutNumber(const PropertyInfo& info, std::int16_t v,
+                                                          std::string_view column) {
   stale_.Reset(info.property);
   const qv_VCard::Status s = card_.Put(info.property, v);
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
@@ -215,19 +225,12 @@ void CardBuilder::PutNumber(const PropertyInfo& info, std::int16_t v, std::strin
   if (raw.size() > kLargeValueBytes) return PutLargeText(info, raw, column, escape);
   if (StartsWithByteOrderMark(raw)) return Refuse(info, column, ProblemKind::ByteOrderMark, {});
   text_bytes_ += raw.size();
-  // Most texts are ASCII: converted and escaped in one pass into the reused
-  // room, and copied into the card's own storage of the property. Any other
-  // is escaped in UTF-8 (the characters escaped are ASCII), then converted.
+  // Converted and escaped in one pass into the reused room, and copied into
+  // the card's own storage of the property.
   const Escape how = escape ? FactsOf(info.property).escape : Escape::None;
   std::u16string_view text;
-  qv_VCard::Status s;
-  if (AsciiToEscapedText(how, raw, scratch_, text)) {
-    s = card_.PutView(info.property, text);
-  } else {
-    if (!Utf8ToText(EscapeUtf8(how, raw, escaped_), wide_)) return RefuseUtf8(info, raw, column);
-    // Moved: the text takes over the storage of the card's old value.
-    s = card_.Put(info.property, std::move(wide_));
-  }
+  if (!Utf8ToEscapedText(how, raw, scratch_, text)) return RefuseUtf8(info, raw, column);
+  const qv_VCard::Status s = card_.PutView(info.property, text);
   stale_.Reset(info.property);
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
   Note(info.property, true);
@@ -284,7 +287,8 @@ void CardBuilder::PutNumber(const PropertyInfo& info, std::int16_t v, std::strin
   const qv_VCard::Status s = card_.Put(info.property, std::u16string(1, letter));
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
   hemispheres_ |= FactsOf(info.property).axis;
-  if (recording_) values_.push_back({info.property, std::string(1, static_cast<char>(letter)), false});
+  if (recording_)
+    values_.push_back({info.property, std::string(1, static_cast<char>(letter)), false});
 }
 
 void CardBuilder::SetText(const PropertyInfo& info, std::string_view raw, std::string_view column,
@@ -303,12 +307,11 @@ void CardBuilder::SetText(const PropertyInfo& info, std::string_view raw, std::s
   PutNumber(info, v, column);
 }
 
-void CardBuilder::Set(const PropertyInfo& info, const FieldValue& value) {
+void CardBuilder::SetJson(const PropertyInfo& info, const FieldValue& value) {
   using Type = FieldValue::Type;
   // A number for a text property (a postal code, a telephone number) is
   // taken as its text exactly as written.
-  if (value.type == Type::Text ||
-      (value.number && info.kind == Kind::Text && !value.text.empty())) {
+  if (value.number && info.kind == Kind::Text && !value.text.empty()) {
     return SetText(info, value.view(), {}, rfc_escape_);
   }
   if (!Once(info, {})) return;
@@ -418,7 +421,8 @@ void CardBuilder::SetGeo(std::string_view raw, std::string_view column) {
     }
     stale_.Reset(hemisphere);
     const char16_t letter = v < 0 && seconds > 0 ? negative : positive;
-    if (recording_) values_.push_back({hemisphere, std::string(1, static_cast<char>(letter)), false});
+    if (recording_)
+      values_.push_back({hemisphere, std::string(1, static_cast<char>(letter)), false});
     const qv_VCard::Status s = card_.Put(hemisphere, std::u16string(1, letter));
     if (qv_VCard::Failed(s)) Fail(MakeProblem(ProblemKind::NotAssigned, field, {}, s));
   };
@@ -445,13 +449,20 @@ bool CardBuilder::Finish(std::string& card) {
   // little longer where they were escaped), plus its fixed lines.
   if (text_bytes_ > kLargeValueBytes) card.reserve(text_bytes_ + text_bytes_ / 64 + 4096);
   Settle();
-  Utf8Card sink(card);
-  const qv_VCard::Status s = card_.get_vCard(sink);
-  if (s == qv_VCard::kNoUnicodeTranslation || (qv_VCard::Succeeded(s) && !sink.Complete())) {
+  qv_VCard::Status s;
+  bool complete;
+  {
+    Utf8Card sink(card);
+    s = card_.get_vCard(sink);
+    complete = sink.Complete();
+  }
+  if (s == qv_VCard::kNoUnicodeTranslation || (qv_VCard::Succeeded(s) && !complete)) {
+    card.clear();
     Fail(MakeProblem(ProblemKind::NotUtf16, "vCard"));
     return false;
   }
   if (qv_VCard::Failed(s)) {
+    card.clear();
     Fail(MakeProblem(ProblemKind::CardFailed, "vCard", {}, s));
     return false;
   }
@@ -494,7 +505,6 @@ void CardBuilder::ReleaseLarge(std::string& card) {
     if (p.kind == Kind::Text) card_.Put(p.property, std::u16string());
   }
   std::u16string().swap(scratch_);
-  std::u16string().swap(wide_);
 }
 
 }  // namespace qvvcard

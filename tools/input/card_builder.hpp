@@ -49,7 +49,10 @@ class CardBuilder {
   // A value as JSON brings it (texts as above; booleans for flags;
   // integers; a number for a text property as its text as written; null
   // assigns nothing).
-  void Set(const qv_VCard::PropertyInfo& info, const FieldValue& value);
+  void Set(const qv_VCard::PropertyInfo& info, const FieldValue& value) {
+    if (value.type == FieldValue::Type::Text) return SetText(info, value.view(), {}, rfc_escape_);
+    SetJson(info, value);
+  }
   // A value an export's column or a column map gives: a problem names the
   // column and the property ("Forename (GeoLatDeg)"); escape false takes
   // the text as escaped already.
@@ -138,6 +141,11 @@ class CardBuilder {
         words_[w] = 0;
       }
     }
+    bool empty() const noexcept {
+      std::uint64_t any = 0;
+      for (const std::uint64_t w : words_) any |= w;
+      return any == 0;
+    }
     template <typename F>
     void ForEachAndClear(F&& f) {
       for (std::size_t w = 0; w < words_.size(); ++w) {
@@ -155,6 +163,8 @@ class CardBuilder {
 
   void SetText(const qv_VCard::PropertyInfo& info, std::string_view raw, std::string_view column,
                bool escape);
+  // A JSON value that is no string.
+  void SetJson(const qv_VCard::PropertyInfo& info, const FieldValue& value);
   bool Once(const qv_VCard::PropertyInfo& info, std::string_view column);
   bool RefuseTwice(const qv_VCard::PropertyInfo& info, std::string_view column);
   void Record(qv_VCard::Property p, std::string_view raw, bool in_card_form);
@@ -175,8 +185,12 @@ class CardBuilder {
   // The problems of the record as a whole: a position without its
   // hemispheres.
   void CheckPosition();
-  // Empties what an earlier record left and this one did not assign.
-  void Settle();
+  // Empties what an earlier record left and this one did not assign (mostly
+  // every record assigns what the one before it did).
+  void Settle() {
+    if (!stale_.empty()) EmptyStale();
+  }
+  void EmptyStale();
 
   bool rfc_escape_;
   bool keyed_uids_;
@@ -185,9 +199,7 @@ class CardBuilder {
   PropertySet assigned_;  // by this record
   PropertySet stale_;     // by earlier records, and not yet assigned or emptied
   std::vector<Problem> problems_;
-  std::u16string scratch_;  // room for ASCII texts, reused
-  std::u16string wide_;     // any other text
-  std::string escaped_;
+  std::u16string scratch_;  // room for the texts, reused
   std::uint64_t record_ = 0;
   std::size_t text_bytes_ = 0;  // of the values given to this record
   std::uint64_t random_uids_ = 0;

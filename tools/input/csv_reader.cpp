@@ -84,7 +84,7 @@ void CsvRecord::ReleaseIfLarge(std::size_t bytes) {
   // as the input's buffer, and is kept from record to record.
   if (size_ <= bytes) return;
   std::string().swap(text_);
-  views_.clear();
+  count_ = 0;
   size_ = 0;
 }
 
@@ -161,12 +161,88 @@ bool CsvReader::EndRecord(CsvRecord& rec) {
   const std::size_t count = rec.count_;
   if (count == rec.starts_.size()) rec.starts_.push_back(0);
   rec.starts_[count] = rec.size_;
-  rec.views_.resize(count);
+  if (rec.views_.size() < count) rec.views_.resize(count);
   const char* const text = rec.text_.data();
   for (std::size_t i = 0; i < count; ++i) {
     rec.views_[i] = std::string_view(text + rec.starts_[i], rec.starts_[i + 1] - rec.starts_[i]);
   }
   return true;
+}
+
+namespace {
+
+// The separators among p[0, n), n at most 16, as bits (bit i for p[i]),
+// and the quotes and line ends.
+inline void StopBitsPlain(const char* p, std::size_t n, char separator, unsigned& separators,
+                          unsigned& others) {
+  separators = others = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    separators |= unsigned{p[i] == separator} << i;
+    others |= unsigned{p[i] == '"' || p[i] == '\r' || p[i] == '\n'} << i;
+  }
+}
+
+}  // namespace
+
+bool CsvReader::ReadInPlace(CsvRecord& rec) {
+  const std::string_view buffered = in_.Buffered();
+  const char* const begin = buffered.data();
+  const char* const end = begin + buffered.size();
+  // The stops of the buffered bytes, sixteen at a time: each is the end of
+  // a field, most of them separators; a quote anywhere, or no line end in
+  // the buffer, sends the record the other way.
+  const char* field = begin;
+  std::size_t count = 0;
+#if QV_VCARD_SSE2
+  const __m128i quote = _mm_set1_epi8('"'), cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n'), separator = _mm_set1_epi8(separator_);
+#endif
+  for (const char* block = begin; block < end; block += 16) {
+    unsigned separators, others;  // the separators; quotes and line ends
+#if QV_VCARD_SSE2
+    if (end - block >= 16) {
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+      separators = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, separator)));
+      others = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+          _mm_cmpeq_epi8(b, quote), _mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, lf)))));
+    } else {
+      StopBitsPlain(block, static_cast<std::size_t>(end - block), separator_, separators, others);
+    }
+#else
+    StopBitsPlain(block, std::min<std::size_t>(16, static_cast<std::size_t>(end - block)),
+                  separator_, separators, others);
+#endif
+    // Room for as many fields as the block can end.
+    if (rec.views_.size() - count < 16) rec.views_.resize(2 * count + 32);
+    for (unsigned bits = separators | others; bits != 0; bits &= bits - 1) {
+      const auto at = static_cast<unsigned>(__builtin_ctz(bits));
+      const char* const stop = block + at;
+      if (count == limits_.max_fields) return false;
+      rec.views_[count++] = std::string_view(field, static_cast<std::size_t>(stop - field));
+      field = stop + 1;
+      if (((others >> at) & 1) == 0) continue;
+      // A line end; a CR at the end of the buffer may be the first of CR LF.
+      const char c = *stop;
+      if (c == '"') {
+        // Records with quotes tend to come together: the next few are read
+        // the other way at once.
+        quoted_ = 8;
+        return false;
+      }
+      const char* next = stop + 1;
+      if (c == '\r') {
+        if (next == end) return false;
+        if (*next == '\n') ++next;
+      }
+      // The fields' bytes are fewer than the record's.
+      if (static_cast<std::size_t>(stop - begin) > limits_.max_record_bytes) return false;
+      rec.count_ = count;
+      in_.Skip(static_cast<std::size_t>(next - begin));
+      ++line_;
+      return true;
+    }
+  }
+  return false;
 }
 
 bool CsvReader::Next(CsvRecord& rec) {
@@ -176,7 +252,6 @@ bool CsvReader::Next(CsvRecord& rec) {
   }
   rec.size_ = 0;
   rec.count_ = 0;
-  rec.views_.clear();
   rec.error_.clear();
   bytes_ = 0;
   too_long_ = too_many_ = false;
@@ -191,6 +266,11 @@ bool CsvReader::Next(CsvRecord& rec) {
     ++line_;
   }
   rec.line_ = line_;
+  if (quoted_ > 0) {
+    --quoted_;
+  } else if (ReadInPlace(rec)) {
+    return true;
+  }
 
   // Works on the bytes the input has buffered, a run of ordinary bytes at a
   // time; a record may span any number of refills.

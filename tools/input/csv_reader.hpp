@@ -25,13 +25,14 @@ namespace qvvcard {
 class CsvRecord {
  public:
   CsvRecord() = default;
-  // The views point into the record itself.
+  // The views point into the record itself or into the input's buffer.
   CsvRecord(const CsvRecord&) = delete;
   CsvRecord& operator=(const CsvRecord&) = delete;
 
-  // The fields, as views of the record's own storage: valid until the
-  // record is read into again.
-  std::span<const std::string_view> views() const { return views_; }
+  // The fields: views of the input's buffer where the record lies whole in
+  // it and has no quotes, of the record's own storage otherwise. Valid
+  // until the reader reads the next record (into this record or another).
+  std::span<const std::string_view> views() const { return {views_.data(), count_}; }
   // The input line on which the record starts, from 1.
   std::uint64_t line() const { return line_; }
   // Empty for a well-formed record; otherwise what is wrong with it.
@@ -42,14 +43,17 @@ class CsvRecord {
 
  private:
   friend class CsvReader;
-  // All buffers are reused from record to record. The fields' bytes lie one
-  // after the other in the first size_ bytes of text_ (whose size is only
-  // its room); field i starts at starts_[i].
+  // All buffers are reused from record to record. A record read from its
+  // own storage has its fields' bytes one after the other in the first
+  // size_ bytes of text_ (whose size is only its room); field i starts at
+  // starts_[i].
   std::string text_;
   std::size_t size_ = 0;
   std::vector<std::size_t> starts_;
-  std::size_t count_ = 0;
-  std::vector<std::string_view> views_;  // set when the record is complete
+  std::size_t count_ = 0;  // the fields read so far (all of them once complete)
+  // Of a complete record, the first count_ are its fields (the size is only
+  // room).
+  std::vector<std::string_view> views_;
   std::uint64_t line_ = 0;
   std::string error_;
 };
@@ -84,6 +88,10 @@ class CsvReader {
   template <bool kChecked>
   const char* ReadUnquoted(CsvRecord& rec, const char* p, const char* end, State& state,
                            char& line_end);
+  // Reads a record that lies whole in the buffered bytes, has no quotes and
+  // is within the limits as views of the buffer; false, with nothing
+  // consumed, for any other.
+  bool ReadInPlace(CsvRecord& rec);
   void Flag(CsvRecord& rec, const std::string& what);
   bool EndRecord(CsvRecord& rec);
 
@@ -92,6 +100,9 @@ class CsvReader {
   char separator_;
   bool unquoted_stops_[256] = {};
   std::uint64_t line_ = 1;
+  // Records still to be read without trying them in place, after one whose
+  // quotes kept it from that.
+  unsigned quoted_ = 0;
   std::size_t bytes_ = 0;
   bool too_long_ = false;
   bool too_many_ = false;

@@ -89,7 +89,6 @@ bool IsRewindable(int fd);
 // disk, so memory use does not depend on the input's size.
 int SpoolToTemporaryFile(int fd);
 
-
 }  // namespace qvvcard
 
 #endif

@@ -3,10 +3,12 @@
 #include <simdjson.h>
 #include <utf8.h>
 
+#include <algorithm>
 #include <charconv>
 
 #include "card/simd.hpp"
 
+#include "common/scan.hpp"
 #include "common/text.hpp"
 
 namespace qvvcard {
@@ -28,9 +30,68 @@ bool IsIntegerToken(std::string_view t) {
   return !t.empty() && t.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+// Whether t is a number as JSON writes it: -?(0|[1-9][0-9]*)(.[0-9]+)?
+// ([eE][+-]?[0-9]+)?.
+bool IsJsonNumber(std::string_view t) {
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t from = i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+    return i > from;
+  };
+  if (i < t.size() && t[i] == '-') ++i;
+  if (i < t.size() && t[i] == '0') {
+    ++i;
+  } else if (i == t.size() || t[i] < '1' || t[i] > '9' || !digits()) {
+    return false;
+  }
+  if (i < t.size() && t[i] == '.' && (++i, !digits())) return false;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    if (!digits()) return false;
+  }
+  return i == t.size();
+}
+
+// Of a number of the form above: whether it reads as a double (the
+// nearest, or 0 and its neighbours for one too small) rather than beyond
+// the largest. The power of ten of its first significant digit (saturated)
+// tells which way a number out of range lies.
+bool WithinDoubles(std::string_view t) {
+  double ignored = 0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), ignored);
+  if (ec == std::errc()) return true;
+  if (ec != std::errc::result_out_of_range) return false;
+  constexpr long long kFar = 1LL << 40;
+  long long first = -kFar;  // the power of ten of the first digit that is not 0
+  std::size_t i = t.front() == '-' ? 1 : 0;
+  const std::size_t whole = i;
+  while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+  for (std::size_t k = whole; k < i && first == -kFar; ++k) {
+    if (t[k] != '0') first = static_cast<long long>(i - k - 1);
+  }
+  if (i < t.size() && t[i] == '.') {
+    for (long long place = -1; ++i < t.size() && t[i] >= '0' && t[i] <= '9'; --place) {
+      if (first == -kFar && t[i] != '0') first = place;
+    }
+  }
+  if (first == -kFar) return true;  // 0
+  long long exponent = 0;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    const bool negative = i < t.size() && t[i] == '-';
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    for (; i < t.size(); ++i) exponent = std::min(kFar, exponent * 10 + (t[i] - '0'));
+    if (negative) exponent = -exponent;
+  }
+  return first + exponent < 0;
+}
+
 bool IsJsonBlank(char c) {
   // Space, tab, line feed and carriage return, in one test.
-  constexpr std::uint64_t kBlanks = (1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') | (1ULL << '\r');
+  constexpr std::uint64_t kBlanks =
+      (1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') | (1ULL << '\r');
   const auto u = static_cast<unsigned char>(c);
   return u <= ' ' && ((kBlanks >> u) & 1) != 0;
 }
@@ -38,130 +99,249 @@ bool IsJsonBlank(char c) {
 // The end of the plain string whose text starts at p (after its opening
 // quote): its closing quote, or nullptr when it holds an escape, a control
 // character, text that is not UTF-8, or no end.
-inline const char* PlainStringEnd(const char* p, const char* end) {
-  const char* const start = p;
-  bool ascii = true;
+inline const char* PlainStringEnd(const char* p, const char* const end) {
+  const auto sequence = [&p, end] {
+    std::size_t units = 0;
+    char16_t ignored[2];
+    const std::size_t bytes = DecodeSequence(reinterpret_cast<const unsigned char*>(p),
+                                             static_cast<std::size_t>(end - p), ignored, units);
+    p += bytes;
+    return bytes != 0;
+  };
 #if QV_VCARD_SSE2
-  // Sixteen bytes at a time while the text has them: the first quote,
-  // backslash or control character ends the scan.
+  // Sixteen bytes at a time (the last ones padded with zeros, which stop
+  // the scan too) to the first quote, backslash, control character or byte
+  // above ASCII; a byte above ASCII must start a well-formed sequence, and
+  // the scan goes on after it.
   const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
   const __m128i below_space = _mm_set1_epi8(0x1F);
-  while (end - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  while (p < end) {
+    const auto* const u = reinterpret_cast<const unsigned char*>(p);
+    const auto left = static_cast<std::size_t>(end - p);
+    const __m128i v =
+        left >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(u)) : LoadShort(u, left);
     // Bytes 0x00-0x1F (unsigned): their minimum with 0x1F is themselves.
     const __m128i stops =
         _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
-                     _mm_cmpeq_epi8(_mm_min_epu8(v, below_space), v));
+                     _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, below_space), v), v));
     const auto stop = static_cast<unsigned>(_mm_movemask_epi8(stops));
-    const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
     if (stop == 0) {
-      ascii = ascii && high == 0;
       p += 16;
       continue;
     }
-    const unsigned at = static_cast<unsigned>(__builtin_ctz(stop));
-    ascii = ascii && (high & ((1u << at) - 1)) == 0;
-    p += at;
-    if (*p != '"') return nullptr;
-    return ascii || utf8::is_valid(start, p) ? p : nullptr;
+    p += __builtin_ctz(stop);
+    if (p >= end) return nullptr;  // a zero after the text's last bytes: no end
+    if (*p == '"') return p;
+    if (static_cast<unsigned char>(*p) < 0x80 || !sequence()) return nullptr;
+  }
+#else
+  while (p < end) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c == '"') return p;
+    if (c == '\\' || c < 0x20) return nullptr;
+    if (c < 0x80) {
+      ++p;
+    } else if (!sequence()) {
+      return nullptr;
+    }
   }
 #endif
-  for (; p < end; ++p) {
-    const auto c = static_cast<unsigned char>(*p);
-    if (c == '"' || c == '\\' || c < 0x20) break;
-    if (c >= 0x80) ascii = false;
-  }
-  if (p == end || *p != '"') return nullptr;
-  return ascii || utf8::is_valid(start, p) ? p : nullptr;
+  return nullptr;
 }
+
+// The value that starts at p, of the plain form: a string without
+// escapes, true, false, null or an integer that fits 64 bits. Returns the
+// end of its text, or nullptr for any other.
+inline const char* ReadPlainValue(const char* p, const char* const end, FieldValue& v) {
+  const auto literal = [&](std::string_view word) {
+    return static_cast<std::size_t>(end - p) >= word.size() &&
+           std::string_view(p, word.size()) == word;
+  };
+  if (*p == '"') {
+    const char* const value_end = PlainStringEnd(p + 1, end);
+    if (value_end == nullptr) return nullptr;
+    // A string after a string, as lines mostly have it, needs no clearing.
+    if (v.type != FieldValue::Type::Text || v.in_place.data() == nullptr || v.number) v.Clear();
+    v.in_place = std::string_view(p + 1, static_cast<std::size_t>(value_end - p - 1));
+    return value_end + 1;
+  }
+  v.Clear();
+  if (literal("true")) {
+    v.type = FieldValue::Type::Bool;
+    v.boolean = true;
+    return p + 4;
+  }
+  if (literal("false")) {
+    v.type = FieldValue::Type::Bool;
+    return p + 5;
+  }
+  if (literal("null")) {
+    v.type = FieldValue::Type::Null;
+    return p + 4;
+  }
+  // An integer: -?(0|[1-9][0-9]*), which fits 64 bits.
+  const char* const token = p;
+  if (p < end && *p == '-') ++p;
+  const char* const digits = p;
+  while (p < end && *p >= '0' && *p <= '9') ++p;
+  const auto n = static_cast<std::size_t>(p - digits);
+  if (n == 0 || n > 18 || (n > 1 && *digits == '0')) return nullptr;
+  v.type = FieldValue::Type::Integer;
+  v.number = true;
+  v.text.assign(token, static_cast<std::size_t>(p - token));
+  std::from_chars(token, p, v.integer);
+  return p;
+}
+
+}  // namespace
 
 // An object of the plain form nearly every line has: string keys and
 // values without escapes, true, false, null and integers, nothing nested;
-// read without the parser, its strings left in text. False, with out
-// undefined, for anything else, which the parser reads (and judges) in
-// full; a text read here reads the same there.
-bool ParsePlain(std::string_view text, std::size_t max_items, std::vector<JsonItem>& items,
-                std::size_t& count) {
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  const auto blanks = [&] {
-    while (p < end && IsJsonBlank(*p)) ++p;
-  };
-  const auto literal = [&](std::string_view word) {
-    if (static_cast<std::size_t>(end - p) < word.size() ||
-        std::string_view(p, word.size()) != word) {
-      return false;
+// read without the parser, its strings left in text. A text read here reads
+// the same in the parser. Lines written by a program mostly differ only in
+// their values: the text of the last object read in full is kept, with the
+// place of each value, and a text whose bytes between the values are the
+// same (keys, separators, blanks) is read by reading its values alone.
+class PlainReader {
+ public:
+  // Reads text into out; false, with out unspecified, for anything not of
+  // the plain form, which the parser reads (and judges) in full.
+  bool Read(std::string_view text, std::size_t max_items, JsonObject& out,
+            std::vector<JsonItem>& items, std::size_t& count, std::uint64_t& keys) {
+    if (Holds(out, items, keys) && ReadAsBefore(text, items) == text.data() + text.size()) {
+      count = values_.size();
+      return true;
     }
-    p += word.size();
+    for_ = nullptr;
+    ++keys;
+    if (!ReadInFull(text, max_items, items, count)) return false;
+    // Kept for the lines after it.
+    if (text.size() <= kKeptText) {
+      text_.assign(text);
+      for_ = &out;
+      keys_of_ = keys;
+    }
     return true;
-  };
-  count = 0;
-  blanks();
-  if (p == end || *p != '{') return false;
-  ++p;
-  blanks();
-  if (p < end && *p == '}') {
-    ++p;
-    blanks();
-    return p == end;
   }
-  for (;;) {
-    if (p == end || *p != '"') return false;
-    const char* const key_end = PlainStringEnd(p + 1, end);
-    if (key_end == nullptr) return false;
-    if (count == max_items) return false;
-    if (count == items.size()) items.emplace_back();
-    JsonItem& item = items[count++];
-    const std::string_view key(p + 1, static_cast<std::size_t>(key_end - p - 1));
-    if (!SameBytes(item.key, key)) item.key.assign(key);
-    p = key_end + 1;
-    blanks();
-    if (p == end || *p != ':') return false;
-    ++p;
-    blanks();
-    if (p == end) return false;
-    FieldValue& v = item.value;
-    v.Clear();
-    if (*p == '"') {
-      const char* const value_end = PlainStringEnd(p + 1, end);
-      if (value_end == nullptr) return false;
-      v.in_place = std::string_view(p + 1, static_cast<std::size_t>(value_end - p - 1));
-      p = value_end + 1;
-    } else if (literal("true")) {
-      v.type = FieldValue::Type::Bool;
-      v.boolean = true;
-    } else if (literal("false")) {
-      v.type = FieldValue::Type::Bool;
-    } else if (literal("null")) {
-      v.type = FieldValue::Type::Null;
-    } else {
-      // An integer: -?(0|[1-9][0-9]*), which fits 64 bits.
-      const char* const token = p;
-      if (p < end && *p == '-') ++p;
-      const char* const digits = p;
-      while (p < end && *p >= '0' && *p <= '9') ++p;
-      const std::size_t n = static_cast<std::size_t>(p - digits);
-      if (n == 0 || n > 18 || (n > 1 && *digits == '0')) return false;
-      v.type = FieldValue::Type::Integer;
-      v.number = true;
-      v.text.assign(token, static_cast<std::size_t>(p - token));
-      std::from_chars(token, p, v.integer);
+  // The object was read another way: its items no longer hold the keys of
+  // the text kept.
+  void Forget() noexcept { for_ = nullptr; }
+  // Reads an object at the start of bytes (which go on after it) into out
+  // when it is written as the one before it: the length of its text, or 0.
+  std::size_t ReadStartAsBefore(std::string_view bytes, JsonObject& out,
+                                std::vector<JsonItem>& items, std::size_t& count,
+                                std::uint64_t keys) const {
+    if (!Holds(out, items, keys)) return 0;
+    const char* const stop = ReadAsBefore(bytes, items);
+    if (stop == nullptr) return 0;
+    count = values_.size();
+    return static_cast<std::size_t>(stop - bytes.data());
+  }
+
+ private:
+  // A text larger than this is not kept.
+  static constexpr std::size_t kKeptText = 4096;
+
+  // Whether out's items hold the keys of text_: out, with the keys it had
+  // when text_ was read, as its key number tells.
+  bool Holds(const JsonObject& out, const std::vector<JsonItem>& items, std::uint64_t keys) const {
+    return for_ == &out && keys == keys_of_ && items.size() >= values_.size();
+  }
+
+  // Where the value of a member lies in text_.
+  struct Place {
+    std::size_t begin, end;
+  };
+
+  // Reads the values of text where the text kept had its values, with the
+  // same bytes between them: where the last of those bytes ends, or
+  // nullptr.
+  const char* ReadAsBefore(std::string_view text, std::vector<JsonItem>& items) const {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const char* const kept = text_.data();
+    // The bytes between the values must be those of the text kept.
+    const auto same = [&](std::size_t from, std::size_t to) {
+      const std::size_t n = to - from;
+      if (static_cast<std::size_t>(end - p) < n ||
+          !SameBytes(std::string_view(kept + from, n), std::string_view(p, n))) {
+        return false;
+      }
+      p += n;
+      return true;
+    };
+    std::size_t from = 0;
+    JsonItem* item = items.data();
+    for (const Place& place : values_) {
+      if (!same(from, place.begin) || p == end) return nullptr;
+      p = ReadPlainValue(p, end, (item++)->value);
+      if (p == nullptr) return nullptr;
+      from = place.end;
     }
-    // What follows a value: a comma and the next member, or the end.
-    blanks();
-    if (p < end && *p == ',') {
+    return same(from, text_.size()) ? p : nullptr;
+  }
+
+  bool ReadInFull(std::string_view text, std::size_t max_items, std::vector<JsonItem>& items,
+                  std::size_t& count) {
+    const char* p = text.data();
+    const char* const begin = p;
+    const char* const end = p + text.size();
+    const auto blanks = [&] {
+      while (p < end && IsJsonBlank(*p)) ++p;
+    };
+    // The separator after a key or a value and the blanks around it.
+    const auto separator = [&](char c) {
+      blanks();
+      if (p == end || *p != c) return false;
       ++p;
       blanks();
-      continue;
-    }
+      return true;
+    };
+    const auto at = [begin](const char* q) { return static_cast<std::size_t>(q - begin); };
+    count = 0;
+    values_.clear();
+    blanks();
+    if (p == end || *p != '{') return false;
+    ++p;
+    blanks();
     if (p < end && *p == '}') {
       ++p;
       blanks();
       return p == end;
     }
-    return false;
+    for (;;) {
+      if (p == end || *p != '"') return false;
+      if (count == max_items) return false;
+      const char* const key_end = PlainStringEnd(p + 1, end);
+      if (key_end == nullptr) return false;
+      if (count == items.size()) items.emplace_back();
+      JsonItem& item = items[count++];
+      const std::string_view key(p + 1, static_cast<std::size_t>(key_end - p - 1));
+      if (!SameBytes(item.key, key)) item.key.assign(key);
+      p = key_end + 1;
+      if (!separator(':') || p == end) return false;
+      const char* const value = p;
+      p = ReadPlainValue(p, end, item.value);
+      if (p == nullptr) return false;
+      values_.push_back({at(value), at(p)});
+      // What follows a value: a comma and the next member, or the end.
+      if (separator(',')) continue;
+      if (p < end && *p == '}') {
+        ++p;
+        blanks();
+        return p == end;
+      }
+      return false;
+    }
   }
-}
+
+  std::string text_;
+  std::vector<Place> values_;
+  const JsonObject* for_ = nullptr;  // whose items hold the keys of text_
+  std::uint64_t keys_of_ = 0;        // its key number then
+};
+
+namespace {
 
 // Thrown inside a parse: what is wrong, and where.
 struct ParseError {
@@ -178,6 +358,23 @@ T Check(simdjson::simdjson_result<T>&& r, const char* at = nullptr) {
     throw ParseError{simdjson::error_message(error), at, error};
   }
   return value;
+}
+
+// Checks a number value (whose text is token) as the parser reads it. The
+// parser cannot take some numbers that read as doubles all the same (an
+// exponent of many digits making one too small to tell from 0, say): such a
+// number of valid form is taken, and left where it stands; one beyond the
+// largest double is refused.
+// A failure is reported at at.
+template <typename Value>
+void CheckNumber(Value& value, std::string_view token, const char* at) {
+  double ignored = 0;
+  const simdjson::error_code error = value.get_double().get(ignored);
+  if (error == simdjson::SUCCESS ||
+      (error == simdjson::NUMBER_ERROR && IsJsonNumber(token) && WithinDoubles(token))) {
+    return;
+  }
+  throw ParseError{simdjson::error_message(error), at, error};
 }
 
 // Reads a nested value to its end, so that it is checked as the object's
@@ -202,7 +399,7 @@ void Walk(Value value, int depth) {
       Check(value.get_string());
       return;
     case Type::number:
-      Check(value.get_double());
+      CheckNumber(value, Trimmed(value.raw_json_token()), nullptr);
       return;
     case Type::boolean:
       Check(value.get_bool());
@@ -226,7 +423,6 @@ void JsonObject::ReleaseIfLarge(std::size_t bytes) {
 
 void JsonObject::Own() {
   owned_ = true;
-  in_text_ = false;
   for (std::size_t i = 0; i < count_; ++i) {
     FieldValue& v = items_[i].value;
     if (v.in_place.data() == nullptr) continue;
@@ -237,6 +433,7 @@ void JsonObject::Own() {
 
 struct JsonObjectParser::Engine {
   ondemand::parser parser;
+  PlainReader plain;
 };
 
 JsonObjectParser::JsonObjectParser(const char* whole, std::size_t max_items)
@@ -244,11 +441,26 @@ JsonObjectParser::JsonObjectParser(const char* whole, std::size_t max_items)
 
 JsonObjectParser::~JsonObjectParser() = default;
 
-void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
-  out.count_ = 0;
+bool JsonObjectParser::ParsePlain(std::string_view text, JsonObject& out) {
   out.error_.clear();
-  out.in_text_ = ParsePlain(text, max_items_, out.items_, out.count_);
-  if (out.in_text_) return;
+  return engine_->plain.Read(text, max_items_, out, out.items_, out.count_, out.keys_);
+}
+
+std::size_t JsonObjectParser::ParseStartAsBefore(std::string_view bytes, JsonObject& out) {
+  const std::size_t n =
+      engine_->plain.ReadStartAsBefore(bytes, out, out.items_, out.count_, out.keys_);
+  if (n != 0) out.error_.clear();
+  return n;
+}
+
+void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
+  if (!ParsePlain(text, out)) ParseFull(text, out);
+}
+
+void JsonObjectParser::ParseFull(std::string& text, JsonObject& out) {
+  out.error_.clear();
+  engine_->plain.Forget();
+  ++out.keys_;
   out.count_ = 0;
   out.owned_ = true;  // numbers and what is not a string keep their text
   text.reserve(text.size() + simdjson::SIMDJSON_PADDING);
@@ -289,7 +501,7 @@ void JsonObjectParser::Parse(std::string& text, JsonObject& out) {
           break;
         case ondemand::json_type::number: {
           const std::string_view token = Trimmed(value.raw_json_token());
-          Check(value.get_double(), token.data());  // a number of valid form
+          CheckNumber(value, token, token.data());  // a number of valid form
           v.number = true;
           v.text.assign(token);
           if (!IsIntegerToken(token)) {

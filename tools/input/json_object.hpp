@@ -9,6 +9,7 @@
 #define QVVCARD_INPUT_JSON_OBJECT_HPP
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -36,19 +37,18 @@ class JsonObject {
   // Copies the values left in the parser's storage into the object itself,
   // so that they outlive the next parse.
   void Own();
-  // Whether the string values are views of the text parsed (a plain
-  // object, read without the parser) rather than of the parser's storage:
-  // the text must then outlive them.
-  bool values_in_text() const { return in_text_; }
+  // A number that changes whenever a parse may change the keys of the
+  // items: with the same number, the object has the keys it had before.
+  std::uint64_t keys() const { return keys_; }
 
  protected:
   friend class JsonObjectParser;
   std::vector<JsonItem> items_;  // reused: the first count_ are this object's
   std::size_t count_ = 0;
+  std::uint64_t keys_ = 0;
   std::string error_;
   // Whether a value may hold text of its own (ReleaseIfLarge has work).
   bool owned_ = false;
-  bool in_text_ = false;
 };
 
 class JsonObjectParser {
@@ -61,10 +61,23 @@ class JsonObjectParser {
   JsonObjectParser& operator=(const JsonObjectParser&) = delete;
 
   // Reads text into out; text gets the padding the parser needs as spare
-  // room (its contents stay). String values are left in place
-  // (FieldValue::in_place): in text itself or in the parser's own storage
-  // (JsonObject::values_in_text says which), valid until the next parse.
+  // room (its contents stay). String values are left in the parser's own
+  // storage or in text (FieldValue::in_place), valid until the next parse
+  // and as long as text is unchanged.
   void Parse(std::string& text, JsonObject& out);
+  // Parse without trying ParsePlain first: for a text ParsePlain refused.
+  void ParseFull(std::string& text, JsonObject& out);
+  // Reads text into out when it is an object of the plain form nearly every
+  // line has (string keys and values without escapes, true, false, null,
+  // integers, nothing nested), its strings left in text; false for any
+  // other text, which only Parse reads (out is then unspecified).
+  bool ParsePlain(std::string_view text, JsonObject& out);
+  // Reads the object at the start of bytes, which go on after it, into out
+  // when it is written as the last object out was read from in full, with
+  // other values (of the plain form) alone: the length of its text; 0, with
+  // out unspecified, for any other. The object may be followed by anything;
+  // its strings cannot hold a line feed.
+  std::size_t ParseStartAsBefore(std::string_view bytes, JsonObject& out);
 
  private:
   struct Engine;

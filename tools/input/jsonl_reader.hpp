@@ -20,8 +20,9 @@ namespace qvvcard {
 class JsonRecord : public JsonObject {
  public:
   std::uint64_t line() const { return line_; }
-  // The line as read (without its line end): valid until the next read,
-  // and after a parse only for lines that are not large.
+  // The line as read (without its line end), in the input's buffer or in
+  // the reader's storage: valid until the next read, and after a parse only
+  // for lines that are not large.
   std::string_view text() const { return text_; }
 
  private:
@@ -44,7 +45,7 @@ class JsonlReader {
   // Reads the next non-blank line into rec and parses it; false at the end
   // of the input. A large string value may be left in the reader's own
   // storage (FieldValue::in_place), valid until the next call.
-  bool Next(JsonRecord& rec) { return Read(rec) && (Parse(rec), true); }
+  bool Next(JsonRecord& rec) { return ReadAsBefore(rec) || (Read(rec) && (Parse(rec), true)); }
   // Reads the next non-blank line into rec without parsing it (its text
   // only; an overlong line has its error); false at the end of the input.
   bool Read(JsonRecord& rec);
@@ -52,11 +53,17 @@ class JsonlReader {
   void Parse(JsonRecord& rec);
 
  private:
+  // Reads and parses, in one pass, a line of the buffered bytes written as
+  // the line before it, with other values; false, with nothing consumed,
+  // for any other line.
+  bool ReadAsBefore(JsonRecord& rec);
+
   InputStream& in_;
   Limits limits_;
   std::unique_ptr<JsonObjectParser> parser_;
   std::string line_;
-  bool large_ = false;  // the last line was large: its storage is given back
+  bool in_place_ = false;  // the last line was read in the input's buffer
+  bool large_ = false;     // the last line was large: its storage is given back
   std::uint64_t line_number_ = 0;
   bool started_ = false;
 };

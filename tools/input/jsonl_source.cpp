@@ -43,9 +43,21 @@ class KeyLayout {
     if (i < keys_.size() && keys_[i].looked && SameBytes(keys_[i].name, name)) return keys_[i];
     return LookUp(i, name);
   }
+  // Whether object has the keys it had when Remember was last told of it
+  // (every one of them looked at through At): they are Known(i) then.
+  bool Knows(const JsonObject& object) const {
+    return &object == object_ && object.keys() == keys_of_ && object.items().size() == count_;
+  }
+  const Key& Known(std::size_t i) const { return keys_[i]; }
+  void Remember(const JsonObject& object) {
+    object_ = &object;
+    keys_of_ = object.keys();
+    count_ = object.items().size();
+  }
 
  private:
   [[gnu::noinline]] const Key& LookUp(std::size_t i, std::string_view name) {
+    object_ = nullptr;
     if (i >= keys_.size()) keys_.resize(i + 1);
     Key& k = keys_[i];
     k.looked = true;
@@ -58,6 +70,9 @@ class KeyLayout {
 
   std::string uid_from_;
   std::vector<Key> keys_;
+  const JsonObject* object_ = nullptr;
+  std::uint64_t keys_of_ = 0;
+  std::size_t count_ = 0;
 };
 
 class JsonlSource final : public RecordSource {
@@ -85,9 +100,10 @@ class JsonlSource final : public RecordSource {
                            rec_.error()));
       } else {
         const std::span<const JsonItem> items = rec_.items();
+        const bool known = layout_.Knows(rec_);
         for (std::size_t i = 0; i < items.size(); ++i) {
           const JsonItem& item = items[i];
-          const KeyLayout::Key& key = layout_.At(i, item.key);
+          const KeyLayout::Key& key = known ? layout_.Known(i) : layout_.At(i, item.key);
           if (key.info != nullptr) {
             b.Set(*key.info, item.value);
           } else if (key.geo) {
@@ -102,6 +118,7 @@ class JsonlSource final : public RecordSource {
             b.UidKey(item.value.view());
           }
         }
+        layout_.Remember(rec_);
       }
       rec_.ReleaseIfLarge(kLargeValueBytes);  // its values are in the card now
       return true;

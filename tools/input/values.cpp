@@ -6,6 +6,7 @@
 #include "card/simd.hpp"
 
 #include "card/ascii.hpp"
+#include "common/scan.hpp"
 #include "common/text.hpp"
 
 namespace qvvcard {
@@ -52,163 +53,145 @@ const Escaped* TableOf(Escape how) noexcept {
 
 }  // namespace
 
-namespace {
-
-// Nonzero when one of the eight bytes of w equals c.
-constexpr std::uint64_t HasByte(std::uint64_t w, unsigned char c) noexcept {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-  const std::uint64_t x = w ^ (kOnes * c);
-  return (x - kOnes) & ~x & kHigh;
-}
-
-}  // namespace
-
-namespace {
-
-// The offset of the first byte of [p + i, p + n) that the table holds, or n.
-template <bool kCommas>
-std::size_t FindIn(const char* p, std::size_t i, std::size_t n, const Escaped& table) noexcept {
-  // Eight bytes at a time to the first word that holds one of them.
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p + i, sizeof w);
-    std::uint64_t hit = HasByte(w, '\\') | HasByte(w, ';');
-    if (kCommas) hit |= HasByte(w, ',');
-    if (hit != 0) break;
-  }
-  for (; i < n; ++i) {
-    if (table.byte[static_cast<unsigned char>(p[i])]) return i;
-  }
-  return n;
-}
-
-std::size_t FindFrom(Escape how, std::string_view utf8, std::size_t i) noexcept {
-  switch (how) {
-    case Escape::All:
-      return FindIn<true>(utf8.data(), i, utf8.size(), kAll);
-    case Escape::ListItems:
-      return FindIn<false>(utf8.data(), i, utf8.size(), kListItems);
-    case Escape::None:
-      break;
-  }
-  return utf8.size();
-}
-
-}  // namespace
-
-std::size_t FindEscaped(Escape how, std::string_view utf8) noexcept {
-  return FindFrom(how, utf8, 0);
-}
-
-std::string_view EscapeUtf8(Escape how, std::string_view utf8, std::string& scratch) {
-  std::size_t at = FindFrom(how, utf8, 0);
-  if (at == utf8.size()) return utf8;
-  scratch.clear();
-  std::size_t from = 0;
-  while (at < utf8.size()) {
-    scratch.append(utf8.data() + from, at - from);
-    scratch.push_back('\\');
-    from = at;
-    at = FindFrom(how, utf8, at + 1);
-  }
-  scratch.append(utf8.data() + from, utf8.size() - from);
-  return scratch;
-}
-
-namespace {
-
-#if QV_VCARD_SSE2
-// The n < 16 bytes at p in a block, the rest zero, read in at most two
-// overlapping loads of the bytes themselves (no byte beyond them is read).
-__m128i LoadShort(const unsigned char* p, std::size_t n) {
-  const auto load = [p](std::size_t at, auto word) {
-    std::memcpy(&word, p + at, sizeof word);
-    return word;
-  };
-  if (n >= 8) {
-    const std::uint64_t head = load(0, std::uint64_t{});
-    const std::uint64_t tail = n == 8 ? 0 : load(n - 8, std::uint64_t{}) >> (8 * (16 - n));
-    return _mm_set_epi64x(static_cast<long long>(tail), static_cast<long long>(head));
-  }
-  std::uint64_t word = 0;
-  if (n >= 4) {
-    const std::uint64_t tail =
-        n == 4 ? 0 : std::uint64_t{load(n - 4, std::uint32_t{})} >> (8 * (8 - n));
-    word = load(0, std::uint32_t{}) | (tail << 32);
-  } else {
-    for (std::size_t i = 0; i < n; ++i) word |= std::uint64_t{p[i]} << (8 * i);
-  }
-  return _mm_cvtsi64_si128(static_cast<long long>(word));
-}
-#endif
-
-}  // namespace
-
-bool AsciiToEscapedText(Escape how, std::string_view utf8, std::u16string& out,
-                        std::u16string_view& text) {
+bool Utf8ToEscapedText(Escape how, std::string_view utf8, std::u16string& out,
+                       std::u16string_view& text) {
   const auto* const p = reinterpret_cast<const unsigned char*>(utf8.data());
   const std::size_t n = utf8.size();
   const Escaped* const table = TableOf(how);
-  // Room for the text as it most often comes, nothing escaped, and for the
-  // last block's stores; a backslash in front of an escaped character makes
-  // more as needed. The room is never made smaller: no call but the first
-  // of a size fills it.
-  if (out.size() < n + 16) out.resize(std::max(2 * out.size(), n + 16));
-  std::size_t o = 0, k = 0;
-  // Room for more characters and for the rest of the input after them, as
-  // long as nothing more is escaped: o + (n - i) never passes the size.
-  const auto room = [&](std::size_t more, std::size_t rest) {
-    if (o + more + rest > out.size()) out.resize(std::max(2 * out.size(), o + more + rest));
-  };
-  // The character at i: false when it is not ASCII.
-  const auto one = [&](std::size_t i) {
-    const unsigned char c = p[i];
-    if (c >= 0x80) return false;
-    if (table != nullptr && table->byte[c]) {
-      room(2, n - i - 1);
-      out[o++] = u'\\';
-    }
-    out[o++] = c;
-    return true;
-  };
+  // Room for the longest text n bytes can give (every one escaped) and for
+  // the stores of a block beyond it; never made smaller, so that no call
+  // but the first of a size fills it.
+  const std::size_t need = 2 * n + 32;
+  if (out.size() < need) out.resize(std::max(2 * out.size(), need));
+  char16_t* const to = out.data();
+  std::size_t o = 0;
 #if QV_VCARD_SSE2
-  // Sixteen bytes at a time (the last ones padded with zeros): above ASCII
-  // refuses the text, an escaped one sends the block the slow way, any
-  // other is widened as it stands.
-  const __m128i backslash = _mm_set1_epi8('\\'), semicolon = _mm_set1_epi8(';');
-  const __m128i comma = _mm_set1_epi8(how == Escape::All ? ',' : '\\');
   const __m128i zero = _mm_setzero_si128();
-  for (; k < n; k += 16) {
-    const std::size_t len = std::min<std::size_t>(16, n - k);
-    __m128i v;
-    if (len == 16) {
-      v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+  // The usual text: thirty-two bytes or fewer, ASCII, nothing to escape,
+  // in one block or two.
+  if (n - 1 < 32) {
+    const auto block = [p, n](std::size_t at) {
+      return n - at >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at))
+                          : LoadShort(p + at, n - at);
+    };
+    const auto hits = [how](__m128i v) {
+      __m128i found = v;  // the top bit of a byte above ASCII
+      if (how != Escape::None) {
+        const __m128i third = _mm_set1_epi8(how == Escape::All ? ',' : '\\');
+        found =
+            _mm_or_si128(found, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\\')),
+                                                          _mm_cmpeq_epi8(v, _mm_set1_epi8(';'))),
+                                             _mm_cmpeq_epi8(v, third)));
+      }
+      return found;
+    };
+    const auto widen = [to, zero](std::size_t at, __m128i v) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at + 8), _mm_unpackhi_epi8(v, zero));
+    };
+    const __m128i first = block(0);
+    if (n <= 16) {
+      if (_mm_movemask_epi8(hits(first)) == 0) {
+        widen(0, first);
+        text = std::u16string_view(to, n);
+        return true;
+      }
     } else {
-      v = LoadShort(p + k, len);
-    }
-    if (_mm_movemask_epi8(v) != 0) return false;
-    if (table != nullptr) {
-      const __m128i hit = _mm_or_si128(
-          _mm_or_si128(_mm_cmpeq_epi8(v, backslash), _mm_cmpeq_epi8(v, semicolon)),
-          _mm_cmpeq_epi8(v, comma));
-      if ((_mm_movemask_epi8(hit) & ((1u << len) - 1)) != 0) {
-        for (std::size_t j = 0; j < len; ++j) one(k + j);
-        continue;
+      const __m128i second = block(16);
+      if (_mm_movemask_epi8(_mm_or_si128(hits(first), hits(second))) == 0) {
+        widen(0, first);
+        widen(16, second);
+        text = std::u16string_view(to, n);
+        return true;
       }
     }
-    room(16, n - k - len);  // the stores write sixteen
-    char16_t* const to = out.data() + o;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi8(v, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), _mm_unpackhi_epi8(v, zero));
-    o += len;
+  }
+  // Sixteen bytes at a time (the last ones padded with zeros, which are
+  // neither escaped nor above ASCII). A block of plain ASCII is widened as
+  // it stands; in any other, the runs between its escaped characters and
+  // sequences are copied from the block widened, and those decoded one by
+  // one. A sequence may reach into the next block, which then starts after
+  // it.
+  const __m128i backslash = _mm_set1_epi8('\\'), semicolon = _mm_set1_epi8(';');
+  const __m128i comma = _mm_set1_epi8(how == Escape::All ? ',' : '\\');
+  const auto store = [](char16_t* at, __m128i low, __m128i high) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 8), high);
+  };
+  std::size_t k = 0;
+  while (k < n) {
+    const std::size_t len = std::min<std::size_t>(16, n - k);
+    const __m128i v = len == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k))
+                                : LoadShort(p + k, len);
+    const __m128i low = _mm_unpacklo_epi8(v, zero), high = _mm_unpackhi_epi8(v, zero);
+    auto stops = static_cast<unsigned>(_mm_movemask_epi8(v));
+    if (table != nullptr) {
+      stops |= static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, backslash), _mm_cmpeq_epi8(v, semicolon)),
+                       _mm_cmpeq_epi8(v, comma))));
+    }
+    if (stops == 0) {
+      store(to + o, low, high);
+      o += len;
+      k += len;
+      continue;
+    }
+    // The block's units, and zeros after them, so that a run from any
+    // place in it can be copied as sixteen units.
+    alignas(16) char16_t block[32];
+    store(block, low, high);
+    store(block + 16, zero, zero);
+    const auto run = [&](std::size_t from) {
+      store(to + o, _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from)),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from + 8)));
+    };
+    std::size_t from = 0;  // the start of the run not yet copied
+    std::size_t next = k + len;
+    while (stops != 0) {
+      const auto j = static_cast<std::size_t>(__builtin_ctz(stops));
+      run(from);
+      o += j - from;
+      const unsigned char c = p[k + j];
+      if (c < 0x80) {
+        to[o++] = u'\\';
+        to[o++] = c;
+        from = j + 1;
+        stops &= stops - 1;
+        continue;
+      }
+      std::size_t units = 0;
+      const std::size_t bytes = DecodeSequence(p + k + j, n - k - j, to + o, units);
+      if (bytes == 0) return false;
+      o += units;
+      from = j + bytes;
+      if (from >= len) {
+        next = k + from;
+        from = len;
+        break;
+      }
+      stops &= ~0u << from;
+    }
+    run(from);
+    o += len - from;
+    k = next;
   }
 #else
-  for (; k < n; ++k) {
-    if (!one(k)) return false;
+  for (std::size_t k = 0; k < n;) {
+    const unsigned char c = p[k];
+    if (c < 0x80) {
+      if (table != nullptr && table->byte[c]) to[o++] = u'\\';
+      to[o++] = c;
+      ++k;
+      continue;
+    }
+    std::size_t units = 0;
+    const std::size_t bytes = DecodeSequence(p + k, n - k, to + o, units);
+    if (bytes == 0) return false;
+    o += units;
+    k += bytes;
   }
 #endif
-  text = std::u16string_view(out.data(), o);
+  text = std::u16string_view(to, o);
   return true;
 }
 
@@ -270,6 +253,19 @@ ParseResult ParseDecimal(std::string_view s, std::int16_t& out) noexcept {
   return RangeCheck(negative ? -v : v, out);
 }
 
+// Whether s is the lower-case word w in any case. A letter and its capital
+// differ in the bit 0x20 alone, and no byte but the two becomes the letter
+// with that bit set.
+template <std::size_t N>
+bool IsWord(std::string_view s, const char (&w)[N]) noexcept {
+  if (s.size() != N - 1) return false;
+  for (std::size_t i = 0; i + 1 < N; ++i) {
+    if ((static_cast<unsigned char>(s[i]) | 0x20u) != static_cast<unsigned char>(w[i]))
+      return false;
+  }
+  return true;
+}
+
 // A lone digit, as flags and small numbers mostly come.
 bool IsOneDigit(std::string_view s) { return s.size() == 1 && s[0] >= '0' && s[0] <= '9'; }
 
@@ -293,12 +289,11 @@ ParseResult ParseFlag(std::string_view s, std::int16_t& out) noexcept {
   if ((first >= '0' && first <= '9') || first == '-' || first == '+') {
     return ParseDecimal(word, out);
   }
-  using qv_VCard::ascii::EqualIgnoringCase;
-  if (EqualIgnoringCase(word, "true") || EqualIgnoringCase(word, "yes")) {
+  if (IsWord(word, "true") || IsWord(word, "yes")) {
     out = qv_VCard::kTrue;
     return ParseResult::Ok;
   }
-  if (EqualIgnoringCase(word, "false") || EqualIgnoringCase(word, "no")) {
+  if (IsWord(word, "false") || IsWord(word, "no")) {
     out = qv_VCard::kFalse;
     return ParseResult::Ok;
   }

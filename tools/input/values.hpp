@@ -89,24 +89,20 @@ constexpr Escape EscapeClass(qv_VCard::Property p) noexcept {
   }
   return Escape::None;
 }
-// The offset of the first character in UTF-8 text that the class escapes,
-// or text.size(). They are all ASCII, so the bytes tell.
-std::size_t FindEscaped(Escape how, std::string_view utf8) noexcept;
-// utf8 with a backslash before every character the class escapes: utf8
-// itself when it has none, else the escaped text, made in scratch.
-std::string_view EscapeUtf8(Escape how, std::string_view utf8, std::string& scratch);
-// The same on a UTF-16 text, in place.
+// A backslash before every character the class escapes, on a UTF-16 text,
+// in place.
 void RfcEscape(Escape how, std::u16string& text);
 // The other way: the text a person typed from a value in card form, the
 // backslashes that the class puts in taken out. (A comma inside an item of
 // a list stays escaped: a list item cannot hold one otherwise.)
 std::string RfcUnescape(Escape how, std::string_view utf8);
-// The common case in one pass: when utf8 is all ASCII, its text, escaped as
-// the class says, is written into room (storage reused from call to call,
-// which only grows) and viewed by text, and true is returned; otherwise
-// false and text is unspecified.
-bool AsciiToEscapedText(Escape how, std::string_view utf8, std::u16string& room,
-                        std::u16string_view& text);
+// A text as the card takes it, in one pass: well-formed UTF-8 in utf8 is
+// converted to UTF-16, escaped as the class says (the characters escaped
+// are all ASCII), into room (storage reused from call to call, which only
+// grows) and viewed by text, and true is returned; for anything but
+// well-formed UTF-8, false, with text unspecified.
+bool Utf8ToEscapedText(Escape how, std::string_view utf8, std::u16string& room,
+                       std::u16string_view& text);
 
 // Flag words and 16-bit integers as the tool accepts them.
 enum class ParseResult : std::uint8_t { Ok, Empty, NotANumber, OutOfRange };
