@@ -30,6 +30,10 @@ struct Result {
   std::string uid;
 };
 
+std::string Lost(const Unplaced& u) {
+  return std::string(u.property) + ": " + std::string(u.reason);
+}
+
 Result Map(std::string_view text) {
   InputStream in(text);
   Reader reader(in);
@@ -39,11 +43,11 @@ Result Map(std::string_view text) {
   const Mapped m = MapCard(card);
   Result r;
   for (const Assignment& a : m.assignments) {
-    EXPECT_TRUE(r.values.emplace(a.property, a.value).second)
+    EXPECT_TRUE(r.values.emplace(a.property, std::string(a.value)).second)
         << qv_VCard::Info(a.property).name << " twice";
     r.escaped[a.property] = a.escaped;
   }
-  for (const Unplaced& u : m.lost) r.lost.push_back(u.property + ": " + u.reason);
+  for (const Unplaced& u : m.lost) r.lost.push_back(Lost(u));
   r.uid = m.uid;
   return r;
 }
@@ -321,7 +325,7 @@ std::vector<std::string> CardsOf(const char* file, std::vector<std::string>& los
       builder.SetTyped(qv_VCard::Info(a.property), a.value, SourceOf(*a.line), a.escaped);
     }
     for (const Problem& p : builder.problems()) ADD_FAILURE() << p.field << ": " << Describe(p);
-    for (const Unplaced& u : m.lost) lost.push_back(u.property + ": " + u.reason);
+    for (const Unplaced& u : m.lost) lost.push_back(Lost(u));
     std::string text;
     EXPECT_TRUE(builder.Finish(text));
     if (text.ends_with("\r\n")) text.resize(text.size() - 2);
@@ -379,8 +383,9 @@ TEST(VcardMapping, SampleFilesMakeTheirCards) {
        {"TEL;TYPE=PREF;TYPE=VOICE;TYPE=CELL:+51-984-000-111",
         "TEL;TYPE=WORK;TYPE=VOICE:+51-1-000-2222 ext. 104", "TEL;TYPE=VOICE:+51-84-000-444",
         "EMAIL;TYPE=INTERNET,WORK;TYPE=PREF:a.quispe@andes.example",
-        "EMAIL;TYPE=INTERNET,WORK:reservas@andes.example", "ORG:Andes Turismo;Operaciones\\, Reservas",
-        "GEO:-13.51667;-71.97833", "BDAY:--04-15", "TZ:America/Lima"},
+        "EMAIL;TYPE=INTERNET,WORK:reservas@andes.example",
+        "ORG:Andes Turismo;Operaciones\\, Reservas", "GEO:-13.51667;-71.97833", "BDAY:--04-15",
+        "TZ:America/Lima"},
        {"KIND: no place on the card", "TEL: a type with no place on the card: TEXTPHONE",
         "ANNIVERSARY: no place on the card", "GENDER: no place on the card",
         "LANG: no place on the card", "IMPP: no place on the card"}},

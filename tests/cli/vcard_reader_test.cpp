@@ -15,12 +15,14 @@ namespace {
 
 // A line as name[;PARAM=a,b...]:value, with its group and line number.
 std::string Show(const Line& l) {
-  std::string s = std::to_string(l.line) + " " + (l.group.empty() ? "" : l.group + ".") + l.name;
+  std::string s = std::to_string(l.line) + " ";
+  if (!l.group.empty()) s.append(l.group).append(".");
+  s.append(l.name);
   for (const Param& p : l.params) {
-    s += ";" + p.name + "=";
-    for (std::size_t i = 0; i < p.values.size(); ++i) s += (i ? "," : "") + p.values[i];
+    s.append(";").append(p.name).append("=");
+    for (std::size_t i = 0; i < p.values.size(); ++i) s.append(i ? "," : "").append(p.values[i]);
   }
-  return s + ":" + l.value;
+  return s.append(":").append(l.value);
 }
 
 struct Read {
@@ -42,7 +44,7 @@ class VcardReaderTest : public ::testing::TestWithParam<std::size_t> {
     Card card;
     std::vector<Read> cards;
     while (reader.Next(card)) {
-      Read r{card.version, {}, card.line, card.error, card.error_line};
+      Read r{std::string(card.version), {}, card.line, card.error, card.error_line};
       for (const Line& l : card.lines) r.lines.push_back(Show(l));
       cards.push_back(std::move(r));
     }
