@@ -85,6 +85,14 @@ bool HasData(const vcf::Line& l, std::string_view version) {
   return false;
 }
 
+// PROFILE:VCARD, which the card writes itself.
+bool IsProfileLine(const vcf::Line& l) {
+  std::string_view v = l.value;
+  while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+  while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+  return l.name == "PROFILE" && qv_VCard::ascii::EqualIgnoringCase(v, "VCARD");
+}
+
 void CheckMapping(const vcf::Card& card) {
   const vcf::Mapped m = vcf::MapCard(card);
   qvvcard::CardBuilder builder;
@@ -131,7 +139,7 @@ void CheckMapping(const vcf::Card& card) {
     // The lines the card writes itself, labels used up with their line, and
     // the categories (the group of every contact is none) are no values.
     if (l.name == "REV" || l.name == "PRODID" || l.name == "UID" || l.name == "VERSION" ||
-        l.name == "X-ABLABEL" || l.name == "CATEGORIES" ||
+        l.name == "X-ABLABEL" || l.name == "CATEGORIES" || IsProfileLine(l) ||
         (!HasData(l, card.version) && l.name != "AGENT")) {
       continue;
     }

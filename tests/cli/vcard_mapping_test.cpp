@@ -283,12 +283,14 @@ TEST(VcardMapping, WhatHasNoPlaceIsListedOncePerLine) {
   const Result r =
       Map("BEGIN:VCARD\nVERSION:2.1\nFN:x\nPHOTO;ENCODING=BASE64;TYPE=JPEG:/9j/\nX-FOO:1\nX-FOO:2\n"
           "LABEL;WORK:Main St\nMAILER:mail 1\nCLASS:PUBLIC\nAGENT:\nBEGIN:VCARD\nFN:y\nEND:VCARD\n"
-          "X-EMPTY:\nREV:20240101T000000Z\nPRODID:-//x//y\nUID:abc\\,1\nUID:second\nEND:VCARD\n");
-  EXPECT_EQ(r.lost,
-            (std::vector<std::string>{"PHOTO: no place on the card", "X-FOO: no place on the card",
-                                      "X-FOO: no place on the card", "LABEL: no place on the card",
-                                      "MAILER: no place on the card", "CLASS: no place on the card",
-                                      "AGENT: no place on the card"}));
+          "X-EMPTY:\nREV:20240101T000000Z\nPRODID:-//x//y\nUID:abc\\,1\nUID:second\n"
+          // The card writes PROFILE:VCARD itself; any other profile is lost.
+          "PROFILE:VCARD\nprofile: vcard \nPROFILE:X-OTHER\nEND:VCARD\n");
+  EXPECT_EQ(r.lost, (std::vector<std::string>{
+                        "PHOTO: no place on the card", "X-FOO: no place on the card",
+                        "X-FOO: no place on the card", "LABEL: no place on the card",
+                        "MAILER: no place on the card", "CLASS: no place on the card",
+                        "AGENT: no place on the card", "PROFILE: no place on the card"}));
   EXPECT_EQ(r.uid, "abc,1");
   // A text in BASE64 is not taken as the text it encodes.
   const Result base64 = Map(Card30("FN;ENCODING=b:QW5uYQ==\nTEL;B:MTIz\n"));
@@ -333,6 +335,32 @@ std::vector<std::string> CardsOf(const char* file, std::vector<std::string>& los
   }
   close(fd);
   return cards;
+}
+
+// A card the tool wrote reads back into the values it was made from, with
+// nothing lost: its PROFILE, REV, PRODID and UID lines are the card's own.
+TEST(VcardMapping, TheToolsOwnCardsReadBackWhole) {
+  const std::pair<Property, const char*> given[] = {
+      {Property::NameFamily, "Doe, Jr"},
+      {Property::NameGiven, "Ann"},
+      {Property::OrgName, "Acme; Co"},
+      {Property::Note, "one;two,three\\four\nfive"},
+      {Property::Title, "Zoë Ünal"},
+      {Property::Tel1_Number, "+1 555 0100"},
+      {Property::Tel1_Cell, "true"},
+      {Property::Email1_Value, "ann@example.org"},
+      {Property::Adr1_Street, "Main St 1"},
+      {Property::Adr1_Home, "true"},
+      {Property::Url, "https://example.org/a,b"},
+  };
+  CardBuilder builder;
+  builder.Begin(1);
+  for (const auto& [p, v] : given) builder.Set(qv_VCard::Info(p), v);
+  std::string text;
+  ASSERT_TRUE(builder.Finish(text));
+  const Result r = Map(text);
+  EXPECT_EQ(r.lost, std::vector<std::string>{});
+  for (const auto& [p, v] : given) EXPECT_EQ(Value(r, p), v) << qv_VCard::Info(p).name;
 }
 
 TEST(VcardMapping, SampleFilesMakeTheirCards) {

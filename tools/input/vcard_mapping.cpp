@@ -368,6 +368,7 @@ LineKind KindOf(std::string_view n) {
       if (Is(n, "PRODID")) return LineKind::Written;
       break;
     case 7:
+      if (Is(n, "PROFILE")) return LineKind::Profile;
       if (Is(n, "VERSION")) return LineKind::Written;
       break;
     case 8:
@@ -647,6 +648,8 @@ class Mapper {
       case LineKind::Written:
         return;
       case LineKind::Profile:
+        // The card says PROFILE:VCARD itself.
+        if (EqualIgnoringCase(Trim(l.value), "VCARD")) return;
         break;
       case LineKind::Label:
         if (!l.group.empty()) return;  // with its group, at the end

@@ -9,9 +9,9 @@
 // writes those lines only with a type. In item groups ("item1.TEL" beside
 // "item1.X-ABLabel:_$!<Mobile>!$_") the label gives the kind of its
 // telephone, e-mail or address. Every value that finds no place is listed
-// with the reason, one entry per property line; REV, PRODID, VERSION and
-// UID are no such values (the card writes its own), and the source's UID
-// is handed back for callers that keep it.
+// with the reason, one entry per property line; REV, PRODID, VERSION,
+// PROFILE:VCARD and UID are no such values (the card writes its own), and
+// the source's UID is handed back for callers that keep it.
 //
 // The texts of the result are views: of the card's own texts where a value
 // is taken as it stands, of the result's store where it is made (unescaped,
