@@ -25,10 +25,12 @@ using slots::AddressPart;
 using slots::AddressType;
 using slots::TelType;
 
-inline std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
+[[gnu::always_inline]] inline std::string_view Trim(std::string_view s) {
+  const char* b = s.data();
+  const char* e = b + s.size();
+  while (b != e && (*b == ' ' || *b == '\t')) ++b;
+  while (e != b && (e[-1] == ' ' || e[-1] == '\t')) --e;
+  return {b, static_cast<std::size_t>(e - b)};
 }
 
 // Calls f with each piece of value between the separators no backslash
@@ -46,11 +48,11 @@ void ForEachPiece(std::string_view value, char separator, F&& f) {
       i += 2;
       continue;
     }
-    f(value.substr(start, i - start), escaped);
+    f(std::string_view(value.data() + start, i - start), escaped);
     start = ++i;
     escaped = false;
   }
-  f(value.substr(start), escaped);
+  f(std::string_view(value.data() + start, value.size() - start), escaped);
 }
 
 // A small set of words, each told in any case by one look into a table: a
@@ -321,7 +323,7 @@ bool Is(std::string_view name, const char (&word)[N]) {
 
 // The names are in capitals (the reader's): by length first, then one
 // comparison of known size.
-LineKind KindOf(std::string_view n) {
+[[gnu::always_inline]] inline LineKind KindOf(std::string_view n) {
   switch (n.size()) {
     case 1:
       if (n[0] == 'N') return LineKind::Name;
@@ -731,9 +733,8 @@ class Mapper {
       constexpr TelFlags kNoKind = Bit(TelType::Pref) | Bit(TelType::Work) | Bit(TelType::Home);
       if ((t.flags & ~kNoKind) == 0) t.flags |= Bit(TelType::Voice);
       Put(slots::TelNumber(slot), t.number, *t.line);
-      for (int f = 0; f < slots::kTelTypes; ++f) {
-        const auto type = static_cast<TelType>(f);
-        if ((t.flags & Bit(type)) != 0) SetFlag(slots::Tel(slot, type), *t.line);
+      for (unsigned bits = t.flags; bits != 0; bits &= bits - 1) {
+        SetFlag(slots::Tel(slot, static_cast<TelType>(__builtin_ctz(bits))), *t.line);
       }
       LoseTypes(*t.line, t.unknown_first, t.unknown_count);
       LabelUsed(*t.line, t.label_known);
