@@ -193,9 +193,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const std::string_view v : p.values) held += v.size();
       }
       if (!card.error.empty()) continue;
-      FUZZ_CHECK(!l.name.empty() && NameChars(l.name) && NameChars(l.group), l.name);
+      FUZZ_CHECK(!l.name.empty() && NameChars(l.name) && NameChars(l.group), std::string(l.name));
       if (!l.Base64()) {
-        FUZZ_CHECK(utf8::is_valid(l.value.begin(), l.value.end()), "a value not UTF-8: " + l.name);
+        FUZZ_CHECK(utf8::is_valid(l.value.begin(), l.value.end()),
+                   "a value not UTF-8: " + std::string(l.name));
       }
     }
     // Values converted to UTF-8 take at most a few times their bytes.
