@@ -1,7 +1,8 @@
 // The tool's readers on the same contacts: a CSV with the card's property
 // names against a vCard 3.0 file of the same contacts, as readers alone and
 // as the whole way from the input to each finished card (everything of a
-// batch run but writing the cards out). Run:
+// batch run but writing the cards out, through the same record sources,
+// with every check and report). Run:
 //   <build>/bench/qvvcard_input_bench --benchmark_repetitions=5
 //   --benchmark_report_aggregates_only=true
 // Items are contacts; the vCard file must reach at least 80% of the CSV's
@@ -16,13 +17,13 @@
 #include <stdexcept>
 #include <string>
 
-#include "input/csv_reader.hpp"
 #include "input/card_builder.hpp"
+#include "input/csv_reader.hpp"
 #include "input/record_source.hpp"
 #include "input/vcard_mapping.hpp"
 #include "input/vcard_reader.hpp"
-#include "output/file_names.hpp"
 #include "output/card_directory.hpp"
+#include "output/file_names.hpp"
 #include "output/output_file.hpp"
 
 namespace {
@@ -224,8 +225,9 @@ void VcardReadAndMap(benchmark::State& state) {
     qvvcard::InputStream in(VcfFile().fd());
     qvvcard::vcf::Reader reader(in);
     qvvcard::vcf::Card card;
+    qvvcard::vcf::Mapped m;
     while (reader.Next(card)) {
-      const qvvcard::vcf::Mapped m = qvvcard::vcf::MapCard(card);
+      qvvcard::vcf::MapCard(card, m);
       benchmark::DoNotOptimize(m.assignments.data());
       ++cards;
     }
@@ -257,17 +259,12 @@ void VcardToCards(benchmark::State& state) {
   std::size_t cards = 0;
   for (auto _ : state) {
     qvvcard::InputStream in(VcfFile().fd());
-    qvvcard::vcf::Reader reader(in);
-    qvvcard::vcf::Card card;
+    auto source = qvvcard::OpenRecords(in, "vcf", "bench.vcf", options);
     qvvcard::CardBuilder builder(options.rfc_escape);
     std::string text;
-    while (reader.Next(card)) {
-      builder.Begin(++cards);
-      const qvvcard::vcf::Mapped m = qvvcard::vcf::MapCard(card);
-      for (const qvvcard::vcf::Assignment& a : m.assignments) {
-        builder.SetTyped(qv_VCard::Info(a.property), a.value, a.line->name, a.escaped);
-      }
+    while (source->Next(builder)) {
       if (!builder.Finish(text)) state.SkipWithError("a card failed");
+      ++cards;
     }
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(cards));
@@ -307,19 +304,14 @@ void VcardBatch(benchmark::State& state) {
   std::size_t cards = 0;
   for (auto _ : state) {
     qvvcard::InputStream in(VcfFile().fd());
-    qvvcard::vcf::Reader reader(in);
-    qvvcard::vcf::Card card;
+    auto source = qvvcard::OpenRecords(in, "vcf", "bench.vcf", options);
     qvvcard::CardBuilder builder(options.rfc_escape);
     qvvcard::OutputFile out(qvvcard::Resolve(OutputPath()));
     std::string text;
-    while (reader.Next(card)) {
-      builder.Begin(++cards);
-      const qvvcard::vcf::Mapped m = qvvcard::vcf::MapCard(card);
-      for (const qvvcard::vcf::Assignment& a : m.assignments) {
-        builder.SetTyped(qv_VCard::Info(a.property), a.value, a.line->name, a.escaped);
-      }
+    while (source->Next(builder)) {
       if (!builder.Finish(text)) state.SkipWithError("a card failed");
       out.Put(text, {});
+      ++cards;
     }
     out.Finish();
   }
@@ -368,19 +360,14 @@ void VcardFolder(benchmark::State& state) {
   ToFolder(state, [&](qvvcard::CardSink& out) {
     const qvvcard::ConvertOptions options;
     qvvcard::InputStream in(VcfFile().fd());
-    qvvcard::vcf::Reader reader(in);
-    qvvcard::vcf::Card card;
+    auto source = qvvcard::OpenRecords(in, "vcf", "bench.vcf", options);
     qvvcard::CardBuilder builder(options.rfc_escape);
     std::string text;
     std::size_t cards = 0;
-    while (reader.Next(card)) {
-      builder.Begin(++cards);
-      const qvvcard::vcf::Mapped m = qvvcard::vcf::MapCard(card);
-      for (const qvvcard::vcf::Assignment& a : m.assignments) {
-        builder.SetTyped(qv_VCard::Info(a.property), a.value, a.line->name, a.escaped);
-      }
+    while (source->Next(builder)) {
       if (!builder.Finish(text)) state.SkipWithError("a card failed");
       out.Put(text, qvvcard::ProposedFileName(builder.card()));
+      ++cards;
     }
     return cards;
   });

@@ -13,6 +13,7 @@
 #include "common/problem.hpp"
 #include "input/card_builder.hpp"
 #include "input/values.hpp"
+#include "input_helper.hpp"
 
 namespace qvvcard::vcf {
 namespace {
@@ -30,6 +31,10 @@ struct Result {
   std::string uid;
 };
 
+std::string Lost(const Unplaced& u) {
+  return std::string(u.property) + ": " + std::string(u.reason);
+}
+
 Result Map(std::string_view text) {
   InputStream in(text);
   Reader reader(in);
@@ -39,11 +44,11 @@ Result Map(std::string_view text) {
   const Mapped m = MapCard(card);
   Result r;
   for (const Assignment& a : m.assignments) {
-    EXPECT_TRUE(r.values.emplace(a.property, a.value).second)
+    EXPECT_TRUE(r.values.emplace(a.property, std::string(a.value)).second)
         << qv_VCard::Info(a.property).name << " twice";
     r.escaped[a.property] = a.escaped;
   }
-  for (const Unplaced& u : m.lost) r.lost.push_back(u.property + ": " + u.reason);
+  for (const Unplaced& u : m.lost) r.lost.push_back(Lost(u));
   r.uid = m.uid;
   return r;
 }
@@ -279,12 +284,14 @@ TEST(VcardMapping, WhatHasNoPlaceIsListedOncePerLine) {
   const Result r =
       Map("BEGIN:VCARD\nVERSION:2.1\nFN:x\nPHOTO;ENCODING=BASE64;TYPE=JPEG:/9j/\nX-FOO:1\nX-FOO:2\n"
           "LABEL;WORK:Main St\nMAILER:mail 1\nCLASS:PUBLIC\nAGENT:\nBEGIN:VCARD\nFN:y\nEND:VCARD\n"
-          "X-EMPTY:\nREV:20240101T000000Z\nPRODID:-//x//y\nUID:abc\\,1\nUID:second\nEND:VCARD\n");
-  EXPECT_EQ(r.lost,
-            (std::vector<std::string>{"PHOTO: no place on the card", "X-FOO: no place on the card",
-                                      "X-FOO: no place on the card", "LABEL: no place on the card",
-                                      "MAILER: no place on the card", "CLASS: no place on the card",
-                                      "AGENT: no place on the card"}));
+          "X-EMPTY:\nREV:20240101T000000Z\nPRODID:-//x//y\nUID:abc\\,1\nUID:second\n"
+          // The card writes PROFILE:VCARD itself; any other profile is lost.
+          "PROFILE:VCARD\nprofile: vcard \nPROFILE:X-OTHER\nEND:VCARD\n");
+  EXPECT_EQ(r.lost, (std::vector<std::string>{
+                        "PHOTO: no place on the card", "X-FOO: no place on the card",
+                        "X-FOO: no place on the card", "LABEL: no place on the card",
+                        "MAILER: no place on the card", "CLASS: no place on the card",
+                        "AGENT: no place on the card", "PROFILE: no place on the card"}));
   EXPECT_EQ(r.uid, "abc,1");
   // A text in BASE64 is not taken as the text it encodes.
   const Result base64 = Map(Card30("FN;ENCODING=b:QW5uYQ==\nTEL;B:MTIz\n"));
@@ -301,6 +308,153 @@ TEST(VcardMapping, WhatHasNoPlaceIsListedOncePerLine) {
   EXPECT_EQ(parts.lost,
             (std::vector<std::string>{"N: no place on the card", "ADR: no place on the card",
                                       "TEL: no place on the card"}));
+}
+
+// Names and type words are told in any case, and a word that is only near
+// one (a letter more or less, another separator) is none of them.
+TEST(VcardMapping, NamesAndTypeWordsInAnyCase) {
+  const std::pair<const char*, Property> names[] = {
+      {"FN", Property::FormatedName},
+      {"fn", Property::FormatedName},
+      {"Note", Property::Note},
+      {"nOTE", Property::Note},
+      {"TITLE", Property::Title},
+      {"role", Property::Role},
+      {"Sort-String", Property::SortString},
+      {"tz", Property::TimeZone},
+      {"url", Property::Url},
+      {"Nickname", Property::Nickname},
+      {"categories", Property::Categorie},
+      {"N", Property::NameFamily},
+      {"org", Property::OrgName},
+      {"Tel", Property::Tel1_Number},
+      {"eMail", Property::Email1_Value},
+      {"adr", Property::Adr1_PostOffice},
+  };
+  for (const auto& [name, property] : names) {
+    const Result r = Map(Card30(std::string(name) + ":x\n"));
+    EXPECT_EQ(Value(r, property), "x") << name;
+    EXPECT_TRUE(r.lost.empty()) << name;
+  }
+  for (const char* near :
+       {"FNX",         "F",          "NOTES",    "NOT",        "TITL",      "ROLEX",
+        "SORT_STRING", "SORTSTRING", "TZZ",      "URI",        "NICKNAMES", "CATEGORY",
+        "NN",          "ORGS",       "TELL",     "E-MAIL",     "ADDR",      "GE",
+        "UIDS",        "REVS",       "PROFILES", "X-ABLABELS", "VERSIONS"}) {
+    const Result r = Map(Card30(std::string(near) + ":x\n"));
+    EXPECT_TRUE(r.values.empty()) << near;
+    EXPECT_EQ(r.lost, std::vector<std::string>{std::string(near) + ": no place on the card"});
+  }
+
+  // Telephone types: each word the flag it gives, in any case.
+  const std::pair<const char*, const char*> tel[] = {
+      {"pref", "PREF,VOICE"}, {"Work", "WORK,VOICE"}, {"HOME", "HOME,VOICE"}, {"voice", "VOICE"},
+      {"fAX", "FAX"},         {"msg", "MSG"},         {"Cell", "CELL"},       {"pager", "PAGER"},
+      {"bbs", "BBS"},         {"Modem", "MODEM"},     {"car", "CAR"},         {"isdn", "ISDN"},
+      {"Video", "VIDEO"},     {"text", "MSG"},        {"iPhone", "CELL"},     {"mobile", "CELL"},
+      {"Main", "VOICE"},      {"other", "VOICE"},
+  };
+  for (const auto& [word, flags] : tel) {
+    const Result r = Map(Card30("TEL;TYPE=" + std::string(word) + ":1\n"));
+    EXPECT_EQ(TelTypes(r, 1), flags) << word;
+    EXPECT_TRUE(r.lost.empty()) << word;
+  }
+  for (const char* near : {"CEL", "CELLS", "PAGERS", "VOIC", "FAXX", "HOMEX", "WORKS", "MAINS",
+                           "PHONE", "CELL-PHONE", "VIDEOS", "MOBIL", "IPHONES"}) {
+    const Result r = Map(Card30("TEL;TYPE=" + std::string(near) + ":1\n"));
+    EXPECT_EQ(TelTypes(r, 1), "VOICE") << near;
+    EXPECT_EQ(r.lost, std::vector<std::string>{"TEL: a type with no place on the card: " +
+                                               std::string(near)});
+  }
+
+  // Address types.
+  const std::pair<const char*, const char*> adr[] = {
+      {"dom", "DOM"},   {"Intl", "INTL"}, {"POSTAL", "POSTAL"}, {"parcel", "PARCEL"},
+      {"Home", "HOME"}, {"work", "WORK"}, {"other", "POSTAL"},  {"pref", "POSTAL"},
+  };
+  for (const auto& [word, flags] : adr) {
+    const Result r = Map(Card30("ADR;TYPE=" + std::string(word) + ":;;Main St 1;;;;\n"));
+    EXPECT_EQ(AdrTypes(r, 1), flags) << word;
+    EXPECT_TRUE(r.lost.empty()) << word;
+  }
+  for (const char* near : {"DOMS", "INT", "POST", "PARCELS", "HOMES", "WORKX"}) {
+    const Result r = Map(Card30("ADR;TYPE=" + std::string(near) + ":;;Main St 1;;;;\n"));
+    EXPECT_EQ(r.lost, std::vector<std::string>{"ADR: a type with no place on the card: " +
+                                               std::string(near)});
+  }
+}
+
+// A card, its lines and its mapping as text, line numbers counted from the
+// card's BEGIN.
+std::vector<std::string> Summary(const Card& card, const Mapped& m) {
+  std::vector<std::string> out{"version " + std::string(card.version), "error " + card.error};
+  for (const Line& l : card.lines) {
+    std::string s = std::to_string(l.line - card.line) + " " + SourceOf(l);
+    for (const Param& p : l.params) {
+      s.append(";").append(p.name).append("=");
+      for (const std::string_view v : p.values) s.append(v).append(",");
+    }
+    out.push_back(s.append(":").append(l.value));
+  }
+  for (const Assignment& a : m.assignments) {
+    out.push_back(std::string(qv_VCard::Info(a.property).name) + "=" + std::string(a.value) +
+                  (a.escaped ? " escaped " : " ") + std::to_string(a.line->line - card.line));
+  }
+  for (const Unplaced& u : m.lost) out.push_back(Lost(u));
+  out.push_back("uid " + std::string(m.uid));
+  return out;
+}
+
+// The reader's card and the mapping's result, reused for cards of other
+// shapes, hold what each card gives alone: nothing of an earlier card stays
+// in them, in the reader's store or in the mapping's lists.
+TEST(VcardMapping, CardsAndResultsReusedForCardsOfOtherShapes) {
+  const std::string photo(600, 'A');
+  const std::vector<std::string> cards = {
+      Card30("item1.TEL:1\nitem1.X-ABLabel:Work Fax\nEMAIL;TYPE=home,x-a:a@x\nNOTE:a\\;b\n"
+             "CATEGORIES:x,y\nADR;TYPE=X-SUMMER;LABEL=\"a;b\":;;Beach 4;;;;\nGEO:1.5;2.5\n"
+             "X-FOO;X-A=1;X-B=2;X-C=3;X-D=4;X-E=5;X-F=6;X-G=7;X-H=8;X-I=9:1\n"
+             "PHOTO;ENCODING=b:" +
+             photo + "\n"),
+      Card30("FN:Only\n"),
+      Card30("TEL;TYPE=CELL:2\nitem2.EMAIL:b@x\nitem2.X-ABLabel:_$!<Home>!$_\nUID:u\\,1\n"),
+      "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=ISO-8859-1:M\xFCller\\;x;Al\n"
+      "NOTE;ENCODING=QUOTED-PRINTABLE:C:\\new=0D=0A=\nnext\nTEL;WORK;VOICE:3\nEND:VCARD\n",
+      Card30(""),
+      Card30("FN:After\nitem1.URL:http://x\nitem1.X-ABLabel:Home\n"),
+  };
+  std::vector<std::vector<std::string>> alone;
+  for (const std::string& text : cards) {
+    // After an empty card: no state of the cards before.
+    const std::string empty = Card30("");
+    for (const std::string* c : {&empty, &text}) {
+      InputStream in(*c);
+      Reader reader(in);
+      Card card;
+      EXPECT_TRUE(reader.Next(card));
+      const Mapped m = MapCard(card);
+      if (c == &text) alone.push_back(Summary(card, m));
+    }
+  }
+  std::string all;
+  for (const std::string& text : cards) all += text;
+  // Small buffers, so that lines are read in place, moved into the store
+  // and read through it in turn.
+  for (const std::size_t buffer : {std::size_t{7}, std::size_t{64}, std::size_t{1} << 16}) {
+    SCOPED_TRACE("buffer " + std::to_string(buffer));
+    testing::StringInput input(all, buffer);
+    Reader reader(input.stream());
+    Card card;
+    Mapped reused;
+    std::size_t n = 0;
+    while (reader.Next(card)) {
+      MapCard(card, reused);
+      ASSERT_LT(n, alone.size());
+      EXPECT_EQ(Summary(card, reused), alone[n]) << "card " << n + 1;
+      ++n;
+    }
+    EXPECT_EQ(n, cards.size());
+  }
 }
 
 // Every sample file read and mapped, its assignments made on a card as
@@ -321,7 +475,7 @@ std::vector<std::string> CardsOf(const char* file, std::vector<std::string>& los
       builder.SetTyped(qv_VCard::Info(a.property), a.value, SourceOf(*a.line), a.escaped);
     }
     for (const Problem& p : builder.problems()) ADD_FAILURE() << p.field << ": " << Describe(p);
-    for (const Unplaced& u : m.lost) lost.push_back(u.property + ": " + u.reason);
+    for (const Unplaced& u : m.lost) lost.push_back(Lost(u));
     std::string text;
     EXPECT_TRUE(builder.Finish(text));
     if (text.ends_with("\r\n")) text.resize(text.size() - 2);
@@ -329,6 +483,32 @@ std::vector<std::string> CardsOf(const char* file, std::vector<std::string>& los
   }
   close(fd);
   return cards;
+}
+
+// A card the tool wrote reads back into the values it was made from, with
+// nothing lost: its PROFILE, REV, PRODID and UID lines are the card's own.
+TEST(VcardMapping, TheToolsOwnCardsReadBackWhole) {
+  const std::pair<Property, const char*> given[] = {
+      {Property::NameFamily, "Doe, Jr"},
+      {Property::NameGiven, "Ann"},
+      {Property::OrgName, "Acme; Co"},
+      {Property::Note, "one;two,three\\four\nfive"},
+      {Property::Title, "Zoë Ünal"},
+      {Property::Tel1_Number, "+1 555 0100"},
+      {Property::Tel1_Cell, "true"},
+      {Property::Email1_Value, "ann@example.org"},
+      {Property::Adr1_Street, "Main St 1"},
+      {Property::Adr1_Home, "true"},
+      {Property::Url, "https://example.org/a,b"},
+  };
+  CardBuilder builder;
+  builder.Begin(1);
+  for (const auto& [p, v] : given) builder.Set(qv_VCard::Info(p), v);
+  std::string text;
+  ASSERT_TRUE(builder.Finish(text));
+  const Result r = Map(text);
+  EXPECT_EQ(r.lost, std::vector<std::string>{});
+  for (const auto& [p, v] : given) EXPECT_EQ(Value(r, p), v) << qv_VCard::Info(p).name;
 }
 
 TEST(VcardMapping, SampleFilesMakeTheirCards) {
@@ -379,8 +559,9 @@ TEST(VcardMapping, SampleFilesMakeTheirCards) {
        {"TEL;TYPE=PREF;TYPE=VOICE;TYPE=CELL:+51-984-000-111",
         "TEL;TYPE=WORK;TYPE=VOICE:+51-1-000-2222 ext. 104", "TEL;TYPE=VOICE:+51-84-000-444",
         "EMAIL;TYPE=INTERNET,WORK;TYPE=PREF:a.quispe@andes.example",
-        "EMAIL;TYPE=INTERNET,WORK:reservas@andes.example", "ORG:Andes Turismo;Operaciones\\, Reservas",
-        "GEO:-13.51667;-71.97833", "BDAY:--04-15", "TZ:America/Lima"},
+        "EMAIL;TYPE=INTERNET,WORK:reservas@andes.example",
+        "ORG:Andes Turismo;Operaciones\\, Reservas", "GEO:-13.51667;-71.97833", "BDAY:--04-15",
+        "TZ:America/Lima"},
        {"KIND: no place on the card", "TEL: a type with no place on the card: TEXTPHONE",
         "ANNIVERSARY: no place on the card", "GENDER: no place on the card",
         "LANG: no place on the card", "IMPP: no place on the card"}},

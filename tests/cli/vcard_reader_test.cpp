@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <utf8.h>
 
 #include <algorithm>
 #include <string>
@@ -15,12 +16,14 @@ namespace {
 
 // A line as name[;PARAM=a,b...]:value, with its group and line number.
 std::string Show(const Line& l) {
-  std::string s = std::to_string(l.line) + " " + (l.group.empty() ? "" : l.group + ".") + l.name;
+  std::string s = std::to_string(l.line) + " ";
+  if (!l.group.empty()) s.append(l.group).append(".");
+  s.append(l.name);
   for (const Param& p : l.params) {
-    s += ";" + p.name + "=";
-    for (std::size_t i = 0; i < p.values.size(); ++i) s += (i ? "," : "") + p.values[i];
+    s.append(";").append(p.name).append("=");
+    for (std::size_t i = 0; i < p.values.size(); ++i) s.append(i ? "," : "").append(p.values[i]);
   }
-  return s + ":" + l.value;
+  return s.append(":").append(l.value);
 }
 
 struct Read {
@@ -42,7 +45,7 @@ class VcardReaderTest : public ::testing::TestWithParam<std::size_t> {
     Card card;
     std::vector<Read> cards;
     while (reader.Next(card)) {
-      Read r{card.version, {}, card.line, card.error, card.error_line};
+      Read r{std::string(card.version), {}, card.line, card.error, card.error_line};
       for (const Line& l : card.lines) r.lines.push_back(Show(l));
       cards.push_back(std::move(r));
     }
@@ -234,7 +237,78 @@ TEST_P(VcardReaderTest, SampleFilesRead) {
   }
 }
 
+TEST_P(VcardReaderTest, ParameterFormsPlainOrNot) {
+  // Plain parameters (read in one pass) and the forms the whole parser
+  // reads give the same lines.
+  struct Case {
+    const char* line;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"TEL;TYPE=WORK:1", "TEL;TYPE=WORK:1"},
+      {"tel;type=work:1", "TEL;TYPE=work:1"},
+      {"TEL;TYPE = work ;PREF= 1 :1", "TEL;TYPE=work;PREF=1:1"},
+      {"TEL;WORK;voice;TYPE=cell,Pref:1", "TEL;TYPE=WORK,voice,cell,Pref:1"},
+      {"TEL;TYPE=a;X=b;TYPE=c:1", "TEL;TYPE=a,c;X=b:1"},
+      {"TEL;TYPE=a,,b:1", "TEL;TYPE=a,b:1"},
+      {"TEL;X=:1", "TEL;X=:1"},
+      {"TEL;X=a,:1", "TEL;X=a:1"},
+      {"TEL;X=\"a,b\":1", "TEL;X=a,b:1"},
+      {"TEL;X=a\"b\"c:1", "TEL;X=abc:1"},
+      {"NOTE;X-A=1;X-B=2;X-C=3;X-D=4;X-E=5;X-F=6;X-G=7;X-H=8;X-I=9:v",
+       "NOTE;X-A=1;X-B=2;X-C=3;X-D=4;X-E=5;X-F=6;X-G=7;X-H=8;X-I=9:v"},
+      {"NOTE;TYPE=1,2,3,4,5,6,7,8,9:v", "NOTE;TYPE=1,2,3,4,5,6,7,8,9:v"},
+      // Bare 2.1 parameters, by the word.
+      {"NOTE;quoted-printable:=41", "NOTE;ENCODING=quoted-printable:A"},
+      {"PHOTO;Base64:QUJD", "PHOTO;ENCODING=Base64:QUJD"},
+      {"NOTE;8BIT;7bit;b:x", "NOTE;ENCODING=8BIT;ENCODING=7bit;ENCODING=b:x"},
+      {"PHOTO;inline;URL;uri;Content-ID;cid:x",
+       "PHOTO;VALUE=inline;VALUE=URL;VALUE=uri;VALUE=Content-ID;VALUE=cid:x"},
+      {"TEL;QUOTED-PRINTABLES;X-B;bb:1", "TEL;TYPE=QUOTED-PRINTABLES,X-B,bb:1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(Lines("BEGIN:VCARD\nVERSION:3.0\n" + std::string(c.line) + "\nEND:VCARD\n"),
+              std::vector<std::string>{"3 " + std::string(c.shown)});
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Buffers, VcardReaderTest, ::testing::Values(4, 7, 61, 1 << 16));
+
+// The reader's own UTF-8 check takes what the library takes: every two-byte
+// sequence, the three- and four-byte ones around each boundary, at every
+// place before, in and after a block of sixteen bytes.
+TEST(VcardValues, Utf8AsTheLibraryTellsIt) {
+  std::vector<std::string> sequences;
+  for (int a = 0; a < 256; ++a) {
+    for (int b = 0; b < 256; ++b) sequences.push_back({static_cast<char>(a), static_cast<char>(b)});
+  }
+  const int edges[] = {0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xFF};
+  for (int a = 0xE0; a < 0x100; ++a) {
+    for (int b = 0; b < 256; ++b) {
+      for (const int c : edges) {
+        sequences.push_back({static_cast<char>(a), static_cast<char>(b), static_cast<char>(c)});
+        for (const int d : {0x7F, 0x80, 0xBF, 0xC0}) {
+          if (a >= 0xF0) {
+            sequences.push_back({static_cast<char>(a), static_cast<char>(b), static_cast<char>(c),
+                                 static_cast<char>(d)});
+          }
+        }
+      }
+    }
+  }
+  std::size_t checked = 0;
+  for (const std::string& seq : sequences) {
+    for (const std::size_t before : {0, 1, 15, 16, 17}) {
+      for (const std::size_t after : {0, 1, 16}) {
+        const std::string s = std::string(before, 'a') + seq + std::string(after, 'b');
+        ASSERT_EQ(IsUtf8(s), utf8::is_valid(s.begin(), s.end())) << before << " " << after;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(checked, 1000000u);
+}
 
 TEST(VcardValues, SplitAndUnescapeByVersion) {
   EXPECT_EQ(Split("a\\;b;c\\\\;;d\\,e", ';'),

@@ -5,9 +5,10 @@
 #include <bitset>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
+#include <stdexcept>
 
 #include "card/ascii.hpp"
 #include "card/slot_table.hpp"
@@ -24,40 +25,94 @@ using slots::AddressPart;
 using slots::AddressType;
 using slots::TelType;
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-// A value as typed: blanks around it are no part of it.
-std::string TrimmedText(std::string_view value, std::string_view version) {
-  return Unescape(Trim(value), version);
+[[gnu::always_inline]] inline std::string_view Trim(std::string_view s) {
+  const char* b = s.data();
+  const char* e = b + s.size();
+  while (b != e && (*b == ' ' || *b == '\t')) ++b;
+  while (e != b && (e[-1] == ' ' || e[-1] == '\t')) --e;
+  return {b, static_cast<std::size_t>(e - b)};
 }
 
 // Calls f with each piece of value between the separators no backslash
-// escapes, escapes kept (as Split gives them, without a vector).
+// escapes, escapes kept (as Split gives them, without a vector), and
+// whether it holds a backslash.
 template <typename F>
 void ForEachPiece(std::string_view value, char separator, F&& f) {
   std::size_t start = 0;
-  for (std::size_t i = 0; i < value.size(); ++i) {
+  bool escaped = false;
+  for (std::size_t i = 0;;) {
+    i = FindEither(value, i, separator, '\\');
+    if (i >= value.size()) break;
     if (value[i] == '\\') {
-      ++i;
-    } else if (value[i] == separator) {
-      f(value.substr(start, i - start));
-      start = i + 1;
+      escaped = true;
+      i += 2;
+      continue;
     }
+    f(std::string_view(value.data() + start, i - start), escaped);
+    start = ++i;
+    escaped = false;
   }
-  f(value.substr(start));
+  f(std::string_view(value.data() + start, value.size() - start), escaped);
 }
 
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+// A small set of words, each told in any case by one look into a table: a
+// perfect hash of its length and first, second and last letters, its seed
+// found when the table is built.
+template <typename T, std::size_t N>
+class Words {
+ public:
+  struct Entry {
+    std::string_view word;  // in capitals
+    T value;
+  };
+  consteval explicit Words(const Entry (&entries)[N]) {
+    for (std::size_t i = 0; i < N; ++i) entries_[i] = entries[i];
+    for (seed_ = 1; seed_ < 100000; ++seed_) {
+      std::array<std::uint8_t, kSlots> slots{};
+      bool clash = false;
+      for (std::size_t i = 0; i < N && !clash; ++i) {
+        std::uint8_t& s = slots[Slot(entries_[i].word)];
+        clash = s != 0;
+        s = static_cast<std::uint8_t>(i + 1);
+      }
+      if (!clash) {
+        slots_ = slots;
+        return;
+      }
+    }
+    throw std::logic_error("no seed parts these words");
   }
-  return out;
-}
+  // The value of word, or nullptr when it is none of the words.
+  const T* Find(std::string_view word) const {
+    if (word.empty() || word.size() > kLongest) return nullptr;
+    const std::uint8_t s = slots_[Slot(word)];
+    if (s == 0) return nullptr;
+    const Entry& e = entries_[s - 1];
+    if (e.word.size() != word.size()) return nullptr;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+      if (Up(word[i]) != e.word[i]) return nullptr;
+    }
+    return &e.value;
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 64;
+  static constexpr std::size_t kLongest = 32;
+  static constexpr char Up(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+  static constexpr auto Byte(char c) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(Up(c)));
+  }
+  constexpr std::size_t Slot(std::string_view w) const {
+    const std::uint32_t key = ((static_cast<std::uint32_t>(w.size()) * 31 + Byte(w[0])) * 31 +
+                               Byte(w.size() > 1 ? w[1] : '\0')) *
+                                  31 +
+                              Byte(w.back());
+    return (key * seed_ >> 10) & (kSlots - 1);
+  }
+  std::array<Entry, N> entries_{};
+  std::array<std::uint8_t, kSlots> slots_{};
+  std::uint32_t seed_ = 1;
+};
 
 // Labels compared as people write them: in any case, blanks left out
 // ("Home Fax", "HomeFAX").
@@ -115,26 +170,30 @@ constexpr TelLabel kTelLabels[] = {
 // TEL types: the flags' own words, and the kinds without a flag of their
 // own taken as the nearest one (4.0's TEXT for messages, IPHONE and MOBILE
 // a mobile, MAIN a voice number). OTHER says nothing.
-struct TelWord {
-  std::string_view word;
-  TelFlags flags;
-};
-constexpr TelWord kTelWords[] = {
-    {"PREF", Bit(TelType::Pref)},   {"WORK", Bit(TelType::Work)},   {"HOME", Bit(TelType::Home)},
-    {"VOICE", Bit(TelType::Voice)}, {"FAX", Bit(TelType::Fax)},     {"MSG", Bit(TelType::Msg)},
-    {"CELL", Bit(TelType::Cell)},   {"PAGER", Bit(TelType::Pager)}, {"BBS", Bit(TelType::Bbs)},
-    {"MODEM", Bit(TelType::Modem)}, {"CAR", Bit(TelType::Car)},     {"ISDN", Bit(TelType::Isdn)},
-    {"VIDEO", Bit(TelType::Video)}, {"TEXT", Bit(TelType::Msg)},    {"IPHONE", Bit(TelType::Cell)},
-    {"MOBILE", Bit(TelType::Cell)}, {"MAIN", Bit(TelType::Voice)},  {"OTHER", 0},
-};
+constexpr Words<TelFlags, 18> kTelWords({
+    {"PREF", Bit(TelType::Pref)},
+    {"WORK", Bit(TelType::Work)},
+    {"HOME", Bit(TelType::Home)},
+    {"VOICE", Bit(TelType::Voice)},
+    {"FAX", Bit(TelType::Fax)},
+    {"MSG", Bit(TelType::Msg)},
+    {"CELL", Bit(TelType::Cell)},
+    {"PAGER", Bit(TelType::Pager)},
+    {"BBS", Bit(TelType::Bbs)},
+    {"MODEM", Bit(TelType::Modem)},
+    {"CAR", Bit(TelType::Car)},
+    {"ISDN", Bit(TelType::Isdn)},
+    {"VIDEO", Bit(TelType::Video)},
+    {"TEXT", Bit(TelType::Msg)},
+    {"IPHONE", Bit(TelType::Cell)},
+    {"MOBILE", Bit(TelType::Cell)},
+    {"MAIN", Bit(TelType::Voice)},
+    {"OTHER", 0},
+});
 
 using AdrFlags = std::uint8_t;
 constexpr AdrFlags Bit(AddressType t) { return static_cast<AdrFlags>(1u << static_cast<int>(t)); }
-struct AdrWord {
-  std::string_view word;
-  AdrFlags flags;
-};
-constexpr AdrWord kAdrWords[] = {
+constexpr Words<AdrFlags, 8> kAdrWords({
     {"DOM", Bit(AddressType::Dom)},
     {"INTL", Bit(AddressType::Intl)},
     {"POSTAL", Bit(AddressType::Postal)},
@@ -143,12 +202,16 @@ constexpr AdrWord kAdrWords[] = {
     {"WORK", Bit(AddressType::Work)},
     {"OTHER", 0},
     {"PREF", 0},
-};
+});
 
 // Labels of websites, which the card's one URL has no room to say.
 constexpr std::string_view kUrlLabels[] = {"HomePage", "Home", "Work", "Other"};
 
 constexpr int kNotPreferred = 101;
+
+bool IsType(std::string_view name) {
+  return name.size() == 4 && std::memcmp(name.data(), "TYPE", 4) == 0;
+}
 
 // 4.0's pref=1..100, or TYPE=PREF (as the most preferred); kNotPreferred
 // for neither.
@@ -156,8 +219,8 @@ int Preference(const Line& l) {
   int rank = kNotPreferred;
   for (const Param& p : l.params) {
     if (p.name.size() != 4 || p.values.empty()) continue;
-    if (p.name == std::string_view("TYPE")) {
-      for (const std::string& v : p.values) {
+    if (IsType(p.name)) {
+      for (const std::string_view v : p.values) {
         if (EqualIgnoringCase(v, "PREF")) rank = std::min(rank, 1);
       }
     } else if (p.name == std::string_view("PREF")) {
@@ -176,27 +239,6 @@ int Preference(const Line& l) {
 // them with VALUE=uri (and some writers without).
 bool IsUri(std::string_view value, std::string_view scheme) {
   return value.size() >= scheme.size() && EqualIgnoringCase(value.substr(0, scheme.size()), scheme);
-}
-
-// A tel: URI as the number a person dials: the extension kept
-// ("+1-555-0100 ext. 7"), other URI parameters left out.
-std::string TelUriNumber(std::string_view uri) {
-  uri.remove_prefix(4);
-  const std::size_t semi = uri.find(';');
-  std::string number(Trim(uri.substr(0, semi)));
-  for (std::string_view rest = semi == uri.npos ? "" : uri.substr(semi + 1); !rest.empty();) {
-    const std::size_t next = rest.find(';');
-    const std::string_view param = rest.substr(0, next);
-    const std::string_view ext = param.size() > 4 && EqualIgnoringCase(param.substr(0, 4), "ext=")
-                                     ? Trim(param.substr(4))
-                                     : std::string_view();
-    if (!number.empty() && !ext.empty()) {
-      number += " ext. ";
-      number += ext;
-    }
-    rest = next == rest.npos ? "" : rest.substr(next + 1);
-  }
-  return number;
 }
 
 bool LeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
@@ -248,14 +290,6 @@ bool Coordinate(std::string_view s, double& out) {
   return true;
 }
 
-// The escaped form of a list item or a structured component.
-void AppendEscaped(std::string& out, std::string_view item) {
-  for (const char c : item) {
-    if (c == '\\' || c == ';' || c == ',') out += '\\';
-    out += c;
-  }
-}
-
 // What a line is to the mapping.
 enum class LineKind : std::uint8_t {
   Tel,
@@ -276,37 +310,52 @@ enum class LineKind : std::uint8_t {
   Categories,
   Uid,
   Written,
+  Profile,
   Label,
   Other
 };
 
-// Whether n, whose size the caller checked, is word.
+// Whether name, of the size of word, is word.
 template <std::size_t N>
-bool Is(std::string_view n, const char (&word)[N]) {
-  for (std::size_t i = 0; i + 1 < N; ++i) {
-    if (n[i] != word[i]) return false;
-  }
-  return true;
+bool Is(std::string_view name, const char (&word)[N]) {
+  return std::memcmp(name.data(), word, N - 1) == 0;
 }
 
-LineKind KindOf(std::string_view n) {
-  // By length first: one comparison of known size each.
+// The names are in capitals (the reader's): by length first, then one
+// comparison of known size.
+[[gnu::always_inline]] inline LineKind KindOf(std::string_view n) {
   switch (n.size()) {
     case 1:
-      if (Is(n, "N")) return LineKind::Name;
+      if (n[0] == 'N') return LineKind::Name;
       break;
     case 2:
       if (Is(n, "FN")) return LineKind::FormattedName;
       if (Is(n, "TZ")) return LineKind::TimeZone;
       break;
     case 3:
-      if (Is(n, "TEL")) return LineKind::Tel;
-      if (Is(n, "ADR")) return LineKind::Adr;
-      if (Is(n, "ORG")) return LineKind::Org;
-      if (Is(n, "URL")) return LineKind::Url;
-      if (Is(n, "GEO")) return LineKind::Geo;
-      if (Is(n, "UID")) return LineKind::Uid;
-      if (Is(n, "REV")) return LineKind::Written;
+      switch (n[0]) {
+        case 'T':
+          if (Is(n, "TEL")) return LineKind::Tel;
+          break;
+        case 'A':
+          if (Is(n, "ADR")) return LineKind::Adr;
+          break;
+        case 'O':
+          if (Is(n, "ORG")) return LineKind::Org;
+          break;
+        case 'U':
+          if (Is(n, "URL")) return LineKind::Url;
+          if (Is(n, "UID")) return LineKind::Uid;
+          break;
+        case 'G':
+          if (Is(n, "GEO")) return LineKind::Geo;
+          break;
+        case 'R':
+          if (Is(n, "REV")) return LineKind::Written;
+          break;
+        default:
+          break;
+      }
       break;
     case 4:
       if (Is(n, "NOTE")) return LineKind::Note;
@@ -321,6 +370,7 @@ LineKind KindOf(std::string_view n) {
       if (Is(n, "PRODID")) return LineKind::Written;
       break;
     case 7:
+      if (Is(n, "PROFILE")) return LineKind::Profile;
       if (Is(n, "VERSION")) return LineKind::Written;
       break;
     case 8:
@@ -341,86 +391,112 @@ LineKind KindOf(std::string_view n) {
   return LineKind::Other;
 }
 
+constexpr char kTrue[] = "true";
+
 class Mapper {
  public:
-  // Ready for another card; the room of the last one's work is kept.
-  void Reset(const Card& card) {
+  void Run(const Card& card, Mapped& out) {
     card_ = &card;
-    version_ = &card.version;
-    out_ = Mapped();
+    out_ = &out;
+    store_ = &out.text;
+    v21_ = card.version == "2.1";
+    out.assignments.clear();
+    out.lost.clear();
+    out.uid = {};
+    out.text.Clear();
     lost_lines_.clear();
     done_.reset();
-    groups_.clear();
     tels_.clear();
     emails_.clear();
     adrs_.clear();
-    unknown_types_.clear();
-    tel_labels_known_.clear();
-    email_labels_known_.clear();
-    adr_labels_known_.clear();
-    adr_unknown_types_.clear();
+    unknown_.clear();
     nicknames_.items.clear();
     nicknames_.first = nullptr;
     categories_.items.clear();
     categories_.first = nullptr;
     name_done_ = org_done_ = false;
-  }
 
-  Mapped Run() {
-    out_.assignments.reserve(card_->lines.size() * 3 + 8);
-    FindLabels();
-    for (const Line& l : card_->lines) One(l);
-    Telephones();
-    Emails();
-    Addresses();
+    // Labels first: a group's label may come after its lines.
+    labels_ = std::any_of(card.lines.begin(), card.lines.end(),
+                          [](const Line& l) { return !l.group.empty(); });
+    if (labels_) FindLabels();
+    for (const Line& l : card.lines) One(l, KindOf(l.name));
+    if (!tels_.empty()) Telephones();
+    if (!emails_.empty()) Emails();
+    if (!adrs_.empty()) Addresses();
     Lists();
-    Labels();
+    if (labels_) Labels();
     // In the order of their lines in the file.
-    if (!std::is_sorted(lost_lines_.begin(), lost_lines_.end())) {
-      std::vector<std::size_t> order(out_.lost.size());
-      for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-      std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return lost_lines_[a] < lost_lines_[b];
-      });
-      std::vector<Unplaced> lost;
-      lost.reserve(order.size());
-      for (const std::size_t i : order) lost.push_back(std::move(out_.lost[i]));
-      out_.lost = std::move(lost);
-    }
-    return std::move(out_);
+    if (!std::is_sorted(lost_lines_.begin(), lost_lines_.end())) SortLost();
   }
 
  private:
   struct Tel {
     const Line* line;
     int rank;
-    std::string number;
+    std::string_view number;
     TelFlags flags;
+    std::size_t unknown_first, unknown_count;  // its types with no place, in unknown_
+    bool label_known;
   };
   struct Email {
     const Line* line;
     int rank;
-    std::string address;
-    std::string type;
+    std::string_view address;
+    std::string_view type;
     bool pref;
+    bool label_known;
   };
   struct Adr {
     const Line* line;
     int rank;
-    std::array<std::string, slots::kAddressParts> parts;
+    std::array<std::string_view, slots::kAddressParts> parts;
     AdrFlags flags;
+    std::size_t unknown_first, unknown_count;
+    bool label_known;
   };
   struct Group {
+    std::string_view name;        // as written
     const Line* label = nullptr;  // its X-ABLabel
     bool placed = false;          // a line of the group found its place
     bool unknown = false;         // and the label said nothing it could use
   };
+  struct List {
+    std::vector<std::string_view> items;
+    const Line* first = nullptr;
+  };
+
+  // A value as typed: blanks around it are no part of it, its escapes
+  // undone (into the store: the card's own text stays as it is).
+  std::string_view Typed(std::string_view value) {
+    return Typed(value, FindEither(value, 0, '\\', '\\') != value.size());
+  }
+  // The same for a value that holds a backslash or not.
+  std::string_view Typed(std::string_view value, bool escaped) {
+    value = Trim(value);
+    if (!escaped) return value;
+    char* to = store_->Room(value.size());
+    const std::size_t n = UnescapeTo(value, v21_, to);
+    store_->GiveBack(to + n);
+    return {to, n};
+  }
+
+  std::string_view Number(long long n) {
+    char* to = store_->Room(24);
+    const auto end = std::to_chars(to, to + 24, n).ptr;
+    store_->GiveBack(end);
+    return {to, static_cast<std::size_t>(end - to)};
+  }
 
   // The indexes of items, the preferred first, in file order otherwise (an
   // insertion sort: few items, and stable).
   template <typename Item>
   const std::vector<std::size_t>& ByPreference(const std::vector<Item>& items) {
     order_.clear();
+    if (items.size() == 1) {
+      order_.push_back(0);
+      return order_;
+    }
     for (std::size_t i = 0; i < items.size(); ++i) {
       std::size_t at = order_.size();
       order_.push_back(i);
@@ -431,32 +507,42 @@ class Mapper {
     return order_;
   }
 
-  void Put(Property p, std::string&& value, const Line& from, bool escaped = false) {
+  void Put(Property p, std::string_view value, const Line& from, bool escaped = false) {
     const auto i = static_cast<std::size_t>(p);
     if (done_.test(i)) return;  // never twice: callers check, this only guards
     done_.set(i);
-    Assignment& a = out_.assignments.emplace_back();
-    a.property = p;
-    a.value = std::move(value);
-    a.escaped = escaped;
-    a.line = &from;
+    out_->assignments.push_back({p, value, escaped, &from});
   }
-  void Put(Property p, const char* value, const Line& from) { Put(p, std::string(value), from); }
-  void SetFlag(Property p, const Line& from) {
-    const auto i = static_cast<std::size_t>(p);
-    if (done_.test(i)) return;
-    done_.set(i);
-    Assignment& a = out_.assignments.emplace_back();
-    a.property = p;
-    a.value.assign("true", 4);
-    a.line = &from;
-  }
-  void Lose(const Line& l, std::string reason) {
-    out_.lost.push_back({l.name, std::move(reason)});
+  void SetFlag(Property p, const Line& from) { Put(p, {kTrue, 4}, from); }
+  void Lose(const Line& l, std::string_view reason) {
+    out_->lost.push_back({l.name, reason});
     lost_lines_.push_back(l.line);
   }
-  void LoseTypes(const Line& l, const std::vector<std::string>& words) {
-    for (const std::string& w : words) Lose(l, std::string(kUnknownType) + ": " + w);
+  // Each type word of unknown_[first, first + count): "a type with no
+  // place on the card: X-RADIO".
+  void LoseTypes(const Line& l, std::size_t first, std::size_t count) {
+    static constexpr std::string_view kHead = std::string_view(kUnknownType);
+    for (std::size_t k = first; k < first + count; ++k) {
+      const std::string_view w = unknown_[k];
+      char* to = store_->Room(kHead.size() + 2 + w.size());
+      std::memcpy(to, kHead.data(), kHead.size());
+      to[kHead.size()] = ':';
+      to[kHead.size() + 1] = ' ';
+      char* o = to + kHead.size() + 2;
+      for (const char c : w) *o++ = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+      Lose(l, {to, kHead.size() + 2 + w.size()});
+    }
+  }
+
+  void SortLost() {
+    order_.resize(out_->lost.size());
+    for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = i;
+    std::sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
+      return lost_lines_[a] != lost_lines_[b] ? lost_lines_[a] < lost_lines_[b] : a < b;
+    });
+    sorted_lost_.clear();
+    for (const std::size_t i : order_) sorted_lost_.push_back(out_->lost[i]);
+    out_->lost.swap(sorted_lost_);
   }
 
   // The first non-empty line of a kind takes its property; later ones
@@ -467,10 +553,19 @@ class Mapper {
     return false;
   }
 
+  static int CompareGroups(std::string_view a, std::string_view b) {
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+      const char x = Fold(a[i]), y = Fold(b[i]);
+      if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y) ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+  }
   Group* GroupOf(const Line& l) {
-    if (l.group.empty()) return nullptr;
-    const auto it = groups_.find(Upper(l.group));
-    return it == groups_.end() ? nullptr : &it->second;
+    if (l.group.empty() || !labels_ || groups_.empty()) return nullptr;
+    const auto it = std::lower_bound(
+        groups_.begin(), groups_.end(), l.group,
+        [](const Group& g, std::string_view name) { return CompareGroups(g.name, name) < 0; });
+    return it != groups_.end() && CompareGroups(it->name, l.group) == 0 ? &*it : nullptr;
   }
   std::string_view LabelOf(const Line& l) {
     const Group* g = GroupOf(l);
@@ -483,28 +578,36 @@ class Mapper {
     }
   }
 
+  // The groups with a label (the first one of each group, in any case).
   void FindLabels() {
+    groups_.clear();
     for (const Line& l : card_->lines) {
-      if (!l.group.empty() && KindOf(l.name) == LineKind::Label) {
-        Group& g = groups_[Upper(l.group)];
-        if (g.label == nullptr) g.label = &l;
-      }
+      if (!l.group.empty() && KindOf(l.name) == LineKind::Label) groups_.push_back({l.group, &l});
     }
+    if (groups_.size() < 2) return;
+    std::sort(groups_.begin(), groups_.end(), [](const Group& a, const Group& b) {
+      const int c = CompareGroups(a.name, b.name);
+      return c != 0 ? c < 0 : a.label < b.label;
+    });
+    groups_.erase(std::unique(groups_.begin(), groups_.end(),
+                              [](const Group& a, const Group& b) {
+                                return CompareGroups(a.name, b.name) == 0;
+                              }),
+                  groups_.end());
   }
 
   void Text(Property p, const Line& l) {
-    std::string text = TrimmedText(l.value, *version_);
+    const std::string_view text = Typed(l.value);
     if (text.empty() || !First(p, l)) return;
-    Put(p, std::move(text), l);
+    Put(p, text, l);
   }
 
-  void One(const Line& l) {
-    const LineKind kind = KindOf(l.name);
+  void One(const Line& l, LineKind kind) {
     // A BASE64 value is kept as it stands, undecoded: never text for the
     // card (photos and keys have no place anyway).
     if (!l.params.empty() && kind != LineKind::Written && l.Base64()) {
       if (kind != LineKind::Uid && !Trim(l.value).empty()) {
-        Lose(l, kind == LineKind::Other ? kNoPlace : kBase64);
+        Lose(l, kind == LineKind::Other || kind == LineKind::Profile ? kNoPlace : kBase64);
       }
       return;
     }
@@ -542,10 +645,14 @@ class Mapper {
       case LineKind::Categories:
         return ListItems(l, categories_, true);
       case LineKind::Uid:
-        if (out_.uid.empty()) out_.uid = TrimmedText(l.value, *version_);
+        if (out_->uid.empty()) out_->uid = Typed(l.value);
         return;
       case LineKind::Written:
         return;
+      case LineKind::Profile:
+        // The card says PROFILE:VCARD itself.
+        if (EqualIgnoringCase(Trim(l.value), "VCARD")) return;
+        break;
       case LineKind::Label:
         if (!l.group.empty()) return;  // with its group, at the end
         break;
@@ -557,40 +664,57 @@ class Mapper {
     if (!Trim(l.value).empty() || l.name == "AGENT") Lose(l, kNoPlace);
   }
 
+  // A tel: URI as the number a person dials: the extension kept
+  // ("+1-555-0100 ext. 7"), other URI parameters left out.
+  std::string_view TelUriNumber(std::string_view uri) {
+    uri.remove_prefix(4);
+    const std::size_t semi = uri.find(';');
+    const std::string_view number = Trim(uri.substr(0, semi));
+    if (semi == uri.npos || number.empty()) return number;
+    std::string& joined = scratch_;
+    joined.assign(number);
+    for (std::string_view rest = uri.substr(semi + 1); !rest.empty();) {
+      const std::size_t next = rest.find(';');
+      const std::string_view param = rest.substr(0, next);
+      const std::string_view ext = param.size() > 4 && EqualIgnoringCase(param.substr(0, 4), "ext=")
+                                       ? Trim(param.substr(4))
+                                       : std::string_view();
+      if (!ext.empty()) joined.append(" ext. ").append(ext);
+      rest = next == rest.npos ? "" : rest.substr(next + 1);
+    }
+    return joined.size() == number.size() ? number : store_->Copy(joined);
+  }
+
   void Telephone(const Line& l) {
     const bool uri = IsUri(l.value, "tel:");
-    std::string number = uri ? TelUriNumber(l.value) : TrimmedText(l.value, *version_);
+    const std::string_view number = uri ? TelUriNumber(l.value) : Typed(l.value);
     if (number.empty()) {
       // A tel: URI with parameters and no number.
-      if (uri && !Trim(std::string_view(l.value).substr(4)).empty()) Lose(l, kNoPlace);
+      if (uri && !Trim(l.value.substr(4)).empty()) Lose(l, kNoPlace);
       return;
     }
     TelFlags flags = 0;
-    std::vector<std::string> unknown;
+    const std::size_t first = unknown_.size();
     for (const Param& p : l.params) {
-      if (p.name != std::string_view("TYPE")) continue;
-      for (const std::string& v : p.values) {
-        const auto w = std::find_if(std::begin(kTelWords), std::end(kTelWords),
-                                    [&](const TelWord& t) { return EqualIgnoringCase(t.word, v); });
-        if (w != std::end(kTelWords)) {
-          flags |= w->flags;
+      if (!IsType(p.name)) continue;
+      for (const std::string_view v : p.values) {
+        if (const TelFlags* f = kTelWords.Find(v)) {
+          flags |= *f;
         } else if (!EqualIgnoringCase(v, "INTERNET")) {
-          unknown.push_back(Upper(v));
+          unknown_.push_back(v);
         }
       }
     }
     const int rank = Preference(l);
     if (rank == 1) flags |= Bit(TelType::Pref);
+    bool known = true;
     if (const std::string_view label = LabelOf(l); !label.empty()) {
       const auto t = std::find_if(std::begin(kTelLabels), std::end(kTelLabels),
                                   [&](const TelLabel& x) { return SameLabel(x.label, label); });
       if (t != std::end(kTelLabels)) flags |= t->flags;
-      tel_labels_known_.push_back(t != std::end(kTelLabels));
-    } else {
-      tel_labels_known_.push_back(true);
+      known = t != std::end(kTelLabels);
     }
-    tels_.push_back({&l, rank, std::move(number), flags});
-    unknown_types_.push_back(std::move(unknown));
+    tels_.push_back({&l, rank, number, flags, first, unknown_.size() - first, known});
   }
 
   void Telephones() {
@@ -608,31 +732,32 @@ class Mapper {
       // only with a type: "HOME" is HOME and VOICE, as in the exports.
       constexpr TelFlags kNoKind = Bit(TelType::Pref) | Bit(TelType::Work) | Bit(TelType::Home);
       if ((t.flags & ~kNoKind) == 0) t.flags |= Bit(TelType::Voice);
-      Put(slots::TelNumber(slot), std::move(t.number), *t.line);
-      for (int f = 0; f < slots::kTelTypes; ++f) {
-        const auto type = static_cast<TelType>(f);
-        if ((t.flags & Bit(type)) != 0) SetFlag(slots::Tel(slot, type), *t.line);
+      Put(slots::TelNumber(slot), t.number, *t.line);
+      for (unsigned bits = t.flags; bits != 0; bits &= bits - 1) {
+        SetFlag(slots::Tel(slot, static_cast<TelType>(__builtin_ctz(bits))), *t.line);
       }
-      LoseTypes(*t.line, unknown_types_[i]);
-      LabelUsed(*t.line, tel_labels_known_[i]);
+      LoseTypes(*t.line, t.unknown_first, t.unknown_count);
+      LabelUsed(*t.line, t.label_known);
     }
   }
 
   void EmailLine(const Line& l) {
-    std::string address = TrimmedText(l.value, *version_);
-    if (IsUri(address, "mailto:")) address = Trim(std::string_view(address).substr(7));
+    std::string_view address = Typed(l.value);
+    if (IsUri(address, "mailto:")) address = Trim(address.substr(7));
     if (address.empty()) return;
-    std::vector<std::string>& types = types_;
+    // The types, each once in any case; capitals when they are written.
+    std::vector<std::string_view>& types = types_;
     types.clear();
-    const auto add = [&](std::string word) {
-      if (std::find(types.begin(), types.end(), word) == types.end()) {
-        types.push_back(std::move(word));
+    const auto add = [&](std::string_view word) {
+      for (const std::string_view t : types) {
+        if (EqualIgnoringCase(t, word)) return;
       }
+      types.push_back(word);
     };
     for (const Param& p : l.params) {
-      if (p.name != std::string_view("TYPE")) continue;
-      for (const std::string& v : p.values) {
-        if (!EqualIgnoringCase(v, "PREF") && !Trim(v).empty()) add(Upper(Trim(v)));
+      if (!IsType(p.name)) continue;
+      for (const std::string_view v : p.values) {
+        if (!EqualIgnoringCase(v, "PREF") && !Trim(v).empty()) add(Trim(v));
       }
     }
     bool known = true;
@@ -647,48 +772,60 @@ class Mapper {
     }
     // "INTERNET,WORK", as the exports write it; an address of the
     // default kind alone takes the card's default.
-    const bool internet = std::find(types.begin(), types.end(), "INTERNET") != types.end();
-    const bool x400 = std::find(types.begin(), types.end(), "X400") != types.end();
-    std::string type;
+    const auto has = [&](std::string_view word) {
+      return std::any_of(types.begin(), types.end(),
+                         [&](std::string_view t) { return EqualIgnoringCase(t, word); });
+    };
+    const bool internet = has("INTERNET");
+    std::string_view type;
     if (!types.empty() && !(types.size() == 1 && internet)) {
-      if (!x400 || internet) type = "INTERNET";  // first, wherever it stood
-      for (const std::string& t : types) {
-        if (t == "INTERNET") continue;
-        if (!type.empty()) type += ',';
-        type += t;
+      static constexpr std::string_view kInternet = "INTERNET";
+      const bool lead = !has("X400") || internet;  // first, wherever it stood
+      std::size_t size = lead ? kInternet.size() : 0;
+      for (const std::string_view t : types) {
+        if (!EqualIgnoringCase(t, kInternet)) size += t.size() + 1;
       }
+      char* to = store_->Room(size);
+      char* o = to;
+      if (lead) o = std::copy(kInternet.begin(), kInternet.end(), o);
+      for (const std::string_view t : types) {
+        if (EqualIgnoringCase(t, kInternet)) continue;
+        if (o != to) *o++ = ',';
+        for (const char c : t) *o++ = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+      }
+      store_->GiveBack(o);
+      type = {to, static_cast<std::size_t>(o - to)};
     }
     const int rank = Preference(l);
-    emails_.push_back({&l, rank, std::move(address), std::move(type), rank == 1});
-    email_labels_known_.push_back(known);
+    emails_.push_back({&l, rank, address, type, rank == 1, known});
   }
 
   void Emails() {
     const std::vector<std::size_t>& order = ByPreference(emails_);
     int slot = 0;
     for (const std::size_t i : order) {
-      Email& e = emails_[i];
+      const Email& e = emails_[i];
       if (slot == slots::kEmailSlots) {
         Lose(*e.line, kNoEmailSlot);
         continue;
       }
       ++slot;
-      Put(slots::EmailValue(slot), std::move(e.address), *e.line);
-      if (!e.type.empty()) Put(slots::EmailType(slot), std::move(e.type), *e.line);
+      Put(slots::EmailValue(slot), e.address, *e.line);
+      if (!e.type.empty()) Put(slots::EmailType(slot), e.type, *e.line);
       if (e.pref) SetFlag(slots::EmailPref(slot), *e.line);
-      LabelUsed(*e.line, email_labels_known_[i]);
+      LabelUsed(*e.line, e.label_known);
     }
   }
 
   void Address(const Line& l) {
-    Adr a{&l, Preference(l), {}, 0};
+    Adr a{&l, Preference(l), {}, 0, 0, 0, true};
     bool any = false, beyond = false;
     std::size_t p = 0;
-    ForEachPiece(l.value, ';', [&](std::string_view part) {
+    ForEachPiece(l.value, ';', [&](std::string_view part, bool escaped) {
       const std::size_t at = p++;
       if (Trim(part).empty()) return;
       if (at < a.parts.size()) {
-        a.parts[at] = TrimmedText(part, *version_);
+        a.parts[at] = Typed(part, escaped);
         any = true;
       } else {
         beyond = true;  // a part after the country
@@ -696,32 +833,28 @@ class Mapper {
     });
     if (beyond) Lose(l, kNoPlace);
     if (!any) return;
-    std::vector<std::string> unknown;
-    for (const Param& p : l.params) {
-      if (p.name != std::string_view("TYPE")) continue;
-      for (const std::string& v : p.values) {
-        const auto w = std::find_if(std::begin(kAdrWords), std::end(kAdrWords),
-                                    [&](const AdrWord& t) { return EqualIgnoringCase(t.word, v); });
-        if (w != std::end(kAdrWords)) {
-          a.flags |= w->flags;
+    a.unknown_first = unknown_.size();
+    for (const Param& param : l.params) {
+      if (!IsType(param.name)) continue;
+      for (const std::string_view v : param.values) {
+        if (const AdrFlags* f = kAdrWords.Find(v)) {
+          a.flags |= *f;
         } else {
-          unknown.push_back(Upper(v));
+          unknown_.push_back(v);
         }
       }
     }
-    bool known = true;
+    a.unknown_count = unknown_.size() - a.unknown_first;
     if (const std::string_view label = LabelOf(l); !label.empty()) {
       if (SameLabel(label, "Work")) {
         a.flags |= Bit(AddressType::Work);
       } else if (SameLabel(label, "Home")) {
         a.flags |= Bit(AddressType::Home);
       } else {
-        known = SameLabel(label, "Other");
+        a.label_known = SameLabel(label, "Other");
       }
     }
-    adrs_.push_back(std::move(a));
-    adr_unknown_types_.push_back(std::move(unknown));
-    adr_labels_known_.push_back(known);
+    adrs_.push_back(a);
   }
 
   void Addresses() {
@@ -736,7 +869,7 @@ class Mapper {
       ++slot;
       for (int p = 0; p < slots::kAddressParts; ++p) {
         if (!a.parts[p].empty()) {
-          Put(slots::Address(slot, static_cast<AddressPart>(p)), std::move(a.parts[p]), *a.line);
+          Put(slots::Address(slot, static_cast<AddressPart>(p)), a.parts[p], *a.line);
         }
       }
       // The card writes an address only with a type: Postal for one
@@ -746,8 +879,8 @@ class Mapper {
         const auto type = static_cast<AddressType>(f);
         if ((a.flags & Bit(type)) != 0) SetFlag(slots::Address(slot, type), *a.line);
       }
-      LoseTypes(*a.line, adr_unknown_types_[i]);
-      LabelUsed(*a.line, adr_labels_known_[i]);
+      LoseTypes(*a.line, a.unknown_first, a.unknown_count);
+      LabelUsed(*a.line, a.label_known);
     }
   }
 
@@ -755,17 +888,17 @@ class Mapper {
     static constexpr Property kParts[] = {Property::NameFamily, Property::NameGiven,
                                           Property::NameAdditional, Property::NamePrefix,
                                           Property::NameSuffix};
-    std::array<std::string, std::size(kParts)> texts;
+    std::array<std::string_view, std::size(kParts)> texts;
     bool any = false, beyond = false;
     std::size_t p = 0;
-    ForEachPiece(l.value, ';', [&](std::string_view part) {
+    ForEachPiece(l.value, ';', [&](std::string_view part, bool escaped) {
       const std::size_t at = p++;
       if (Trim(part).empty()) return;
       if (at >= texts.size()) {
         beyond = true;  // a part after the suffix
         return;
       }
-      texts[at] = TrimmedText(part, *version_);
+      texts[at] = Typed(part, escaped);
       any = true;
     });
     if (!any) {
@@ -778,47 +911,59 @@ class Mapper {
     }
     if (beyond) Lose(l, kNoPlace);
     name_done_ = true;
-    for (std::size_t p = 0; p < texts.size(); ++p) {
-      if (!texts[p].empty()) Put(kParts[p], std::move(texts[p]), l);
+    for (std::size_t k = 0; k < texts.size(); ++k) {
+      if (!texts[k].empty()) Put(kParts[k], texts[k], l);
     }
   }
 
   void Organisation(const Line& l) {
-    std::string name;
-    std::vector<std::string> units;
+    std::string_view name;
+    units_.clear();
     bool first = true;
-    ForEachPiece(l.value, ';', [&](std::string_view part) {
+    ForEachPiece(l.value, ';', [&](std::string_view part, bool escaped) {
       if (first) {
         first = false;
-        name = TrimmedText(part, *version_);
+        name = Typed(part, escaped);
       } else if (!Trim(part).empty()) {
-        units.push_back(TrimmedText(part, *version_));
+        units_.push_back(Typed(part, escaped));
       }
     });
-    if (name.empty() && units.empty()) return;
+    if (name.empty() && units_.empty()) return;
     if (org_done_) {
       Lose(l, kSecondValue);
       return;
     }
     org_done_ = true;
-    if (!name.empty()) Put(Property::OrgName, std::move(name), l);
-    if (!units.empty()) {
-      // The card has one unit: further units join the first in one text,
-      // as a person would type them, so that the card reads the same after
-      // a trip through a table.
-      std::string joined;
-      for (const std::string& u : units) {
-        if (!joined.empty()) joined += ", ";
-        joined += u;
+    if (!name.empty()) Put(Property::OrgName, name, l);
+    if (units_.empty()) return;
+    // The card has one unit: further units join the first in one text, as
+    // a person would type them, so that the card reads the same after a
+    // trip through a table.
+    std::string_view joined = units_.front();
+    if (units_.size() > 1) {
+      std::size_t size = 0;
+      for (const std::string_view u : units_) size += u.size() + 2;
+      char* to = store_->Room(size);
+      char* o = to;
+      for (const std::string_view u : units_) {
+        if (o != to) o = std::copy_n(", ", 2, o);
+        o = std::copy(u.begin(), u.end(), o);
       }
-      Put(Property::OrgUnit, std::move(joined), l);
+      store_->GiveBack(o);
+      joined = {to, static_cast<std::size_t>(o - to)};
     }
+    Put(Property::OrgUnit, joined, l);
   }
 
   void Url(const Line& l) {
-    std::string url = TrimmedText(l.value, *version_);
-    // Some writers escape the colon of a URL as well.
-    for (std::size_t at; (at = url.find("\\:")) != std::string::npos;) url.erase(at, 1);
+    std::string_view url = Typed(l.value);
+    if (url.find("\\:") != url.npos) {
+      // Some writers escape the colon of a URL as well.
+      std::string& u = scratch_;
+      u.assign(url);
+      for (std::size_t at; (at = u.find("\\:")) != std::string::npos;) u.erase(at, 1);
+      url = store_->Copy(u);
+    }
     if (url.empty()) return;
     bool known = true;
     if (const std::string_view label = LabelOf(l); !label.empty()) {
@@ -829,22 +974,21 @@ class Mapper {
       Lose(l, kNoWebsiteSlot);
       return;
     }
-    Put(Property::Url, std::move(url), l);
+    Put(Property::Url, url, l);
     LabelUsed(l, known);
   }
 
   void Birthday(const Line& l) {
-    const std::string text = TrimmedText(l.value, *version_);
+    const std::string_view text = Typed(l.value);
     if (text.empty()) return;
-    std::string date;
     const Param* v = l.Find("VALUE");
     const bool as_text =
         v != nullptr && !v->values.empty() && EqualIgnoringCase(v->values[0], "text");
-    if (as_text || !BirthdayOf(text, date)) {
+    if (as_text || !BirthdayOf(text, scratch_)) {
       Lose(l, kNotADate);
       return;
     }
-    if (First(Property::Birthdate, l)) Put(Property::Birthdate, std::move(date), l);
+    if (First(Property::Birthdate, l)) Put(Property::Birthdate, store_->Copy(scratch_), l);
   }
 
   void Geo(const Line& l) {
@@ -882,29 +1026,25 @@ class Mapper {
     }
     if (!First(Property::GeoLatDeg, l)) return;
     Put(Property::GeoLat, y < 0 && ys != 0 ? "S" : "N", l);
-    Put(Property::GeoLatDeg, std::to_string(ys / 3600), l);
-    Put(Property::GeoLatMin, std::to_string(ys / 60 % 60), l);
-    Put(Property::GeoLatSec, std::to_string(ys % 60), l);
+    Put(Property::GeoLatDeg, Number(ys / 3600), l);
+    Put(Property::GeoLatMin, Number(ys / 60 % 60), l);
+    Put(Property::GeoLatSec, Number(ys % 60), l);
     Put(Property::GeoLon, x < 0 && xs != 0 ? "W" : "E", l);
-    Put(Property::GeoLonDeg, std::to_string(xs / 3600), l);
-    Put(Property::GeoLonMin, std::to_string(xs / 60 % 60), l);
-    Put(Property::GeoLonSec, std::to_string(xs % 60), l);
+    Put(Property::GeoLonDeg, Number(xs / 3600), l);
+    Put(Property::GeoLonMin, Number(xs / 60 % 60), l);
+    Put(Property::GeoLonSec, Number(xs % 60), l);
   }
 
-  struct List {
-    std::vector<std::string> items;
-    const Line* first = nullptr;
-  };
   void ListItems(const Line& l, List& list, bool categories = false) {
-    ForEachPiece(l.value, ',', [&](std::string_view piece) {
+    ForEachPiece(l.value, ',', [&](std::string_view piece, bool escaped) {
       if (Trim(piece).empty()) return;
-      std::string item = TrimmedText(piece, *version_);
+      const std::string_view item = Typed(piece, escaped);
       // The group a webmail export puts every contact in is no category,
       // as in its CSV export.
       if (categories && SameLabel(item, "myContacts")) return;
       if (list.first == nullptr) list.first = &l;
       if (std::find(list.items.begin(), list.items.end(), item) == list.items.end()) {
-        list.items.push_back(std::move(item));
+        list.items.push_back(item);
       }
     });
   }
@@ -912,12 +1052,21 @@ class Mapper {
   void Lists() {
     const auto put = [&](Property p, const List& list) {
       if (list.items.empty()) return;
-      std::string joined;
-      for (const std::string& item : list.items) {
-        if (!joined.empty()) joined += ',';
-        AppendEscaped(joined, item);
+      // Each item in card form: its own backslashes, semicolons and commas
+      // escaped.
+      std::size_t size = 0;
+      for (const std::string_view item : list.items) size += 2 * item.size() + 1;
+      char* to = store_->Room(size);
+      char* o = to;
+      for (const std::string_view item : list.items) {
+        if (o != to) *o++ = ',';
+        for (const char c : item) {
+          if (c == '\\' || c == ';' || c == ',') *o++ = '\\';
+          *o++ = c;
+        }
       }
-      Put(p, std::move(joined), *list.first, true);
+      store_->GiveBack(o);
+      Put(p, {to, static_cast<std::size_t>(o - to)}, *list.first, true);
     };
     put(Property::Nickname, nicknames_);
     put(Property::Categorie, categories_);
@@ -926,6 +1075,7 @@ class Mapper {
   // A label is used up with its group's line; an unknown one, and one
   // whose group found no place, are values with no place of their own.
   void Labels() {
+    if (groups_.empty()) return;
     for (const Line& l : card_->lines) {
       if (l.group.empty() || KindOf(l.name) != LineKind::Label || LabelText(l.value).empty()) {
         continue;
@@ -940,21 +1090,22 @@ class Mapper {
   }
 
   const Card* card_ = nullptr;
-  const std::string* version_ = nullptr;
-  Mapped out_;
+  Mapped* out_ = nullptr;
+  TextStore* store_ = nullptr;
+  bool v21_ = false;
+  bool labels_ = false;  // some line has a group
   std::vector<std::size_t> order_;
-  std::vector<std::string> types_;         // of the e-mail address in hand
-  std::vector<std::uint64_t> lost_lines_;  // of each entry of out_.lost
+  std::vector<std::string_view> types_;    // of the e-mail address in hand
+  std::vector<std::string_view> units_;    // of the organisation in hand
+  std::vector<std::string_view> unknown_;  // type words with no place
+  std::vector<std::uint64_t> lost_lines_;  // of each entry of out_->lost
+  std::vector<Unplaced> sorted_lost_;
+  std::string scratch_;
   std::bitset<qv_VCard::kPropertyCount> done_;
-  std::map<std::string, Group> groups_;
+  std::vector<Group> groups_;  // sorted by name, in any case
   std::vector<Tel> tels_;
-  std::vector<bool> tel_labels_known_;
-  std::vector<std::vector<std::string>> unknown_types_;
   std::vector<Email> emails_;
-  std::vector<bool> email_labels_known_;
   std::vector<Adr> adrs_;
-  std::vector<std::vector<std::string>> adr_unknown_types_;
-  std::vector<bool> adr_labels_known_;
   List nicknames_, categories_;
   bool name_done_ = false;
   bool org_done_ = false;
@@ -1001,18 +1152,23 @@ bool BirthdayOf(std::string_view value, std::string& out) {
 }
 
 std::string SourceOf(const Line& l) {
-  if (l.group.empty()) return l.name;
   std::string s;
   s.reserve(l.group.size() + 1 + l.name.size());
-  return s.append(l.group).append(1, '.').append(l.name);
+  if (!l.group.empty()) s.append(l.group).append(1, '.');
+  return s.append(l.name);
 }
 
-Mapped MapCard(const Card& card) {
+void MapCard(const Card& card, Mapped& out) {
   // Each thread keeps its mapper, so that its lists need no new room for
   // every card.
   thread_local Mapper mapper;
-  mapper.Reset(card);
-  return mapper.Run();
+  mapper.Run(card, out);
+}
+
+Mapped MapCard(const Card& card) {
+  Mapped out;
+  MapCard(card, out);
+  return out;
 }
 
 }  // namespace qvvcard::vcf

@@ -9,12 +9,19 @@
 // writes those lines only with a type. In item groups ("item1.TEL" beside
 // "item1.X-ABLabel:_$!<Mobile>!$_") the label gives the kind of its
 // telephone, e-mail or address. Every value that finds no place is listed
-// with the reason, one entry per property line; REV, PRODID, VERSION and UID are no such values
-// (the card writes its own), and the source's UID is handed back for callers that keep it.
+// with the reason, one entry per property line; REV, PRODID, VERSION,
+// PROFILE:VCARD and UID are no such values (the card writes its own), and
+// the source's UID is handed back for callers that keep it.
+//
+// The texts of the result are views: of the card's own texts where a value
+// is taken as it stands, of the result's store where it is made (unescaped,
+// joined, a number). They stay valid while neither the card nor the result
+// is read or mapped into again.
 #ifndef QVVCARD_VCARD_MAPPING_HPP
 #define QVVCARD_VCARD_MAPPING_HPP
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "input/vcard_reader.hpp"
@@ -25,14 +32,13 @@ namespace qvvcard::vcf {
 struct Assignment {
   qv_VCard::Property property;
   // UTF-8; flags as "true", integers in decimal, hemispheres as N, S, E, W.
-  std::string value;
+  std::string_view value;
   // false: the text as typed, which the caller escapes for the card as it
   // does any text; true: in card form already (the lists CATEGORIES and
-  // NICKNAME, whose items' own commas are escaped as "\,", and an
-  // organisation with several units).
+  // NICKNAME, whose items' own commas are escaped as "\,").
   bool escaped = false;
-  // The line it came from, in the card mapped (valid while that card is
-  // not read into again); SourceOf names it for messages.
+  // The line it came from, in the card mapped; SourceOf names it for
+  // messages.
   const Line* line = nullptr;
 };
 
@@ -40,14 +46,15 @@ struct Assignment {
 std::string SourceOf(const Line& line);
 
 struct Unplaced {
-  std::string property;  // "X-ABLabel", "item1.X-ABLabel", "TEL"
-  std::string reason;    // "no place on the card", "no telephone slot left"
+  std::string_view property;  // the line's name: "X-ABLABEL", "TEL"
+  std::string_view reason;    // "no place on the card", "no telephone slot left"
 };
 
 struct Mapped {
   std::vector<Assignment> assignments;  // each property at most once
-  std::vector<Unplaced> lost;
-  std::string uid;  // the source's UID, unescaped; "" without one
+  std::vector<Unplaced> lost;           // in the order of their lines
+  std::string_view uid;                 // the source's UID, unescaped; "" without one
+  TextStore text;                       // what the texts made for the card point into
 };
 
 // The reasons a value finds no place.
@@ -63,6 +70,8 @@ inline constexpr const char* kUnknownLabel = "a label with no place on the card"
 inline constexpr const char* kUnknownType = "a type with no place on the card";
 inline constexpr const char* kBase64 = "a value in BASE64, which has no place on the card";
 
+// Maps card into out, whose vectors and store are reused.
+void MapCard(const Card& card, Mapped& out);
 Mapped MapCard(const Card& card);
 
 // A birthday (YYYY-MM-DD, YYYYMMDD, --MMDD, --MM-DD, any of them with a

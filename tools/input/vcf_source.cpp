@@ -14,11 +14,11 @@ namespace qvvcard {
 namespace {
 
 // How a reason of the mapping reads after "3 records had".
-std::string HadPhrase(const std::string& reason) {
-  if (reason.starts_with("no ")) return "a value with " + reason;
-  if (reason.starts_with("not ")) return "a value that is " + reason;
+std::string HadPhrase(std::string_view reason) {
+  if (reason.starts_with("no ")) return "a value with " + std::string(reason);
+  if (reason.starts_with("not ")) return "a value that is " + std::string(reason);
   if (reason == vcf::kSecondValue) return "a second value, which has no place on the card";
-  return reason;
+  return std::string(reason);
 }
 
 class VcfSource final : public RecordSource {
@@ -43,13 +43,18 @@ class VcfSource final : public RecordSource {
                          std::string(what)));
       return true;
     }
-    const vcf::Mapped mapped = vcf::MapCard(card_);
-    for (const vcf::Assignment& a : mapped.assignments) {
-      b.SetTyped(qv_VCard::Info(a.property), a.value, vcf::SourceOf(*a.line), a.escaped);
+    vcf::MapCard(card_, mapped_);
+    for (const vcf::Assignment& a : mapped_.assignments) {
+      b.SetTyped(qv_VCard::Info(a.property), a.value, ColumnOf(*a.line), a.escaped);
     }
-    if (keep_uid_ && !mapped.uid.empty()) b.KeepUid(mapped.uid);
-    for (const vcf::Unplaced& u : mapped.lost) {
-      Count& c = lost_[{u.property, u.reason}];
+    if (keep_uid_ && !mapped_.uid.empty()) b.KeepUid(mapped_.uid);
+    for (const vcf::Unplaced& u : mapped_.lost) {
+      const Key key{u.property, u.reason};
+      auto it = lost_.find(key);
+      if (it == lost_.end()) {
+        it = lost_.emplace(Owned{std::string(u.property), std::string(u.reason)}, Count{}).first;
+      }
+      Count& c = it->second;
       if (c.last != n_) {
         c.last = n_;
         ++c.records;
@@ -64,8 +69,8 @@ class VcfSource final : public RecordSource {
   std::vector<std::string> Unplaced() const override {
     std::vector<std::pair<std::uint64_t, std::string>> lines;
     for (const auto& [key, c] : lost_) {
-      lines.push_back({c.order, key.first + ": " + Plural(c.records, "record") + " had " +
-                                    HadPhrase(key.second)});
+      lines.push_back({c.order, key.property + ": " + Plural(c.records, "record") + " had " +
+                                    HadPhrase(key.reason)});
     }
     std::sort(lines.begin(), lines.end());
     std::vector<std::string> out;
@@ -77,12 +82,39 @@ class VcfSource final : public RecordSource {
   struct Count {
     std::uint64_t records = 0, last = 0, order = 0;
   };
+  // A property and a reason: as kept, and as a card's loss names them.
+  struct Owned {
+    std::string property, reason;
+  };
+  struct Key {
+    std::string_view property, reason;
+  };
+  struct Before {
+    using is_transparent = void;
+    static Key Of(const Owned& k) { return {k.property, k.reason}; }
+    static Key Of(const Key& k) { return k; }
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+      const Key x = Of(a), y = Of(b);
+      return x.property != y.property ? x.property < y.property : x.reason < y.reason;
+    }
+  };
+
+  // The line's name for a problem with its value: "TEL", "item1.TEL".
+  std::string_view ColumnOf(const vcf::Line& l) {
+    if (l.group.empty()) return l.name;
+    column_.assign(l.group).append(1, '.').append(l.name);  // as SourceOf, in reused room
+    return column_;
+  }
+
   std::string shown_;
   vcf::Reader reader_;
   vcf::Card card_;
+  vcf::Mapped mapped_;
+  std::string column_;
   bool keep_uid_;
   std::uint64_t n_ = 0, order_ = 0;
-  std::map<std::pair<std::string, std::string>, Count> lost_;
+  std::map<Owned, Count, Before> lost_;
 };
 
 }  // namespace
