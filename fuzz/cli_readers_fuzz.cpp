@@ -12,8 +12,6 @@
 //     property its column or key names either succeeds and stores the value
 //     (texts as their UTF-8, numbers as parsed) or is refused and changes
 //     nothing; the card read afterwards keeps its frame.
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -24,11 +22,11 @@
 #include "common/problem.hpp"
 #include "common/text.hpp"
 #include "fuzz_input.hpp"
-#include "memory_file.hpp"
 #include "input/card_builder.hpp"
 #include "input/csv_reader.hpp"
 #include "input/jsonl_reader.hpp"
 #include "input/values.hpp"
+#include "memory_file.hpp"
 #include "qv_vcard/qvVCard.hpp"
 #include "utf8_oracle.hpp"
 

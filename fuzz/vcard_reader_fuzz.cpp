@@ -16,9 +16,6 @@
 //     written; every line with a value is placed (an assignment from it) or
 //     listed as having no place, but the lines the card writes itself (REV,
 //     PRODID, UID) and the labels of item groups, used up with their line.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <utf8.h>
 #include <bitset>
 #include <cstdint>
@@ -33,6 +30,7 @@
 #include "input/values.hpp"
 #include "input/vcard_mapping.hpp"
 #include "input/vcard_reader.hpp"
+#include "memory_file.hpp"
 #include "qv_vcard/qvVCard.hpp"
 
 namespace {
@@ -40,24 +38,7 @@ namespace {
 using qv_VCard::Property;
 namespace slots = qv_VCard::slots;
 namespace vcf = qvvcard::vcf;
-
-class MemoryFile {
- public:
-  explicit MemoryFile(std::string_view data) : fd_(memfd_create("qv_fuzz_vcard", 0)) {
-    FUZZ_CHECK(fd_ >= 0, "memfd_create");
-    for (std::size_t done = 0; done < data.size();) {
-      const ssize_t n = write(fd_, data.data() + done, data.size() - done);
-      FUZZ_CHECK(n > 0, "write");
-      done += static_cast<std::size_t>(n);
-    }
-    lseek(fd_, 0, SEEK_SET);
-  }
-  ~MemoryFile() { close(fd_); }
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
+using qv_fuzz::MemoryFile;
 
 bool NameChars(std::string_view s) {
   for (const char c : s) {
