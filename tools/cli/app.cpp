@@ -240,8 +240,8 @@ int Main(int argc, char** argv, const WriteSeams& seams) {
   ServeOptions serve;
   CLI::App* serve_command = AddServeCommand(app, serve);
 
-  CLI::App* properties =
-      app.add_subcommand("properties", "List every property of the card, its kind and what it holds");
+  CLI::App* properties = app.add_subcommand(
+      "properties", "List every property of the card, its kind and what it holds");
   bool column_map = false;
   properties->add_flag("--column-map", column_map,
                        "Print a column map to start from instead (for batch --columns FILE)");

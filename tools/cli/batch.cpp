@@ -94,7 +94,8 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
     // The output is looked at before anything is read: writing over an
     // input, under whatever name, is refused first.
     std::optional<Destination> destination;
-    if (!options.out_dir_given) destination = Resolve(options.output.empty() ? "-" : options.output);
+    if (!options.out_dir_given)
+      destination = Resolve(options.output.empty() ? "-" : options.output);
     const bool replacing = destination && destination->kind == Destination::Kind::Replace;
     // Every input is opened and its header or keys checked before a card
     // is written: a refused input leaves the output as it was. Where the
@@ -136,7 +137,8 @@ int RunBatch(const BatchOptions& options, const WriteSeams& seams) {
       std::uint64_t done_bytes = 0;
       for (Input& input : inputs) {
         const std::string prefix = inputs.size() > 1 ? input.shown + ": " : "";
-        skipped += Convert(input, prefix, *builder, *output, done_bytes, progress, &not_utf8, &made);
+        skipped +=
+            Convert(input, prefix, *builder, *output, done_bytes, progress, &not_utf8, &made);
         for (const std::string& line : input.source->Unplaced()) unplaced.push_back(prefix + line);
         if (StopSignal() != 0) break;
         done_bytes += input.in->consumed();

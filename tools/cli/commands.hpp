@@ -39,8 +39,8 @@ struct BatchOptions {
   bool quiet = false;
   bool rfc_escape = true;
   std::size_t max_record_bytes = kDefaultMaxRecordBytes;
-  std::string columns;  // --columns: google, google-old, outlook or a column map's path
-  bool strict = false;  // a value with no place on the card fails the run (exit 1)
+  std::string columns;    // --columns: google, google-old, outlook or a column map's path
+  bool strict = false;    // a value with no place on the card fails the run (exit 1)
   bool keep_uid = false;  // vCard input: a card keeps the UID it brings
   std::string to;         // "csv" or "jsonl": the records as a table; "": cards
   bool replace = false;   // --out-dir: a card replaces the file of its name from before

@@ -50,7 +50,8 @@ _qvvcard() {
   prev=${COMP_WORDS[COMP_CWORD-1]}
   for ((i = 1; i < COMP_CWORD; i++)); do
     case ${COMP_WORDS[i]} in
-      )" + alternatives.substr(1) +
+      )" +
+         alternatives.substr(1) +
          R"() sub=${COMP_WORDS[i]}; break ;;
     esac
   done
@@ -68,8 +69,8 @@ _qvvcard() {
   esac
   local opts
   case $sub in
-)" + cases + R"(    *) opts=")" +
-         OptionWords(app) + R"(" ;;
+)" + cases +
+         R"(    *) opts=")" + OptionWords(app) + R"(" ;;
   esac
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W "$opts" -- "$cur"))
@@ -77,7 +78,8 @@ _qvvcard() {
     # Subcommands, or Name=value assignments of the one card.
     compopt -o nospace 2>/dev/null
     COMPREPLY=($(compgen -W ")" +
-         subcommands.substr(1) + R"(" -- "$cur") $(compgen -S = -W "$_qvvcard_properties" -- "$cur"))
+         subcommands.substr(1) +
+         R"(" -- "$cur") $(compgen -S = -W "$_qvvcard_properties" -- "$cur"))
     if ((${#COMPREPLY[@]} == 1)) && [[ ${COMPREPLY[0]} != *= ]]; then COMPREPLY[0]+=" "; fi
   elif [[ $sub == batch ]]; then
     COMPREPLY=($(compgen -f -- "$cur"))

@@ -7,9 +7,7 @@
 namespace qvvcard {
 
 Progress::Progress(bool enabled, std::uint64_t total_bytes)
-    : enabled_(enabled),
-      total_(total_bytes),
-      start_(std::chrono::steady_clock::now()) {
+    : enabled_(enabled), total_(total_bytes), start_(std::chrono::steady_clock::now()) {
   if (enabled_) {
     Draw(Line(0, 0, total_, 0));
     shown_ = true;
@@ -50,7 +48,8 @@ std::string Progress::Line(std::uint64_t records, std::uint64_t bytes_read, std:
   if (total == 0) {
     // An input of unknown size (a pipe): no share, no time left.
     char buf[96];
-    std::snprintf(buf, sizeof buf, "%llu records%s", static_cast<unsigned long long>(records), rate);
+    std::snprintf(buf, sizeof buf, "%llu records%s", static_cast<unsigned long long>(records),
+                  rate);
     return buf;
   }
   constexpr int kWidth = 24;

@@ -48,8 +48,9 @@ constexpr Words kWords[] = {
 };
 
 constexpr const char* kAddressParts[] = {
-    "post office box", "extended address (flat, suite)", "street", "locality (town)",
-    "region (state, province)", "postal code", "country"};
+    "post office box", "extended address (flat, suite)", "street",
+    "locality (town)", "region (state, province)",       "postal code",
+    "country"};
 static_assert(std::size(kAddressParts) == slots::kAddressParts);
 
 std::string Narrow(std::u16string_view ascii) { return std::string(ascii.begin(), ascii.end()); }
@@ -113,8 +114,9 @@ std::string PropertyTable() {
                 "a position in decimal degrees, \"40.4168,-3.7038\": set into the Geo "
                 "properties above (a field of input, not of the card)");
   out += line;
-  out += "\nNames are matched in any case. Flags take true, false, yes, no, 1 or 0; numbers are "
-         "16-bit integers.\n";
+  out +=
+      "\nNames are matched in any case. Flags take true, false, yes, no, 1 or 0; numbers are "
+      "16-bit integers.\n";
   return out;
 }
 

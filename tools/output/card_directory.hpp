@@ -6,9 +6,9 @@
 
 #include <array>
 #include <cstdint>
-#include <unordered_map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "output/card_sink.hpp"
 #include "output/file_names.hpp"

@@ -4,8 +4,8 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <vector>
@@ -70,10 +70,9 @@ void TableWriter::Add(std::span<const RecordedValue> record) {
     std::vector<const RecordedValue*> ordered;
     ordered.reserve(record.size());
     for (const RecordedValue& v : record) ordered.push_back(&v);
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const RecordedValue* a, const RecordedValue* b) {
-                       return a->property < b->property;
-                     });
+    std::stable_sort(
+        ordered.begin(), ordered.end(),
+        [](const RecordedValue* a, const RecordedValue* b) { return a->property < b->property; });
     nlohmann::ordered_json line = nlohmann::ordered_json::object();
     for (const RecordedValue* p : ordered) {
       const RecordedValue& v = *p;

@@ -41,7 +41,7 @@ class TableWriter {
   std::string pending_;  // of kept_, not yet written
   std::bitset<qv_VCard::kPropertyCount> used_;
   bool header_done_ = false;
-  std::string read_;     // read back from kept_
+  std::string read_;  // read back from kept_
   std::size_t read_at_ = 0;
   bool read_end_ = false;
 };

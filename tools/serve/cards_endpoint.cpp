@@ -154,10 +154,10 @@ http::Response CardsAnswer(const http::Request& req, const CardsLimits& limits) 
                                        bad, listed)};
   }
   http::Response res;
-  res.headers.push_back(
-      {"Content-Type", !table                                ? kCardType
-                       : *table_format == TableFormat::Csv ? "text/csv; charset=utf-8"
-                                                           : "application/x-ndjson"});
+  res.headers.push_back({"Content-Type", !table ? kCardType
+                                         : *table_format == TableFormat::Csv
+                                             ? "text/csv; charset=utf-8"
+                                             : "application/x-ndjson"});
   res.headers.push_back({"X-Cards", std::to_string(count)});
   std::string left_out;
   for (std::size_t i = 0; i < qv_VCard::slots::kTypedSlots.size(); ++i) {

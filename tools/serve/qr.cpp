@@ -123,10 +123,11 @@ std::string WithoutStamps(std::string_view card) {
     const std::string_view name = line.substr(0, line.find_first_of(":;"));
     dropping = false;
     for (const std::string_view stamp : {"PRODID", "REV", "UID"}) {
-      dropping = dropping || (name.size() == stamp.size() &&
-                              std::equal(name.begin(), name.end(), stamp.begin(), [](char a, char b) {
-                                return (a >= 'a' && a <= 'z' ? a - 32 : a) == b;
-                              }));
+      dropping =
+          dropping || (name.size() == stamp.size() &&
+                       std::equal(name.begin(), name.end(), stamp.begin(), [](char a, char b) {
+                         return (a >= 'a' && a <= 'z' ? a - 32 : a) == b;
+                       }));
     }
     if (!dropping) out.append(line);
   }
