@@ -278,6 +278,43 @@ TEST(JsonObjectParser, TextsEndingInAStringAreNotReadBeyond) {
   }
 }
 
+// Strings with escapes are read without the parser, each as the parser
+// reads it; an escape JSON does not have, a cut one, or a surrogate not in
+// a pair is left to the parser. A line of the layout of the one before it
+// may have escapes where that one had none.
+TEST(JsonObjectParser, EscapesReadPlainlyAsTheParserReadsThem) {
+  const std::string_view plain[] = {
+      R"({"a": "say \"hi\"", "b": "a\\b\/c", "c": "\b\f\n\r\t"})",
+      R"({"a": "\u00e9t\u00C9", "b": "\u20ac \ud83d\ude00", "c": "\u0000x\u007F"})",
+  };
+  for (const std::string_view text : plain) {
+    JsonObjectParser parser, reference;
+    JsonObject object, expected;
+    ASSERT_TRUE(parser.ParsePlain(text, object)) << text;
+    std::string copy(text);
+    reference.ParseFull(copy, expected);
+    ASSERT_EQ(expected.error(), "") << text;
+    ASSERT_EQ(object.items().size(), expected.items().size());
+    for (std::size_t i = 0; i < object.items().size(); ++i) {
+      EXPECT_EQ(object.items()[i].value.view(), expected.items()[i].value.view()) << text;
+    }
+  }
+  for (const std::string_view text :
+       {R"({"a": "x\y"})", R"({"a": "\u12"})", R"({"a": "\u12G4"})", R"({"a": "\ud83d"})",
+        R"({"a": "\ude00"})", R"({"a": "\ud83d\u0041"})", R"({"a": "\ud83dx"})", R"({"a\"": "x"})",
+        R"({"a": "x\)"}) {
+    JsonObjectParser parser;
+    JsonObject object;
+    EXPECT_FALSE(parser.ParsePlain(text, object)) << text;
+  }
+  const auto recs = ReadAll(
+      "{\"a\": \"x\", \"b\": 1}\n{\"a\": \"y\\\"z\", \"b\": 2}\n{\"a\": \"\\u00e9\", \"b\": 3}\n");
+  ASSERT_EQ(recs.size(), 3u);
+  EXPECT_EQ(recs[1].items()[0].value.view(), "y\"z");
+  EXPECT_EQ(recs[2].items()[0].value.view(), "\xC3\xA9");
+  EXPECT_EQ(recs[2].items()[1].value.integer, 3);
+}
+
 // The layout of an object read before serves only that object while it
 // holds the keys it had: a new object in the same place is read in full.
 TEST(JsonObjectParser, ANewObjectWhereAnotherWasIsReadInFull) {

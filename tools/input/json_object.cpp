@@ -193,12 +193,12 @@ JsonObjectParser::~JsonObjectParser() = default;
 
 bool JsonObjectParser::ParsePlain(std::string_view text, JsonObject& out) {
   out.error_.clear();
-  return engine_->plain.Read(text, max_items_, out, out.items_, out.count_, out.keys_);
+  return engine_->plain.Read(text, max_items_, out, out.items_, out.count_, out.keys_, out.owned_);
 }
 
 std::size_t JsonObjectParser::ParseStartAsBefore(std::string_view bytes, JsonObject& out) {
   const std::size_t n =
-      engine_->plain.ReadStartAsBefore(bytes, out, out.items_, out.count_, out.keys_);
+      engine_->plain.ReadStartAsBefore(bytes, out, out.items_, out.count_, out.keys_, out.owned_);
   if (n != 0) out.error_.clear();
   return n;
 }

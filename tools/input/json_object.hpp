@@ -68,9 +68,10 @@ class JsonObjectParser {
   // Parse without trying ParsePlain first: for a text ParsePlain refused.
   void ParseFull(std::string& text, JsonObject& out);
   // Reads text into out when it is an object of the plain form nearly every
-  // line has (string keys and values without escapes, true, false, null,
-  // integers, nothing nested), its strings left in text; false for any
-  // other text, which only Parse reads (out is then unspecified).
+  // line has (keys without escapes; strings, true, false, null, integers;
+  // nothing nested), its strings left in text where they have no escapes;
+  // false for any other text, which only Parse reads (out is then
+  // unspecified).
   bool ParsePlain(std::string_view text, JsonObject& out);
   // Reads the object at the start of bytes, which go on after it, into out
   // when it is written as the last object out was read from in full, with

@@ -26,10 +26,10 @@ inline bool IsJsonBlank(char c) {
   return u <= ' ' && ((kBlanks >> u) & 1) != 0;
 }
 
-// The end of the plain string whose text starts at p (after its opening
-// quote): its closing quote, or nullptr when it holds an escape, a control
+// Where the run of plain text that starts at p (inside a string) stops:
+// at the string's closing quote or at a backslash, or nullptr for a control
 // character, text that is not UTF-8, or no end.
-inline const char* PlainStringEnd(const char* p, const char* const end) {
+inline const char* StringStop(const char* p, const char* const end) {
   const auto sequence = [&p, end] {
     std::size_t units = 0;
     char16_t ignored[2];
@@ -61,14 +61,14 @@ inline const char* PlainStringEnd(const char* p, const char* const end) {
     }
     p += __builtin_ctz(stop);
     if (p >= end) return nullptr;  // a zero after the text's last bytes: no end
-    if (*p == '"') return p;
+    if (*p == '"' || *p == '\\') return p;
     if (static_cast<unsigned char>(*p) < 0x80 || !sequence()) return nullptr;
   }
 #else
   while (p < end) {
     const auto c = static_cast<unsigned char>(*p);
-    if (c == '"') return p;
-    if (c == '\\' || c < 0x20) return nullptr;
+    if (c == '"' || c == '\\') return p;
+    if (c < 0x20) return nullptr;
     if (c < 0x80) {
       ++p;
     } else if (!sequence()) {
@@ -79,21 +79,138 @@ inline const char* PlainStringEnd(const char* p, const char* const end) {
   return nullptr;
 }
 
-// The value that starts at p, of the plain form: a string without
-// escapes, true, false, null or an integer that fits 64 bits. Returns the
-// end of its text, or nullptr for any other.
-inline const char* ReadPlainValue(const char* p, const char* const end, FieldValue& v) {
+// The end of the string without escapes whose text starts at p (after its
+// opening quote): its closing quote, or nullptr for any other.
+inline const char* PlainStringEnd(const char* p, const char* const end) {
+  const char* const stop = StringStop(p, end);
+  return stop != nullptr && *stop == '"' ? stop : nullptr;
+}
+
+// The four hexadecimal digits at p as a number, or -1.
+inline long HexUnit(const char* p, const char* const end) {
+  if (end - p < 4) return -1;
+  long unit = 0;
+  for (int i = 0; i < 4; ++i) {
+    const char c = p[i];
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+// Appends what the escape at p (its backslash) stands for to out, as UTF-8,
+// and moves p past it; false for an escape JSON does not have, or a
+// surrogate not in a pair, which the parser judges.
+inline bool AppendEscape(const char*& p, const char* const end, std::string& out) {
+  if (end - p < 2) return false;
+  char simple = 0;
+  switch (p[1]) {
+    case '"':
+      simple = '"';
+      break;
+    case '\\':
+      simple = '\\';
+      break;
+    case '/':
+      simple = '/';
+      break;
+    case 'b':
+      simple = '\b';
+      break;
+    case 'f':
+      simple = '\f';
+      break;
+    case 'n':
+      simple = '\n';
+      break;
+    case 'r':
+      simple = '\r';
+      break;
+    case 't':
+      simple = '\t';
+      break;
+    case 'u':
+      break;
+    default:
+      return false;
+  }
+  if (p[1] != 'u') {
+    out.push_back(simple);
+    p += 2;
+    return true;
+  }
+  long code = HexUnit(p + 2, end);
+  if (code < 0 || (code >= 0xDC00 && code <= 0xDFFF)) return false;
+  p += 6;
+  if (code >= 0xD800 && code <= 0xDBFF) {
+    // A high surrogate: its low one must follow as an escape of its own.
+    if (end - p < 6 || p[0] != '\\' || p[1] != 'u') return false;
+    const long low = HexUnit(p + 2, end);
+    if (low < 0xDC00 || low > 0xDFFF) return false;
+    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    p += 6;
+  }
+  const auto byte = [&out](long b) { out.push_back(static_cast<char>(b)); };
+  if (code < 0x80) {
+    byte(code);
+  } else if (code < 0x800) {
+    byte(0xC0 | (code >> 6));
+    byte(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    byte(0xE0 | (code >> 12));
+    byte(0x80 | ((code >> 6) & 0x3F));
+    byte(0x80 | (code & 0x3F));
+  } else {
+    byte(0xF0 | (code >> 18));
+    byte(0x80 | ((code >> 12) & 0x3F));
+    byte(0x80 | ((code >> 6) & 0x3F));
+    byte(0x80 | (code & 0x3F));
+  }
+  return true;
+}
+
+// The string whose text starts at p and has its first escape at stop, its
+// text as the escapes give it in v's own text: the end of the string, or
+// nullptr.
+[[gnu::noinline]] inline const char* ReadEscapedString(const char* p, const char* stop,
+                                                       const char* const end, FieldValue& v) {
+  v.Clear();
+  v.text.assign(p, static_cast<std::size_t>(stop - p));
+  while (*stop == '\\') {
+    if (!AppendEscape(stop, end, v.text)) return nullptr;
+    const char* const next = StringStop(stop, end);
+    if (next == nullptr) return nullptr;
+    v.text.append(stop, static_cast<std::size_t>(next - stop));
+    stop = next;
+  }
+  return stop + 1;
+}
+
+// The value that starts at p, of the plain form: a string (left in the
+// text, or, with escapes, in the value's own text, and owned set), true,
+// false, null or an integer that fits 64 bits. Returns the end of its text,
+// or nullptr for any other.
+inline const char* ReadPlainValue(const char* p, const char* const end, FieldValue& v,
+                                  bool& owned) {
   const auto literal = [&](std::string_view word) {
     return static_cast<std::size_t>(end - p) >= word.size() &&
            std::string_view(p, word.size()) == word;
   };
   if (*p == '"') {
-    const char* const value_end = PlainStringEnd(p + 1, end);
-    if (value_end == nullptr) return nullptr;
-    // A string after a string, as lines mostly have it, needs no clearing.
-    if (v.type != FieldValue::Type::Text || v.in_place.data() == nullptr || v.number) v.Clear();
-    v.in_place = std::string_view(p + 1, static_cast<std::size_t>(value_end - p - 1));
-    return value_end + 1;
+    const char* stop = StringStop(p + 1, end);
+    if (stop == nullptr) return nullptr;
+    if (*stop == '"') {
+      // A string after a string, as lines mostly have it, needs no clearing.
+      if (v.type != FieldValue::Type::Text || v.in_place.data() == nullptr || v.number) v.Clear();
+      v.in_place = std::string_view(p + 1, static_cast<std::size_t>(stop - p - 1));
+      return stop + 1;
+    }
+    owned = true;
+    return ReadEscapedString(p + 1, stop, end, v);
   }
   v.Clear();
   if (literal("true")) {
@@ -123,9 +240,11 @@ inline const char* ReadPlainValue(const char* p, const char* const end, FieldVal
   return p;
 }
 
-// An object of the plain form nearly every line has: string keys and
-// values without escapes, true, false, null and integers, nothing nested;
-// read without the parser, its strings left in text. A text read here reads
+// An object of the plain form nearly every line has: keys without
+// escapes; strings, true, false, null and integers; nothing nested. Read
+// without the parser, its strings left in text where they have no escapes
+// (the escapes JSON has are decoded here, anything else is left to the
+// parser, surrogates not in pairs among them). A text read here reads
 // the same in the parser. Lines written by a program mostly differ only in
 // their values: the text of the last object read in full is kept, with the
 // place of each value, and a text whose bytes between the values are the
@@ -134,15 +253,16 @@ class PlainReader {
  public:
   // Reads text into out; false, with out unspecified, for anything not of
   // the plain form, which the parser reads (and judges) in full.
+  // A value with escapes sets owned (it holds text of its own).
   bool Read(std::string_view text, std::size_t max_items, JsonObject& out,
-            std::vector<JsonItem>& items, std::size_t& count, std::uint64_t& keys) {
-    if (Holds(out, items, keys) && ReadAsBefore(text, items) == text.data() + text.size()) {
+            std::vector<JsonItem>& items, std::size_t& count, std::uint64_t& keys, bool& owned) {
+    if (Holds(out, items, keys) && ReadAsBefore(text, items, owned) == text.data() + text.size()) {
       count = values_.size();
       return true;
     }
     for_ = nullptr;
     ++keys;
-    if (!ReadInFull(text, max_items, items, count)) return false;
+    if (!ReadInFull(text, max_items, items, count, owned)) return false;
     // Kept for the lines after it.
     if (text.size() <= kKeptText) {
       text_.assign(text);
@@ -158,9 +278,9 @@ class PlainReader {
   // when it is written as the one before it: the length of its text, or 0.
   std::size_t ReadStartAsBefore(std::string_view bytes, JsonObject& out,
                                 std::vector<JsonItem>& items, std::size_t& count,
-                                std::uint64_t keys) const {
+                                std::uint64_t keys, bool& owned) const {
     if (!Holds(out, items, keys)) return 0;
-    const char* const stop = ReadAsBefore(bytes, items);
+    const char* const stop = ReadAsBefore(bytes, items, owned);
     if (stop == nullptr) return 0;
     count = values_.size();
     return static_cast<std::size_t>(stop - bytes.data());
@@ -184,7 +304,7 @@ class PlainReader {
   // Reads the values of text where the text kept had its values, with the
   // same bytes between them: where the last of those bytes ends, or
   // nullptr.
-  const char* ReadAsBefore(std::string_view text, std::vector<JsonItem>& items) const {
+  const char* ReadAsBefore(std::string_view text, std::vector<JsonItem>& items, bool& owned) const {
     const char* p = text.data();
     const char* const end = p + text.size();
     const char* const kept = text_.data();
@@ -202,7 +322,7 @@ class PlainReader {
     JsonItem* item = items.data();
     for (const Place& place : values_) {
       if (!same(from, place.begin) || p == end) return nullptr;
-      p = ReadPlainValue(p, end, (item++)->value);
+      p = ReadPlainValue(p, end, (item++)->value, owned);
       if (p == nullptr) return nullptr;
       from = place.end;
     }
@@ -210,7 +330,7 @@ class PlainReader {
   }
 
   bool ReadInFull(std::string_view text, std::size_t max_items, std::vector<JsonItem>& items,
-                  std::size_t& count) {
+                  std::size_t& count, bool& owned) {
     const char* p = text.data();
     const char* const begin = p;
     const char* const end = p + text.size();
@@ -249,7 +369,7 @@ class PlainReader {
       p = key_end + 1;
       if (!separator(':') || p == end) return false;
       const char* const value = p;
-      p = ReadPlainValue(p, end, item.value);
+      p = ReadPlainValue(p, end, item.value, owned);
       if (p == nullptr) return false;
       values_.push_back({at(value), at(p)});
       // What follows a value: a comma and the next member, or the end.
