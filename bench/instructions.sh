@@ -21,11 +21,13 @@
 # whole program's count divided by N is printed beside it.
 #
 # Usage: bench/instructions.sh [--build DIR] [--qvvcard PATH] [--records N]
-#                               [--baseline PATH]
+#                               [--baseline PATH] [--plain]
 #   --build DIR      the build whose programs are measured (default build)
 #   --qvvcard PATH   the tool (default DIR/tools/qvvcard)
 #   --records N      records of the generated inputs (default 20000)
 #   --baseline PATH  an older qvvcard to compare with (CSV and JSON Lines)
+#   --plain          records with no quoted CSV field and no JSON escape
+#                    (plain names and organisations, a note without quotes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,12 +35,14 @@ build=build
 qvvcard=""
 records=20000
 baseline=""
+plain=0
 while (($#)); do
   case $1 in
     --build) build=$2; shift 2 ;;
     --qvvcard) qvvcard=$2; shift 2 ;;
     --records) records=$2; shift 2 ;;
     --baseline) baseline=$2; shift 2 ;;
+    --plain) plain=1; shift ;;
     *) echo "instructions.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -71,16 +75,29 @@ collected() {
 }
 
 # The same records as CSV and as JSON Lines.
-python3 - "$records" "$work" <<'PY'
+python3 - "$records" "$work" "$plain" <<'PY'
 import json, sys
 
-count, work = int(sys.argv[1]), sys.argv[2]
+count, work, plain = int(sys.argv[1]), sys.argv[2], sys.argv[3] == "1"
 columns = ["NameFamily", "NameGiven", "OrgName", "Tel1_Number", "Tel1_Work", "Email1_Value", "Note"]
 families = ["Lindqvist", "Okafor", "Nakamura", "García", "Müller", "O'Brien", "Novák", "Dubois"]
 givens = ["Maria", "Chidi", "Yui", "José", "Lena", "Siobhán", "Tomáš", "Élise"]
 orgs = ["Northwind Instruments", "Contoso, Ltd.", "Fabrikam Research", "Tailspin Toys"]
 
+def plain_record(n):
+    return {
+        "NameFamily": f"Kowalski{n}",
+        "NameGiven": "Olga",
+        "OrgName": "Example Ltd",
+        "Tel1_Number": f"+1-555-{n % 10000:04d}",
+        "Tel1_Work": True,
+        "Email1_Value": f"person{n}@example.org",
+        "Note": f"Met at the fair in {2000 + n % 100}; likes tea",
+    }
+
 def record(n):
+    if plain:
+        return plain_record(n)
     fam, giv = families[n % 8], givens[(n // 8) % 8]
     return {
         "NameFamily": f"{fam}{n}",
