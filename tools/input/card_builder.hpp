@@ -29,6 +29,12 @@ struct RecordedValue {
   std::int16_t number = 0;
 };
 
+// The integer parts of each axis of a position.
+inline constexpr qv_VCard::Property kLatitudeParts[] = {
+    qv_VCard::Property::GeoLatDeg, qv_VCard::Property::GeoLatMin, qv_VCard::Property::GeoLatSec};
+inline constexpr qv_VCard::Property kLongitudeParts[] = {
+    qv_VCard::Property::GeoLonDeg, qv_VCard::Property::GeoLonMin, qv_VCard::Property::GeoLonSec};
+
 class CardBuilder {
  public:
   // rfc_escape: texts are escaped for card readers (--rfc-escape);
