@@ -119,16 +119,20 @@ bool IsUtf8(std::string_view s) {
   const auto tail = [&](std::size_t at) { return (p[at] & 0xC0u) == 0x80u; };
   for (std::size_t i = 0; i < n;) {
 #if QV_VCARD_SSE2
-    // Runs of ASCII sixteen bytes at a time.
-    for (; i + 16 <= n; i += 16) {
+    // Runs of ASCII sixteen bytes at a time, the last ones in one shorter
+    // load: on to the next byte above ASCII, or done.
+    for (;;) {
+      const std::size_t left = n - i;
       const auto high = static_cast<unsigned>(
-          _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))));
+          _mm_movemask_epi8(left >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))
+                                       : LoadShort(p + i, left)));
       if (high != 0) {
         i += static_cast<std::size_t>(__builtin_ctz(high));
         break;
       }
+      if (left <= 16) return true;
+      i += 16;
     }
-    if (i == n) break;
 #endif
     const unsigned c = p[i];
     if (c < 0x80) {

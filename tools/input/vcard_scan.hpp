@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "card/simd.hpp"
+#include "common/scan.hpp"
 #include "input/vcard_reader.hpp"
 
 namespace qvvcard::vcf {
@@ -75,7 +76,11 @@ inline constexpr PlainFrame kPlainEnd("end:vcard");
 inline bool IsBegin(std::string_view line) {
   return kPlainBegin.Is(line) || IsFrame(line, "BEGIN");
 }
-inline bool IsEnd(std::string_view line) { return kPlainEnd.Is(line) || IsFrame(line, "END"); }
+inline bool IsEnd(std::string_view line) {
+  // "EMAIL" and the like are told from "END" by their second letter.
+  return kPlainEnd.Is(line) ||
+         (line.size() >= 9 && (line[1] | 0x20) == 'n' && IsFrame(line, "END"));
+}
 
 // An "AGENT:" line without a value: in 2.1 the agent's card follows on the
 // next lines.
