@@ -79,6 +79,20 @@ TEST_P(VcardReaderTest, FoldingLineEndsAndFrames) {
   EXPECT_EQ(cards[1].error, "");
 }
 
+TEST_P(VcardReaderTest, EndOfACardAndItsNearMisses) {
+  // END:VCARD in any case with blanks after it ends a card; a line that
+  // only starts like it, or a folded one, is a line of the card.
+  const auto cards = ReadAll(
+      "BEGIN:VCARD\nVERSION:3.0\nEMAIL:end@example.org\nENDX:VCARD\nEND:VCARDS\nEN:VCARD\n"
+      "eNd:vcard \t\nBEGIN:VCARD\nVERSION:3.0\nNOTE:x\n  END:VCARD\nEnD:vCaRd\n");
+  ASSERT_EQ(cards.size(), 2u);
+  EXPECT_EQ(cards[0].lines, (std::vector<std::string>{"3 EMAIL:end@example.org", "4 ENDX:VCARD",
+                                                      "5 END:VCARDS", "6 EN:VCARD"}));
+  EXPECT_EQ(cards[0].error, "");
+  EXPECT_EQ(cards[1].lines, std::vector<std::string>{"10 NOTE:x END:VCARD"});
+  EXPECT_EQ(cards[1].error, "");
+}
+
 TEST_P(VcardReaderTest, QuotedPrintableSoftBreaksAndCharsets) {
   EXPECT_EQ(
       Lines("BEGIN:VCARD\r\nVERSION:2.1\r\n"

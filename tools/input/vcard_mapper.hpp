@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "card/ascii.hpp"
+#include "card/simd.hpp"
 #include "card/slot_table.hpp"
+#include "common/scan.hpp"
 #include "input/vcard_mapping.hpp"
 
 namespace qvvcard::vcf::mapping {
@@ -43,6 +45,39 @@ template <typename F>
 void ForEachPiece(std::string_view value, char separator, F&& f) {
   std::size_t start = 0;
   bool escaped = false;
+#if QV_VCARD_SSE2
+  // A value of at most thirty-two bytes, the usual one: its separators and
+  // backslashes found in one or two loads, then taken bit by bit.
+  if (const std::size_t n = value.size(); n <= 32) {
+    const auto* const p = reinterpret_cast<const unsigned char*>(value.data());
+    const __m128i lo =
+        n >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)) : LoadShort(p, n);
+    const __m128i hi = n == 32  ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16))
+                       : n > 16 ? LoadShort(p + 16, n - 16)
+                                : _mm_setzero_si128();
+    const auto mask = [lo, hi](char c) {
+      const __m128i v = _mm_set1_epi8(c);
+      return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(lo, v))) |
+             static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(hi, v))) << 16;
+    };
+    const std::uint32_t backslashes = mask('\\');
+    for (std::uint32_t marks = mask(separator) | backslashes; marks != 0;) {
+      const auto i = static_cast<std::size_t>(__builtin_ctz(marks));
+      const std::uint32_t bit = std::uint32_t{1} << i;
+      marks &= ~bit;
+      if ((backslashes & bit) != 0) {
+        escaped = true;
+        marks &= ~(bit << 1);  // the byte it escapes
+        continue;
+      }
+      f(std::string_view(value.data() + start, i - start), escaped);
+      start = i + 1;
+      escaped = false;
+    }
+    f(std::string_view(value.data() + start, n - start), escaped);
+    return;
+  }
+#endif
   for (std::size_t i = 0;;) {
     i = FindEither(value, i, separator, '\\');
     if (i >= value.size()) break;
@@ -74,6 +109,15 @@ inline constexpr int kNotPreferred = 101;
 
 inline bool IsType(std::string_view name) {
   return name.size() == 4 && std::memcmp(name.data(), "TYPE", 4) == 0;
+}
+
+// Whether the value of l is BASE64, as Line::Base64 tells, looked at only
+// when l has an ENCODING parameter at all.
+inline bool Base64(const Line& l) {
+  for (const Param& p : l.params) {
+    if (p.name.size() == 8 && std::memcmp(p.name.data(), "ENCODING", 8) == 0) return l.Base64();
+  }
+  return false;
 }
 
 // 4.0's pref=1..100, or TYPE=PREF (as the most preferred); kNotPreferred
@@ -294,9 +338,23 @@ class Mapper {
     return false;
   }
   static int CompareGroups(std::string_view a, std::string_view b);
-  Group* GroupOf(const Line& l);
-  std::string_view LabelOf(const Line& l);
-  void LabelUsed(const Line& l, bool known);
+  // Most cards have no groups: that is told here, the group looked up
+  // only when there are.
+  Group* GroupOf(const Line& l) {
+    if (l.group.empty() || !labels_ || groups_.empty()) return nullptr;
+    return FindGroup(l);
+  }
+  Group* FindGroup(const Line& l);
+  std::string_view LabelOf(const Line& l) {
+    const Group* g = GroupOf(l);
+    return g != nullptr && g->label != nullptr ? LabelText(g->label->value) : std::string_view();
+  }
+  void LabelUsed(const Line& l, bool known) {
+    if (Group* g = GroupOf(l)) {
+      g->placed = true;
+      g->unknown = g->unknown || (!known && g->label != nullptr && !LabelOf(l).empty());
+    }
+  }
   // The groups with a label (the first one of each group, in any case).
   void FindLabels();
 

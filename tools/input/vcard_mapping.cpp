@@ -130,24 +130,11 @@ int Mapper::CompareGroups(std::string_view a, std::string_view b) {
   return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
-Mapper::Group* Mapper::GroupOf(const Line& l) {
-  if (l.group.empty() || !labels_ || groups_.empty()) return nullptr;
+Mapper::Group* Mapper::FindGroup(const Line& l) {
   const auto it = std::lower_bound(
       groups_.begin(), groups_.end(), l.group,
       [](const Group& g, std::string_view name) { return CompareGroups(g.name, name) < 0; });
   return it != groups_.end() && CompareGroups(it->name, l.group) == 0 ? &*it : nullptr;
-}
-
-std::string_view Mapper::LabelOf(const Line& l) {
-  const Group* g = GroupOf(l);
-  return g != nullptr && g->label != nullptr ? LabelText(g->label->value) : std::string_view();
-}
-
-void Mapper::LabelUsed(const Line& l, bool known) {
-  if (Group* g = GroupOf(l)) {
-    g->placed = true;
-    g->unknown = g->unknown || (!known && g->label != nullptr && !LabelOf(l).empty());
-  }
 }
 
 // The groups with a label (the first one of each group, in any case).
@@ -177,7 +164,7 @@ void Mapper::Text(Property p, const Line& l) {
 void Mapper::One(const Line& l, LineKind kind) {
   // A BASE64 value is kept as it stands, undecoded: never text for the
   // card (photos and keys have no place anyway).
-  if (!l.params.empty() && kind != LineKind::Written && l.Base64()) {
+  if (!l.params.empty() && kind != LineKind::Written && Base64(l)) {
     if (kind != LineKind::Uid && !Trim(l.value).empty()) {
       Lose(l, kind == LineKind::Other || kind == LineKind::Profile ? kNoPlace : kBase64);
     }
