@@ -155,7 +155,9 @@ bool Reader::ParseLine(Card& card, std::string_view s, bool ascii, Line& out, st
     if (ascii) return true;
     return TextValue(card, out.value, default_charset_, default_utf8_, false, out.value, error);
   }
-  if (!ParseParameters(card, s, i, ascii, out, error)) return false;
+  if (!PlainParameters(card, s, i, out) && !ParseParameters(card, s, i, ascii, out, error)) {
+    return false;
+  }
   const std::string_view raw = s.substr(i + 1);
 
   // The first ENCODING and the first CHARSET, in one look at the parameters.
@@ -317,7 +319,6 @@ bool Reader::ParseParameters(Card& card, std::string_view s, std::size_t& i, boo
   // parameter after the other.
   const char* const p = s.data();
   const std::size_t n = s.size();
-  if (PlainParameters(card, s, i, out)) return true;
   drafts_.clear();
   values_.clear();
   types_.clear();
