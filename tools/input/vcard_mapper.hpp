@@ -31,6 +31,11 @@ using slots::AddressType;
 using slots::TelType;
 
 [[gnu::always_inline]] inline std::string_view Trim(std::string_view s) {
+  // Mostly there is nothing to trim: both ends are above the blank.
+  if (s.empty() ||
+      (static_cast<unsigned char>(s.front()) > ' ' && static_cast<unsigned char>(s.back()) > ' ')) {
+    return s;
+  }
   const char* b = s.data();
   const char* e = b + s.size();
   while (b != e && (*b == ' ' || *b == '\t')) ++b;
