@@ -93,6 +93,27 @@ TEST_P(VcardReaderTest, EndOfACardAndItsNearMisses) {
   EXPECT_EQ(cards[1].error, "");
 }
 
+TEST_P(VcardReaderTest, NamesOfEveryLengthASmallLetterOrAStrayByteAnywhere) {
+  // Names are read in blocks: a small letter, or a byte no name may hold,
+  // at each place of names, parameter names and values of every length.
+  for (std::size_t n = 1; n <= 20; ++n) {
+    for (std::size_t k = 0; k < n; ++k) {
+      std::string name(n, 'X'), upper(n, 'X'), bad(n, 'X');
+      name[k] = 'q';
+      upper[k] = 'Q';
+      bad[k] = '*';
+      EXPECT_EQ(Lines("BEGIN:VCARD\nVERSION:3.0\n" + name + ":v\n" + name + ";" + name + "=" +
+                      name + ":w\nEND:VCARD\n"),
+                (std::vector<std::string>{"3 " + upper + ":v",
+                                          "4 " + upper + ";" + upper + "=" + name + ":w"}))
+          << name;
+      const auto cards = ReadAll("BEGIN:VCARD\nVERSION:3.0\n" + bad + ":v\nEND:VCARD\n");
+      ASSERT_EQ(cards.size(), 1u);
+      EXPECT_EQ(cards[0].error, "line 3: no property: a name cannot hold \"*\"") << bad;
+    }
+  }
+}
+
 TEST_P(VcardReaderTest, QuotedPrintableSoftBreaksAndCharsets) {
   EXPECT_EQ(
       Lines("BEGIN:VCARD\r\nVERSION:2.1\r\n"

@@ -121,19 +121,22 @@ std::string_view Upper(TextStore& store, std::string_view s);
 // and "_"); small tells whether it holds a small letter.
 inline std::size_t NameEnd(const char* p, std::size_t i, std::size_t n, bool& small) {
 #if QV_VCARD_SSE2
-  if (i + 16 <= n) {
-    // Signed comparisons: no byte above 0x7F is in any of the ranges.
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+  // The bytes of b that end a name (stop) and the small letters (lower).
+  // Signed comparisons: no byte above 0x7F is in any of the ranges.
+  const auto marks = [](__m128i b, unsigned& stop, unsigned& lower) {
     const auto in = [](__m128i x, char lo, char hi) {
       return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(lo - 1))),
                            _mm_cmplt_epi8(x, _mm_set1_epi8(static_cast<char>(hi + 1))));
     };
-    const __m128i smalls = in(b, 'a', 'z');
     const __m128i ok = _mm_or_si128(
         _mm_or_si128(in(_mm_or_si128(b, _mm_set1_epi8(0x20)), 'a', 'z'), in(b, '0', '9')),
         _mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('-')), _mm_cmpeq_epi8(b, _mm_set1_epi8('_'))));
-    const unsigned stop = ~static_cast<unsigned>(_mm_movemask_epi8(ok)) & 0xFFFFu;
-    const auto lower = static_cast<unsigned>(_mm_movemask_epi8(smalls));
+    stop = ~static_cast<unsigned>(_mm_movemask_epi8(ok)) & 0xFFFFu;
+    lower = static_cast<unsigned>(_mm_movemask_epi8(in(b, 'a', 'z')));
+  };
+  unsigned stop = 0, lower = 0;
+  if (i + 16 <= n) {
+    marks(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), stop, lower);
     if (stop != 0) {
       const auto at = static_cast<unsigned>(__builtin_ctz(stop));
       small = (lower & ((1u << at) - 1)) != 0;
@@ -141,6 +144,14 @@ inline std::size_t NameEnd(const char* p, std::size_t i, std::size_t n, bool& sm
     }
     small = lower != 0;
     i += 16;
+  } else if (i + 8 <= n) {
+    // Eight bytes of a short line in one load, the zeros after them no
+    // name characters.
+    marks(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i)), stop, lower);
+    const auto at = static_cast<unsigned>(__builtin_ctz(stop));
+    small = (lower & ((1u << at) - 1)) != 0;
+    if (at < 8) return i + at;
+    i += 8;
   }
 #endif
   for (; i < n && IsNameChar(p[i]); ++i) small = small || (p[i] >= 'a');
