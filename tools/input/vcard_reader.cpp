@@ -445,7 +445,9 @@ bool Reader::ReadCard(Card& card) {
     return Step::TooMany;
   }
   // The lines of the card before are reused.
-  if (count_ == card.lines.size()) card.lines.emplace_back();
+  if (card.lines.begin() + static_cast<std::ptrdiff_t>(count_) == card.lines.end()) {
+    card.lines.emplace_back();
+  }
   Line& l = card.lines[count_];
   l.line = line;
   // The most common line, NAME:VALUE in ASCII with the name in capitals,
