@@ -367,6 +367,11 @@ class Mapper {
   // The line by its kind; the slots, lists and labels are filled after
   // the last line.
   void One(const Line& l, LineKind kind);
+  [[gnu::noinline]] void Base64Line(const Line& l, LineKind kind);
+  [[gnu::noinline]] void UidLine(const Line& l);
+  // PROFILE other than PROFILE:VCARD, a label outside a group, and lines
+  // of no kind the card knows.
+  [[gnu::noinline]] void OtherLine(const Line& l, LineKind kind);
 
   // Telephones, e-mail addresses and addresses (vcard_map_slots.cpp).
   // A tel: URI as the number a person dials: the extension kept

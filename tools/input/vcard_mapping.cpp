@@ -162,14 +162,8 @@ void Mapper::Text(Property p, const Line& l) {
 }
 
 void Mapper::One(const Line& l, LineKind kind) {
-  // A BASE64 value is kept as it stands, undecoded: never text for the
-  // card (photos and keys have no place anyway).
-  if (!l.params.empty() && kind != LineKind::Written && Base64(l)) {
-    if (kind != LineKind::Uid && !Trim(l.value).empty()) {
-      Lose(l, kind == LineKind::Other || kind == LineKind::Profile ? kNoPlace : kBase64);
-    }
-    return;
-  }
+  // Every kind's work is a call of its own, so that this stays a switch.
+  if (!l.params.empty() && kind != LineKind::Written && Base64(l)) return Base64Line(l, kind);
   switch (kind) {
     case LineKind::Tel:
       return Telephone(l);
@@ -204,20 +198,32 @@ void Mapper::One(const Line& l, LineKind kind) {
     case LineKind::Categories:
       return ListItems(l, categories_, true);
     case LineKind::Uid:
-      if (out_->uid.empty()) out_->uid = Typed(l.value);
-      return;
+      return UidLine(l);
     case LineKind::Written:
       return;
     case LineKind::Profile:
-      // The card says PROFILE:VCARD itself.
-      if (EqualIgnoringCase(Trim(l.value), "VCARD")) return;
-      break;
     case LineKind::Label:
-      if (!l.group.empty()) return;  // with its group, at the end
-      break;
     case LineKind::Other:
-      break;
+      return OtherLine(l, kind);
   }
+}
+
+void Mapper::Base64Line(const Line& l, LineKind kind) {
+  // A BASE64 value is kept as it stands, undecoded: never text for the
+  // card (photos and keys have no place anyway).
+  if (kind != LineKind::Uid && !Trim(l.value).empty()) {
+    Lose(l, kind == LineKind::Other || kind == LineKind::Profile ? kNoPlace : kBase64);
+  }
+}
+
+void Mapper::UidLine(const Line& l) {
+  if (out_->uid.empty()) out_->uid = Typed(l.value);
+}
+
+void Mapper::OtherLine(const Line& l, LineKind kind) {
+  // The card says PROFILE:VCARD itself.
+  if (kind == LineKind::Profile && EqualIgnoringCase(Trim(l.value), "VCARD")) return;
+  if (kind == LineKind::Label && !l.group.empty()) return;  // with its group, at the end
   // A 2.1 agent's card was read past: it had a value even when its line
   // shows none.
   if (!Trim(l.value).empty() || l.name == "AGENT") Lose(l, kNoPlace);
