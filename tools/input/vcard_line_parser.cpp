@@ -129,14 +129,14 @@ bool Line::HasType(std::string_view type) const {
                                    : "no property: a name cannot hold " + Shown(s[i]);
 }
 
-bool Reader::ParseLine(Card& card, std::string_view s, bool ascii, Line& out, std::string& error) {
+bool Reader::ParseLine(Card& card, std::string_view s, std::size_t name_end, bool small, bool ascii,
+                       Line& out, std::string& error) {
   out.group = {};
   out.params = {};
   const char* const p = s.data();
   const std::size_t n = s.size();
   std::size_t start = 0;
-  bool small = false;
-  std::size_t i = NameEnd(p, 0, n, small);
+  std::size_t i = name_end;
   if (i < n && p[i] == '.' && i > 0) {
     out.group = s.substr(0, i);
     start = ++i;

@@ -460,7 +460,7 @@ bool Reader::ReadCard(Card& card) {
     l.params = {};
     l.name = text.substr(0, i);
     l.value = text.substr(i + 1);
-  } else if (!ParseLine(card, text, ascii, l, error)) {
+  } else if (!ParseLine(card, text, i, small, ascii, l, error)) {
     SetError(card, line, std::move(error));
     error.clear();
     return Step::Next;
