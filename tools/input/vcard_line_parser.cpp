@@ -93,6 +93,28 @@ class Piece {
   bool copied_ = false;
 };
 
+// One NAME=VALUE of name characters before the value, the commonest
+// parameters of all, read where they stand; false (nothing read) for any
+// other.
+[[gnu::always_inline]] inline bool OneParameter(TextStore& store, std::string_view s,
+                                                std::size_t& at, Line& out) {
+  bool small = false, small_value = false;
+  const std::size_t key = at + 1;
+  const std::size_t key_end = NameEnd(s.data(), key, s.size(), small);
+  if (key_end == key || key_end >= s.size() || s[key_end] != '=') return false;
+  const std::size_t value = key_end + 1;
+  const std::size_t value_end = NameEnd(s.data(), value, s.size(), small_value);
+  if (value_end == value || value_end >= s.size() || s[value_end] != ':') return false;
+  std::string_view name = s.substr(key, key_end - key);
+  if (small) name = UpperCopy(store, name);
+  char* const room = store.Room(sizeof(std::string_view) + sizeof(Param));
+  const auto* v = new (room) std::string_view(s.data() + value, value_end - value);
+  const auto* param = new (room + sizeof(std::string_view)) Param{name, {v, 1}};
+  out.params = {param, 1};
+  at = value_end;
+  return true;
+}
+
 }  // namespace
 
 const Param* Line::Find(std::string_view want) const {
@@ -155,7 +177,8 @@ bool Reader::ParseLine(Card& card, std::string_view s, std::size_t name_end, boo
     if (ascii) return true;
     return TextValue(card, out.value, default_charset_, default_utf8_, false, out.value, error);
   }
-  if (!PlainParameters(card, s, i, out) && !ParseParameters(card, s, i, ascii, out, error)) {
+  if (!OneParameter(card.text, s, i, out) && !PlainParameters(card, s, i, out) &&
+      !ParseParameters(card, s, i, ascii, out, error)) {
     return false;
   }
   const std::string_view raw = s.substr(i + 1);
@@ -209,26 +232,7 @@ bool Reader::PlainParameters(Card& card, std::string_view s, std::size_t& at, Li
   // The most common parameters, of name characters alone: NAME=VALUE,...
   // or a bare VALUE, none of them empty, at most a few; nothing to trim,
   // unquote or decode. Anything else is left to the whole parser.
-  {
-    // One NAME=VALUE before the value, the commonest of all.
-    bool small = false, small_value = false;
-    const std::size_t key = at + 1;
-    const std::size_t key_end = NameEnd(s.data(), key, s.size(), small);
-    if (key_end > key && key_end < s.size() && s[key_end] == '=') {
-      const std::size_t value = key_end + 1;
-      const std::size_t value_end = NameEnd(s.data(), value, s.size(), small_value);
-      if (value_end > value && value_end < s.size() && s[value_end] == ':') {
-        std::string_view name = s.substr(key, key_end - key);
-        if (small) name = UpperCopy(card.text, name);
-        char* const room = card.text.Room(sizeof(std::string_view) + sizeof(Param));
-        const auto* v = new (room) std::string_view(s.data() + value, value_end - value);
-        const auto* param = new (room + sizeof(std::string_view)) Param{name, {v, 1}};
-        out.params = {param, 1};
-        at = value_end;
-        return true;
-      }
-    }
-  }
+  // (One NAME=VALUE is read by OneParameter before.)
   constexpr std::size_t kMost = 8;
   // Left uninitialised: only what is set is read.
   struct Text {
