@@ -114,6 +114,29 @@ TEST_P(VcardReaderTest, NamesOfEveryLengthASmallLetterOrAStrayByteAnywhere) {
   }
 }
 
+TEST_P(VcardReaderTest, EveryByteInANameOfEachLength) {
+  // Letters, digits, "-" and "_" are a name's bytes and no other, in names
+  // read a block, a short load or a byte at a time.
+  for (int c = 1; c < 256; ++c) {
+    const char b = static_cast<char>(c);
+    if (b == '\n' || b == '\r' || b == '.' || b == ';' || b == ':') continue;
+    const bool name = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+                      b == '-' || b == '_';
+    for (const std::size_t n : {3, 10, 20}) {
+      std::string line(n, 'X');
+      line[n / 2] = b;
+      const auto cards = ReadAll("BEGIN:VCARD\nVERSION:3.0\n" + line + ":v\nEND:VCARD\n");
+      ASSERT_EQ(cards.size(), 1u) << c;
+      EXPECT_EQ(cards[0].error.empty(), name) << c << " in " << n;
+      if (name) {
+        const char up = b >= 'a' && b <= 'z' ? static_cast<char>(b - 32) : b;
+        line[n / 2] = up;
+        EXPECT_EQ(cards[0].lines, std::vector<std::string>{"3 " + line + ":v"}) << c;
+      }
+    }
+  }
+}
+
 TEST_P(VcardReaderTest, QuotedPrintableSoftBreaksAndCharsets) {
   EXPECT_EQ(
       Lines("BEGIN:VCARD\r\nVERSION:2.1\r\n"

@@ -122,11 +122,13 @@ std::string_view Upper(TextStore& store, std::string_view s);
 inline std::size_t NameEnd(const char* p, std::size_t i, std::size_t n, bool& small) {
 #if QV_VCARD_SSE2
   // The bytes of b that end a name (stop) and the small letters (lower).
-  // Signed comparisons: no byte above 0x7F is in any of the ranges.
+  // A byte is in [lo, hi] when it is at most hi - lo above lo: the
+  // difference wraps for any byte below lo.
   const auto marks = [](__m128i b, unsigned& stop, unsigned& lower) {
     const auto in = [](__m128i x, char lo, char hi) {
-      return _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(lo - 1))),
-                           _mm_cmplt_epi8(x, _mm_set1_epi8(static_cast<char>(hi + 1))));
+      const __m128i above = _mm_sub_epi8(x, _mm_set1_epi8(lo));
+      return _mm_cmpeq_epi8(_mm_subs_epu8(above, _mm_set1_epi8(static_cast<char>(hi - lo))),
+                            _mm_setzero_si128());
     };
     const __m128i ok = _mm_or_si128(
         _mm_or_si128(in(_mm_or_si128(b, _mm_set1_epi8(0x20)), 'a', 'z'), in(b, '0', '9')),
