@@ -203,6 +203,37 @@ TEST(VcardMapping, NamesOrganisationAndTexts) {
   EXPECT_EQ(Value(v21, Property::Note), "C:\\new");
 }
 
+// The pieces of values of every length around the blocks the mapping reads
+// at once, a backslash at every place before a separator, a backslash or a
+// letter: as Split and Unescape give them.
+TEST(VcardMapping, PiecesAtEveryPlaceAroundABlock) {
+  const auto trim = [](std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+  };
+  for (std::size_t n = 1; n <= 40; ++n) {
+    for (std::size_t k = 0; k < n; ++k) {
+      for (const char after : {';', '\\', 'x'}) {
+        std::string v(n, 'a');
+        for (std::size_t i = 3; i < n; i += 7) v[i] = i % 2 == 0 ? ';' : ' ';
+        v[k] = '\\';
+        if (k + 1 < n) v[k + 1] = after;
+        const std::vector<std::string_view> pieces = Split(v, ';');
+        const std::string name = Unescape(trim(pieces[0]), "3.0");
+        std::string units;
+        for (std::size_t i = 1; i < pieces.size(); ++i) {
+          if (trim(pieces[i]).empty()) continue;
+          units += (units.empty() ? "" : ", ") + Unescape(trim(pieces[i]), "3.0");
+        }
+        const Result r = Map(Card30("ORG:" + v + "\n"));
+        EXPECT_EQ(Value(r, Property::OrgName), name.empty() ? "<none>" : name) << v;
+        EXPECT_EQ(Value(r, Property::OrgUnit), units.empty() ? "<none>" : units) << v;
+      }
+    }
+  }
+}
+
 TEST(VcardMapping, Birthdays) {
   const std::pair<const char*, const char*> cases[] = {
       {"1988-11-23", "1988-11-23"},

@@ -79,6 +79,64 @@ TEST_P(VcardReaderTest, FoldingLineEndsAndFrames) {
   EXPECT_EQ(cards[1].error, "");
 }
 
+TEST_P(VcardReaderTest, EndOfACardAndItsNearMisses) {
+  // END:VCARD in any case with blanks after it ends a card; a line that
+  // only starts like it, or a folded one, is a line of the card.
+  const auto cards = ReadAll(
+      "BEGIN:VCARD\nVERSION:3.0\nEMAIL:end@example.org\nENDX:VCARD\nEND:VCARDS\nEN:VCARD\n"
+      "eNd:vcard \t\nBEGIN:VCARD\nVERSION:3.0\nNOTE:x\n  END:VCARD\nEnD:vCaRd\n");
+  ASSERT_EQ(cards.size(), 2u);
+  EXPECT_EQ(cards[0].lines, (std::vector<std::string>{"3 EMAIL:end@example.org", "4 ENDX:VCARD",
+                                                      "5 END:VCARDS", "6 EN:VCARD"}));
+  EXPECT_EQ(cards[0].error, "");
+  EXPECT_EQ(cards[1].lines, std::vector<std::string>{"10 NOTE:x END:VCARD"});
+  EXPECT_EQ(cards[1].error, "");
+}
+
+TEST_P(VcardReaderTest, NamesOfEveryLengthASmallLetterOrAStrayByteAnywhere) {
+  // Names are read in blocks: a small letter, or a byte no name may hold,
+  // at each place of names, parameter names and values of every length.
+  for (std::size_t n = 1; n <= 20; ++n) {
+    for (std::size_t k = 0; k < n; ++k) {
+      std::string name(n, 'X'), upper(n, 'X'), bad(n, 'X');
+      name[k] = 'q';
+      upper[k] = 'Q';
+      bad[k] = '*';
+      EXPECT_EQ(Lines("BEGIN:VCARD\nVERSION:3.0\n" + name + ":v\n" + name + ";" + name + "=" +
+                      name + ":w\nEND:VCARD\n"),
+                (std::vector<std::string>{"3 " + upper + ":v",
+                                          "4 " + upper + ";" + upper + "=" + name + ":w"}))
+          << name;
+      const auto cards = ReadAll("BEGIN:VCARD\nVERSION:3.0\n" + bad + ":v\nEND:VCARD\n");
+      ASSERT_EQ(cards.size(), 1u);
+      EXPECT_EQ(cards[0].error, "line 3: no property: a name cannot hold \"*\"") << bad;
+    }
+  }
+}
+
+TEST_P(VcardReaderTest, EveryByteInANameOfEachLength) {
+  // Letters, digits, "-" and "_" are a name's bytes and no other, in names
+  // read a block, a short load or a byte at a time.
+  for (int c = 1; c < 256; ++c) {
+    const char b = static_cast<char>(c);
+    if (b == '\n' || b == '\r' || b == '.' || b == ';' || b == ':') continue;
+    const bool name = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+                      b == '-' || b == '_';
+    for (const std::size_t n : {3, 10, 20}) {
+      std::string line(n, 'X');
+      line[n / 2] = b;
+      const auto cards = ReadAll("BEGIN:VCARD\nVERSION:3.0\n" + line + ":v\nEND:VCARD\n");
+      ASSERT_EQ(cards.size(), 1u) << c;
+      EXPECT_EQ(cards[0].error.empty(), name) << c << " in " << n;
+      if (name) {
+        const char up = b >= 'a' && b <= 'z' ? static_cast<char>(b - 32) : b;
+        line[n / 2] = up;
+        EXPECT_EQ(cards[0].lines, std::vector<std::string>{"3 " + line + ":v"}) << c;
+      }
+    }
+  }
+}
+
 TEST_P(VcardReaderTest, QuotedPrintableSoftBreaksAndCharsets) {
   EXPECT_EQ(
       Lines("BEGIN:VCARD\r\nVERSION:2.1\r\n"

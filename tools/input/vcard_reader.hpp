@@ -160,8 +160,10 @@ class Reader {
   // Reads the rest of a logical line begun in logical_.
   void Unfold(std::string_view version, std::size_t& budget, bool& over);
   // The content line s (unfolded; ascii: it has no byte above 0x7F) into
-  // out, its texts views of s where they stand in it unchanged.
-  bool ParseLine(Card& card, std::string_view s, bool ascii, Line& out, std::string& error);
+  // out, its texts views of s where they stand in it unchanged. Its first
+  // name or group ends at s[name_end]; small: it holds a small letter.
+  bool ParseLine(Card& card, std::string_view s, std::size_t name_end, bool small, bool ascii,
+                 Line& out, std::string& error);
   bool ParseParameters(Card& card, std::string_view s, std::size_t& i, bool ascii, Line& out,
                        std::string& error);
   // The parameters when they are of the plain form; false (nothing read)

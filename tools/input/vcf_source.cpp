@@ -2,6 +2,7 @@
 // the properties (vcard_mapping.hpp), every value that finds no place
 // counted per property.
 #include <algorithm>
+#include <array>
 #include <map>
 
 #include "common/text.hpp"
@@ -26,7 +27,11 @@ class VcfSource final : public RecordSource {
   VcfSource(InputStream& in, const std::string& shown, const ConvertOptions& options)
       : shown_(shown),
         reader_(in, vcf::Limits{options.max_record_bytes}, options.vcf_charset),
-        keep_uid_(options.keep_uid) {}
+        keep_uid_(options.keep_uid) {
+    for (std::size_t i = 0; i < info_.size(); ++i) {
+      info_[i] = &qv_VCard::Info(static_cast<qv_VCard::Property>(i));
+    }
+  }
 
   bool Next(CardBuilder& b) override {
     if (!reader_.Next(card_)) {
@@ -45,7 +50,8 @@ class VcfSource final : public RecordSource {
     }
     vcf::MapCard(card_, mapped_);
     for (const vcf::Assignment& a : mapped_.assignments) {
-      b.SetTyped(qv_VCard::Info(a.property), a.value, ColumnOf(*a.line), a.escaped);
+      b.SetTyped(*info_[static_cast<std::size_t>(a.property)], a.value, ColumnOf(*a.line),
+                 a.escaped);
     }
     if (keep_uid_ && !mapped_.uid.empty()) b.KeepUid(mapped_.uid);
     for (const vcf::Unplaced& u : mapped_.lost) {
@@ -112,6 +118,8 @@ class VcfSource final : public RecordSource {
   vcf::Card card_;
   vcf::Mapped mapped_;
   std::string column_;
+  // Each property's facts, looked up once rather than for every value.
+  std::array<const qv_VCard::PropertyInfo*, qv_VCard::kPropertyCount> info_{};
   bool keep_uid_;
   std::uint64_t n_ = 0, order_ = 0;
   std::map<Owned, Count, Before> lost_;
