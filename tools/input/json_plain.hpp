@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "card/simd.hpp"
+#include "common/hex.hpp"
 #include "common/scan.hpp"
 #include "common/text.hpp"
 #include "input/json_object.hpp"
@@ -91,11 +92,7 @@ inline long HexUnit(const char* p, const char* const end) {
   if (end - p < 4) return -1;
   long unit = 0;
   for (int i = 0; i < 4; ++i) {
-    const char c = p[i];
-    const int digit = c >= '0' && c <= '9'   ? c - '0'
-                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                             : -1;
+    const int digit = HexDigitValue(p[i]);
     if (digit < 0) return -1;
     unit = unit * 16 + digit;
   }

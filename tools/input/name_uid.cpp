@@ -3,6 +3,7 @@
 #include <nettle/sha1.h>
 
 #include "card/ascii.hpp"
+#include "common/hex.hpp"
 #include "common/text.hpp"
 
 namespace qvvcard {
@@ -38,8 +39,7 @@ std::optional<qv_VCard::Guid> ParseUuid(std::string_view text) {
       if (text[i] != '-') return std::nullopt;
       continue;
     }
-    const char c = qv_VCard::ascii::Fold(text[i]);
-    const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    const int v = HexDigitValue(text[i]);
     if (v < 0) return std::nullopt;
     if (n % 2 == 0) {
       bytes[n / 2] = static_cast<std::uint8_t>(v << 4);

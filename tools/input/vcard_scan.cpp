@@ -3,6 +3,7 @@
 #include <utf8.h>
 
 #include "card/ascii.hpp"
+#include "common/hex.hpp"
 #include "input/vcard_scan.hpp"
 
 namespace qvvcard::vcf {
@@ -68,17 +69,6 @@ std::size_t ColonOf(std::string_view line) {
   return std::string_view::npos;
 }
 
-namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-}  // namespace
-
 bool DecodeQuotedPrintable(std::string_view in, char* out, std::size_t& size, std::size_t& at) {
   std::size_t o = 0;
   for (std::size_t i = 0; i < in.size(); ++i) {
@@ -88,8 +78,8 @@ bool DecodeQuotedPrintable(std::string_view in, char* out, std::size_t& size, st
       continue;
     }
     if (i + 1 == in.size()) break;  // a soft line break at the very end
-    const int hi = HexValue(in[i + 1]);
-    const int lo = i + 2 < in.size() ? HexValue(in[i + 2]) : -1;
+    const int hi = HexDigitValue(in[i + 1]);
+    const int lo = i + 2 < in.size() ? HexDigitValue(in[i + 2]) : -1;
     if (hi < 0 || lo < 0) {
       at = i;
       return false;

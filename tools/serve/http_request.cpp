@@ -1,6 +1,7 @@
 // Requests and their queries.
 #include "serve/http_server.hpp"
 
+#include "common/hex.hpp"
 #include "serve/http_head.hpp"
 
 namespace qvvcard::http {
@@ -20,13 +21,6 @@ std::size_t Request::Count(std::string_view name) const {
 
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string DecodeComponent(std::string_view s) {
   std::string out;
   out.reserve(s.size());
@@ -34,8 +28,9 @@ std::string DecodeComponent(std::string_view s) {
     const char c = s[i];
     if (c == '+') {
       out += ' ';
-    } else if (c == '%' && i + 2 < s.size() && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
-      out += static_cast<char>(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2]));
+    } else if (c == '%' && i + 2 < s.size() && HexDigitValue(s[i + 1]) >= 0 &&
+               HexDigitValue(s[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2]));
       i += 2;
     } else {
       out += c;
