@@ -7,9 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <utf8.h>
 
 #include "card/simd.hpp"
 #include "common/hex.hpp"
@@ -151,22 +154,7 @@ inline bool AppendEscape(const char*& p, const char* const end, std::string& out
     code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
     p += 6;
   }
-  const auto byte = [&out](long b) { out.push_back(static_cast<char>(b)); };
-  if (code < 0x80) {
-    byte(code);
-  } else if (code < 0x800) {
-    byte(0xC0 | (code >> 6));
-    byte(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    byte(0xE0 | (code >> 12));
-    byte(0x80 | ((code >> 6) & 0x3F));
-    byte(0x80 | (code & 0x3F));
-  } else {
-    byte(0xF0 | (code >> 18));
-    byte(0x80 | ((code >> 12) & 0x3F));
-    byte(0x80 | ((code >> 6) & 0x3F));
-    byte(0x80 | (code & 0x3F));
-  }
+  utf8::append(static_cast<utf8::uint32_t>(code), std::back_inserter(out));
   return true;
 }
 
