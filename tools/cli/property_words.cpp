@@ -153,8 +153,8 @@ std::string ColumnMapTemplate() {
       {"Photo", ""},
   };
   std::string out =
-      "# A column map for qvvcard batch --columns FILE: one line per column of the CSV\n"
-      "# header,\n"
+      "# A column map for qvvcard batch --columns FILE, one line per column of the\n"
+      "# CSV header:\n"
       "#   Column name = Property[, Property=VALUE ...]\n"
       "# The column name is matched in any case; the assignments after the first are\n"
       "# made when the column is not empty (a telephone number or an address needs a\n"
