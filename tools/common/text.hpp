@@ -16,6 +16,11 @@ namespace qvvcard {
 
 // s without the blanks and tabs at either end.
 inline std::string_view TrimBlanks(std::string_view s) noexcept {
+  // Mostly there is nothing to trim: both ends are above the blank.
+  if (s.empty() ||
+      (static_cast<unsigned char>(s.front()) > ' ' && static_cast<unsigned char>(s.back()) > ' ')) {
+    return s;
+  }
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;

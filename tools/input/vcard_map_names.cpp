@@ -14,7 +14,7 @@ void Mapper::Name(const Line& l) {
   std::size_t p = 0;
   ForEachPiece(l.value, ';', [&](std::string_view part, bool escaped) {
     const std::size_t at = p++;
-    if (Trim(part).empty()) return;
+    if (TrimBlanks(part).empty()) return;
     if (at >= texts.size()) {
       beyond = true;  // a part after the suffix
       return;
@@ -45,7 +45,7 @@ void Mapper::Organisation(const Line& l) {
     if (first) {
       first = false;
       name = Typed(part, escaped);
-    } else if (!Trim(part).empty()) {
+    } else if (!TrimBlanks(part).empty()) {
       units_.push_back(Typed(part, escaped));
     }
   });

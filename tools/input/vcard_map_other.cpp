@@ -37,7 +37,7 @@ bool Digits(std::string_view s, unsigned& out) {
 // a point and digits (at most 15 digits in all, which a double holds
 // exactly before the one division that scales it).
 bool Coordinate(std::string_view s, double& out) {
-  s = Trim(s);
+  s = TrimBlanks(s);
   bool negative = false;
   if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
     negative = s.front() == '-';
@@ -104,7 +104,7 @@ void Mapper::Birthday(const Line& l) {
 }
 
 void Mapper::Geo(const Line& l) {
-  std::string_view v = Trim(l.value);
+  std::string_view v = TrimBlanks(l.value);
   if (v.empty()) return;
   std::string_view lat, lon;
   if (v.size() > 4 && EqualIgnoringCase(v.substr(0, 4), "geo:")) {
@@ -149,7 +149,7 @@ void Mapper::Geo(const Line& l) {
 
 void Mapper::ListItems(const Line& l, List& list, bool categories) {
   ForEachPiece(l.value, ',', [&](std::string_view piece, bool escaped) {
-    if (Trim(piece).empty()) return;
+    if (TrimBlanks(piece).empty()) return;
     const std::string_view item = Typed(piece, escaped);
     // The group a webmail export puts every contact in is no category,
     // as in its CSV export.
@@ -205,10 +205,9 @@ void Mapper::Labels() {
 
 using mapping::DaysIn;
 using mapping::Digits;
-using mapping::Trim;
 
 bool BirthdayOf(std::string_view value, std::string& out) {
-  std::string_view v = Trim(value);
+  std::string_view v = TrimBlanks(value);
   v = v.substr(0, v.find_first_of("Tt"));  // a time of day has no place
   unsigned year = 0, month = 0, day = 0;
   bool year_known = true;

@@ -137,7 +137,7 @@ constexpr Words<AdrFlags, 8> kAdrWords({
 std::string_view Mapper::TelUriNumber(std::string_view uri) {
   uri.remove_prefix(4);
   const std::size_t semi = uri.find(';');
-  const std::string_view number = Trim(uri.substr(0, semi));
+  const std::string_view number = TrimBlanks(uri.substr(0, semi));
   if (semi == uri.npos || number.empty()) return number;
   std::string& joined = scratch_;
   joined.assign(number);
@@ -145,7 +145,7 @@ std::string_view Mapper::TelUriNumber(std::string_view uri) {
     const std::size_t next = rest.find(';');
     const std::string_view param = rest.substr(0, next);
     const std::string_view ext = param.size() > 4 && EqualIgnoringCase(param.substr(0, 4), "ext=")
-                                     ? Trim(param.substr(4))
+                                     ? TrimBlanks(param.substr(4))
                                      : std::string_view();
     if (!ext.empty()) joined.append(" ext. ").append(ext);
     rest = next == rest.npos ? "" : rest.substr(next + 1);
@@ -158,7 +158,7 @@ void Mapper::Telephone(const Line& l) {
   const std::string_view number = uri ? TelUriNumber(l.value) : Typed(l.value);
   if (number.empty()) {
     // A tel: URI with parameters and no number.
-    if (uri && !Trim(l.value.substr(4)).empty()) Lose(l, kNoPlace);
+    if (uri && !TrimBlanks(l.value.substr(4)).empty()) Lose(l, kNoPlace);
     return;
   }
   TelFlags flags = 0;
@@ -211,7 +211,7 @@ void Mapper::Telephones() {
 
 void Mapper::EmailLine(const Line& l) {
   std::string_view address = Typed(l.value);
-  if (IsUri(address, "mailto:")) address = Trim(address.substr(7));
+  if (IsUri(address, "mailto:")) address = TrimBlanks(address.substr(7));
   if (address.empty()) return;
   // The types, each once in any case; capitals when they are written.
   std::vector<std::string_view>& types = types_;
@@ -225,7 +225,7 @@ void Mapper::EmailLine(const Line& l) {
   for (const Param& p : l.params) {
     if (!IsType(p.name)) continue;
     for (const std::string_view v : p.values) {
-      if (!EqualIgnoringCase(v, "PREF") && !Trim(v).empty()) add(Trim(v));
+      if (!EqualIgnoringCase(v, "PREF") && !TrimBlanks(v).empty()) add(TrimBlanks(v));
     }
   }
   bool known = true;
@@ -291,7 +291,7 @@ void Mapper::Address(const Line& l) {
   std::size_t p = 0;
   ForEachPiece(l.value, ';', [&](std::string_view part, bool escaped) {
     const std::size_t at = p++;
-    if (Trim(part).empty()) return;
+    if (TrimBlanks(part).empty()) return;
     if (at < a.parts.size()) {
       a.parts[at] = Typed(part, escaped);
       any = true;

@@ -18,6 +18,7 @@
 #include "card/simd.hpp"
 #include "card/slot_table.hpp"
 #include "common/scan.hpp"
+#include "common/text.hpp"
 #include "input/vcard_mapping.hpp"
 
 namespace qvvcard::vcf::mapping {
@@ -29,19 +30,6 @@ namespace slots = qv_VCard::slots;
 using slots::AddressPart;
 using slots::AddressType;
 using slots::TelType;
-
-[[gnu::always_inline]] inline std::string_view Trim(std::string_view s) {
-  // Mostly there is nothing to trim: both ends are above the blank.
-  if (s.empty() ||
-      (static_cast<unsigned char>(s.front()) > ' ' && static_cast<unsigned char>(s.back()) > ' ')) {
-    return s;
-  }
-  const char* b = s.data();
-  const char* e = b + s.size();
-  while (b != e && (*b == ' ' || *b == '\t')) ++b;
-  while (e != b && (e[-1] == ' ' || e[-1] == '\t')) --e;
-  return {b, static_cast<std::size_t>(e - b)};
-}
 
 // Calls f with each piece of value between the separators no backslash
 // escapes, escapes kept (as Split gives them, without a vector), and
@@ -285,7 +273,7 @@ class Mapper {
   }
   // The same for a value that holds a backslash or not.
   std::string_view Typed(std::string_view value, bool escaped) {
-    value = Trim(value);
+    value = TrimBlanks(value);
     if (!escaped) return value;
     char* to = store_->Room(value.size());
     const std::size_t n = UnescapeTo(value, v21_, to);

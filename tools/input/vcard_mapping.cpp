@@ -31,7 +31,7 @@ bool SameLabel(std::string_view a, std::string_view b) {
 // A label an address book gives by itself stands as "_$!<Mobile>!$_"; one
 // a person typed as it is.
 std::string_view LabelText(std::string_view label) {
-  label = Trim(label);
+  label = TrimBlanks(label);
   if (label.starts_with("_$!<") && label.ends_with(">!$_") && label.size() >= 8) {
     label = label.substr(4, label.size() - 8);
   }
@@ -49,7 +49,7 @@ int Preference(const Line& l) {
         if (EqualIgnoringCase(v, "PREF")) rank = std::min(rank, 1);
       }
     } else if (p.name == std::string_view("PREF")) {
-      const std::string_view v = Trim(p.values.front());
+      const std::string_view v = TrimBlanks(p.values.front());
       int n = 0;
       const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
       if (ec == std::errc() && end == v.data() + v.size() && n >= 1 && n <= 100) {
@@ -211,7 +211,7 @@ void Mapper::One(const Line& l, LineKind kind) {
 void Mapper::Base64Line(const Line& l, LineKind kind) {
   // A BASE64 value is kept as it stands, undecoded: never text for the
   // card (photos and keys have no place anyway).
-  if (kind != LineKind::Uid && !Trim(l.value).empty()) {
+  if (kind != LineKind::Uid && !TrimBlanks(l.value).empty()) {
     Lose(l, kind == LineKind::Other || kind == LineKind::Profile ? kNoPlace : kBase64);
   }
 }
@@ -222,11 +222,11 @@ void Mapper::UidLine(const Line& l) {
 
 void Mapper::OtherLine(const Line& l, LineKind kind) {
   // The card says PROFILE:VCARD itself.
-  if (kind == LineKind::Profile && EqualIgnoringCase(Trim(l.value), "VCARD")) return;
+  if (kind == LineKind::Profile && EqualIgnoringCase(TrimBlanks(l.value), "VCARD")) return;
   if (kind == LineKind::Label && !l.group.empty()) return;  // with its group, at the end
   // A 2.1 agent's card was read past: it had a value even when its line
   // shows none.
-  if (!Trim(l.value).empty() || l.name == "AGENT") Lose(l, kNoPlace);
+  if (!TrimBlanks(l.value).empty() || l.name == "AGENT") Lose(l, kNoPlace);
 }
 
 }  // namespace mapping
