@@ -21,13 +21,6 @@ std::string Plural(std::uint64_t n, std::string_view word) {
   return s;
 }
 
-bool IsAscii(std::string_view s) noexcept {
-  for (const char c : s) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
 std::string LowerAscii(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = qv_VCard::ascii::Fold(c);

@@ -15,7 +15,7 @@
 #include <utf8.h>
 
 #include "card/simd.hpp"
-#include "common/hex.hpp"
+#include "common/chars.hpp"
 #include "common/scan.hpp"
 #include "common/text.hpp"
 #include "input/json_object.hpp"

@@ -3,7 +3,7 @@
 #include <nettle/sha1.h>
 
 #include "card/ascii.hpp"
-#include "common/hex.hpp"
+#include "common/chars.hpp"
 #include "common/text.hpp"
 
 namespace qvvcard {

@@ -335,7 +335,7 @@ bool Reader::ParseParameters(Card& card, std::string_view s, std::size_t& i, boo
     const std::size_t token = i;
     while (i < n && p[i] != '=' && p[i] != ';' && p[i] != ':') ++i;
     if (i == n) break;
-    const std::string_view key = TrimBlanks(s.substr(token, i - token));
+    const std::string_view key = TrimBlanksAndReturns(s.substr(token, i - token));
     std::string_view name;
     if (p[i] == '=') {
       name = Upper(card.text, key);
@@ -357,7 +357,7 @@ bool Reader::ParseParameters(Card& card, std::string_view s, std::size_t& i, boo
     bool quoted = false, was_quoted = false, any = false;
     const auto finish = [&] {
       std::string_view v = piece.view();
-      if (!was_quoted) v = TrimBlanks(v);
+      if (!was_quoted) v = TrimBlanksAndReturns(v);
       if (!v.empty() || !is_type) {
         if (piece.copied()) v = card.text.Copy(v);
         if (carets) v = DecodeCarets(card.text, v);

@@ -466,7 +466,7 @@ bool Reader::ReadCard(Card& card) {
     return Step::Next;
   }
   if (l.name.size() == 7 && l.name == std::string_view("VERSION") && l.group.empty()) {
-    card.version = TrimBlanks(l.value);
+    card.version = TrimBlanksAndReturns(l.value);
     return Step::Next;
   }
   ++count_;

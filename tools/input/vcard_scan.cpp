@@ -3,7 +3,7 @@
 #include <utf8.h>
 
 #include "card/ascii.hpp"
-#include "common/hex.hpp"
+#include "common/chars.hpp"
 #include "input/vcard_scan.hpp"
 
 namespace qvvcard::vcf {
@@ -14,14 +14,14 @@ namespace scan {
 
 bool IsFrame(std::string_view line, std::string_view word) {
   if (line.size() < word.size() + 6 || (line[0] | 0x20) != (word[0] | 0x20)) return false;
-  line = TrimBlanks(line);
+  line = TrimBlanksAndReturns(line);
   if (line.size() != word.size() + 6) return false;
   return EqualIgnoringCase(line.substr(0, word.size()), word) && line[word.size()] == ':' &&
          EqualIgnoringCase(line.substr(word.size() + 1), "VCARD");
 }
 
 bool IsEmptyAgent(std::string_view line) {
-  line = TrimBlanks(line);
+  line = TrimBlanksAndReturns(line);
   if (line.empty() || line.back() != ':') return false;
   const std::size_t dot = line.find('.');
   std::string_view name = line.substr(0, line.find_first_of(";:"));

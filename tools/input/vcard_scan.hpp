@@ -14,6 +14,7 @@
 
 #include "card/simd.hpp"
 #include "common/scan.hpp"
+#include "common/text.hpp"
 #include "input/vcard_reader.hpp"
 
 namespace qvvcard::vcf {
@@ -40,7 +41,8 @@ inline bool IsBlank(std::string_view s) {
                      [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\x1A'; });
 }
 
-inline std::string_view TrimBlanks(std::string_view s) {
+// s without blanks at either end, nor carriage returns at its end.
+inline std::string_view TrimBlanksAndReturns(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
     s.remove_suffix(1);
@@ -193,19 +195,6 @@ std::size_t ColonOf(std::string_view line);
 // Decodes quoted-printable text into out (room for in.size() bytes), its
 // size into size; false at an "=" that starts no escape (its offset in at).
 bool DecodeQuotedPrintable(std::string_view in, char* out, std::size_t& size, std::size_t& at);
-
-inline bool IsAscii(std::string_view s) {
-  // Eight bytes at a time: no byte has its high bit set.
-  std::uint64_t high = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, s.data() + i, 8);
-    high |= w;
-  }
-  for (; i < s.size(); ++i) high |= static_cast<unsigned char>(s[i]);
-  return (high & 0x8080808080808080u) == 0;
-}
 
 // The offset of the first byte that is not UTF-8, or npos.
 std::size_t InvalidUtf8(std::string_view s);

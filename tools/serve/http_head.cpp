@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "common/chars.hpp"
+
 namespace qvvcard::http {
 
 namespace {
@@ -30,12 +32,6 @@ bool IsTokenChar(unsigned char c) {
     default:
       return false;
   }
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
 }
 
 }  // namespace

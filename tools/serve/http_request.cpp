@@ -1,7 +1,7 @@
 // Requests and their queries.
 #include "serve/http_server.hpp"
 
-#include "common/hex.hpp"
+#include "common/chars.hpp"
 #include "serve/http_head.hpp"
 
 namespace qvvcard::http {

@@ -6,17 +6,12 @@
 #include <cstdlib>
 #include <memory>
 
+#include "card/ascii.hpp"
+#include "common/text.hpp"
+
 namespace qvvcard {
 
 namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string_view Trim(std::string_view s) {
-  const std::size_t first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
 
 struct MallocFree {
   void operator()(utf8proc_uint8_t* p) const { std::free(p); }
@@ -79,24 +74,25 @@ std::string AttachmentDisposition(std::string_view utf8_name) {
 MediaType ParseMediaType(std::string_view header) {
   MediaType m;
   const std::size_t semicolon = header.find(';');
-  for (const char c : Trim(header.substr(0, semicolon))) m.type.push_back(Lower(c));
+  for (const char c : TrimBlanks(header.substr(0, semicolon)))
+    m.type.push_back(qv_VCard::ascii::Fold(c));
   std::string_view rest =
       semicolon == std::string_view::npos ? std::string_view() : header.substr(semicolon + 1);
   while (!rest.empty()) {
     const std::size_t next = rest.find(';');
-    const std::string_view param = Trim(rest.substr(0, next));
+    const std::string_view param = TrimBlanks(rest.substr(0, next));
     rest = next == std::string_view::npos ? std::string_view() : rest.substr(next + 1);
     const std::size_t eq = param.find('=');
     if (eq == std::string_view::npos) continue;
     std::string name;
-    for (const char c : Trim(param.substr(0, eq))) name.push_back(Lower(c));
+    for (const char c : TrimBlanks(param.substr(0, eq))) name.push_back(qv_VCard::ascii::Fold(c));
     if (name != "charset") continue;
-    std::string_view value = Trim(param.substr(eq + 1));
+    std::string_view value = TrimBlanks(param.substr(eq + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
     m.charset.clear();
-    for (const char c : value) m.charset.push_back(Lower(c));
+    for (const char c : value) m.charset.push_back(qv_VCard::ascii::Fold(c));
     m.has_charset = true;
   }
   return m;

@@ -5,19 +5,12 @@
 #include <cstdio>
 #include <ctime>
 
+#include "common/chars.hpp"
 #include "serve/http_head.hpp"
 
 namespace qvvcard::http {
 
-namespace {
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // Undoes one gzip or deflate coding of body, the result bounded by max.
 // Returns 0, or the status to refuse with (400 broken data, 413 too large).
@@ -87,7 +80,7 @@ int ReadCodings(const Request& r, std::vector<bool>& gzip, std::string& why) {
     std::string_view rest = h.value;
     for (;;) {
       const std::size_t comma = rest.find(',');
-      const std::string_view item = Trim(rest.substr(0, comma));
+      const std::string_view item = TrimBlanks(rest.substr(0, comma));
       if (SameName(item, "gzip") || SameName(item, "x-gzip")) {
         gzip.push_back(true);
       } else if (SameName(item, "deflate")) {
@@ -139,7 +132,7 @@ bool LayerHeader(std::string_view name) {
 bool ListHas(std::string_view list, std::string_view token) {
   for (;;) {
     const std::size_t comma = list.find(',');
-    const std::string_view item = Trim(list.substr(0, comma));
+    const std::string_view item = TrimBlanks(list.substr(0, comma));
     if (SameName(item, token)) return true;
     if (comma == std::string_view::npos) return false;
     list = list.substr(comma + 1);

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "common/text.hpp"
+
 namespace qvvcard {
 
 char LevelLetter(QrLevel level) {
@@ -45,13 +47,6 @@ QRecLevel ToLibraryLevel(QrLevel level) {
       break;
   }
   return QR_ECLEVEL_H;
-}
-
-bool IsAscii(std::string_view data) {
-  for (const char c : data) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
 }
 
 struct QrinputFree {
