@@ -186,15 +186,7 @@ void Mapper::Telephone(const Line& l) {
 }
 
 void Mapper::Telephones() {
-  const std::vector<std::size_t>& order = ByPreference(tels_);
-  int slot = 0;
-  for (const std::size_t i : order) {
-    Tel& t = tels_[i];
-    if (slot == slots::kTelephoneSlots) {
-      Lose(*t.line, kNoTelephoneSlot);
-      continue;
-    }
-    ++slot;
+  IntoSlots(tels_, slots::kTelephoneSlots, kNoTelephoneSlot, [this](Tel& t, const int slot) {
     // A number of no kind (voice, fax, cell, ...) is a voice number, the
     // kind vCard gives it by default, and the card writes a telephone
     // only with a type: "HOME" is HOME and VOICE, as in the exports.
@@ -206,7 +198,7 @@ void Mapper::Telephones() {
     }
     LoseTypes(*t.line, t.unknown_first, t.unknown_count);
     LabelUsed(*t.line, t.label_known);
-  }
+  });
 }
 
 void Mapper::EmailLine(const Line& l) {
@@ -269,20 +261,12 @@ void Mapper::EmailLine(const Line& l) {
 }
 
 void Mapper::Emails() {
-  const std::vector<std::size_t>& order = ByPreference(emails_);
-  int slot = 0;
-  for (const std::size_t i : order) {
-    const Email& e = emails_[i];
-    if (slot == slots::kEmailSlots) {
-      Lose(*e.line, kNoEmailSlot);
-      continue;
-    }
-    ++slot;
+  IntoSlots(emails_, slots::kEmailSlots, kNoEmailSlot, [this](const Email& e, const int slot) {
     Put(slots::EmailValue(slot), e.address, *e.line);
     if (!e.type.empty()) Put(slots::EmailType(slot), e.type, *e.line);
     if (e.pref) SetFlag(slots::EmailPref(slot), *e.line);
     LabelUsed(*e.line, e.label_known);
-  }
+  });
 }
 
 void Mapper::Address(const Line& l) {
@@ -326,15 +310,7 @@ void Mapper::Address(const Line& l) {
 }
 
 void Mapper::Addresses() {
-  const std::vector<std::size_t>& order = ByPreference(adrs_);
-  int slot = 0;
-  for (const std::size_t i : order) {
-    Adr& a = adrs_[i];
-    if (slot == slots::kAddressSlots) {
-      Lose(*a.line, kNoAddressSlot);
-      continue;
-    }
-    ++slot;
+  IntoSlots(adrs_, slots::kAddressSlots, kNoAddressSlot, [this](Adr& a, const int slot) {
     for (int p = 0; p < slots::kAddressParts; ++p) {
       if (!a.parts[p].empty()) {
         Put(slots::Address(slot, static_cast<AddressPart>(p)), a.parts[p], *a.line);
@@ -349,7 +325,7 @@ void Mapper::Addresses() {
     }
     LoseTypes(*a.line, a.unknown_first, a.unknown_count);
     LabelUsed(*a.line, a.label_known);
-  }
+  });
 }
 
 }  // namespace qvvcard::vcf::mapping

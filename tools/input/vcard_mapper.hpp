@@ -307,6 +307,21 @@ class Mapper {
     return order_;
   }
 
+  // Gives each item, the preferred first, its slot (from 1) through place;
+  // those beyond the last of the slots are lost for the reason given.
+  template <typename Item, typename Place>
+  void IntoSlots(std::vector<Item>& items, int slots, std::string_view lost, Place&& place) {
+    int slot = 0;
+    for (const std::size_t i : ByPreference(items)) {
+      Item& item = items[i];
+      if (slot == slots) {
+        Lose(*item.line, lost);
+        continue;
+      }
+      place(item, ++slot);
+    }
+  }
+
   void Put(Property p, std::string_view value, const Line& from, bool escaped = false) {
     const auto i = static_cast<std::size_t>(p);
     if (done_.test(i)) return;  // never twice: callers check, this only guards
