@@ -106,7 +106,6 @@ bool IsUtf8Name(std::string_view charset) {
 bool IsUtf8(std::string_view s) {
   const auto* const p = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t n = s.size();
-  const auto tail = [&](std::size_t at) { return (p[at] & 0xC0u) == 0x80u; };
   for (std::size_t i = 0; i < n;) {
 #if QV_VCARD_SSE2
     // Runs of ASCII sixteen bytes at a time, the last ones in one shorter
@@ -124,25 +123,15 @@ bool IsUtf8(std::string_view s) {
       i += 16;
     }
 #endif
-    const unsigned c = p[i];
-    if (c < 0x80) {
+    if (p[i] < 0x80) {
       ++i;
-    } else if (c < 0xC2) {
-      return false;  // a continuation byte, or the lead of an overlong form
-    } else if (c < 0xE0) {
-      if (i + 1 >= n || !tail(i + 1)) return false;
-      i += 2;
-    } else if (c < 0xF0) {
-      if (i + 2 >= n || !tail(i + 1) || !tail(i + 2)) return false;
-      if ((c == 0xE0 && p[i + 1] < 0xA0) || (c == 0xED && p[i + 1] >= 0xA0)) return false;
-      i += 3;  // not overlong, no surrogate
-    } else if (c < 0xF5) {
-      if (i + 3 >= n || !tail(i + 1) || !tail(i + 2) || !tail(i + 3)) return false;
-      if ((c == 0xF0 && p[i + 1] < 0x90) || (c == 0xF4 && p[i + 1] >= 0x90)) return false;
-      i += 4;  // not overlong, at most U+10FFFF
-    } else {
-      return false;
+      continue;
     }
+    char16_t ignored[2];
+    std::size_t units = 0;
+    const std::size_t bytes = DecodeSequence(p + i, n - i, ignored, units);
+    if (bytes == 0) return false;
+    i += bytes;
   }
   return true;
 }
