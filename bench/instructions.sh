@@ -11,6 +11,10 @@
 #                 as JSON true), and its ratio to the CSV figure
 #   vCard card    the cards the tool writes from those records, read back
 #                 as a vCard file into one output file, and its ratio
+#   cards as CSV  the CSV the tool writes of those cards (batch --to csv:
+#                 every value the cards hold, the formatted name and the
+#                 voice flag too), read as the CSV above, and the vCard
+#                 file's rate as a share of its rate
 #
 # With --baseline PATH, an older build of the tool is measured on the same
 # inputs in the same run, and each figure is also given as a share of its.
@@ -140,9 +144,11 @@ batch() {
   fi
 }
 
-# The cards of the records, as a vCard file to read back.
+# The cards of the records, as a vCard file to read back, and as the CSV
+# the tool writes of them.
 for name in all one; do
   "$qvvcard" batch "$work/$name.csv" -o "$work/$name.vcf" --quiet
+  "$qvvcard" batch "$work/$name.vcf" --to csv -o "$work/$name.cards.csv" --quiet
 done
 
 csv_all=$(batch "$qvvcard" "$work/all.csv" "$records")
@@ -151,6 +157,8 @@ jsonl_all=$(batch "$qvvcard" "$work/all.jsonl" "$records")
 jsonl_one=$(batch "$qvvcard" "$work/one.jsonl" 1)
 vcf_all=$(batch "$qvvcard" "$work/all.vcf" "$records")
 vcf_one=$(batch "$qvvcard" "$work/one.vcf" 1)
+cards_all=$(batch "$qvvcard" "$work/all.cards.csv" "$records")
+cards_one=$(batch "$qvvcard" "$work/one.cards.csv" 1)
 base_csv_all=0 base_csv_one=0 base_jsonl_all=0 base_jsonl_one=0
 if [[ -n $baseline ]]; then
   base_csv_all=$(batch "$baseline" "$work/all.csv" "$records")
@@ -162,12 +170,13 @@ fi
 awk -v build="$build" -v qvvcard="$qvvcard" -v baseline="$baseline" -v n="$records" \
   -v reads="$typical_reads" -v typical="$typical" \
   -v ca="$csv_all" -v c1="$csv_one" -v ja="$jsonl_all" -v j1="$jsonl_one" \
-  -v va="$vcf_all" -v v1="$vcf_one" \
+  -v va="$vcf_all" -v v1="$vcf_one" -v ka="$cards_all" -v k1="$cards_one" \
   -v bca="$base_csv_all" -v bc1="$base_csv_one" -v bja="$base_jsonl_all" -v bj1="$base_jsonl_one" '
   BEGIN {
     csv = (ca - c1) / (n - 1)
     jsonl = (ja - j1) / (n - 1)
     vcf = (va - v1) / (n - 1)
+    cards = (ka - k1) / (n - 1)
     printf "instructions (callgrind) of %s, %s\n", build, qvvcard
     printf "%-32s %10.0f\n", "typical card, a read", typical / reads
     printf "%-32s %10.0f   (whole run / records: %.0f; start-up %.0f)\n", \
@@ -176,9 +185,13 @@ awk -v build="$build" -v qvvcard="$qvvcard" -v baseline="$baseline" -v n="$recor
            "JSON Lines, a record", jsonl, ja / n, j1 - jsonl
     printf "%-32s %10.0f   (whole run / records: %.0f; start-up %.0f)\n", \
            "vCard file, a card", vcf, va / n, v1 - vcf
+    printf "%-32s %10.0f   (whole run / records: %.0f; start-up %.0f)\n", \
+           "the cards as CSV, a record", cards, ka / n, k1 - cards
     printf "%-32s %10.2f\n", "JSON Lines / CSV", jsonl / csv
     printf "%-32s %10.2f   (the rate of the vCard file over that of the CSV)\n", \
            "CSV / vCard file", csv / vcf
+    printf "%-32s %10.2f   (the same over the CSV of the same cards)\n", \
+           "cards as CSV / vCard file", cards / vcf
     if (baseline != "") {
       bcsv = (bca - bc1) / (n - 1)
       bjsonl = (bja - bj1) / (n - 1)
