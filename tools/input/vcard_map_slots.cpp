@@ -132,6 +132,8 @@ constexpr Words<AdrFlags, 8> kAdrWords({
 
 }  // namespace
 
+const TelFlags* TelTypeFlags(std::string_view word) { return kTelWords.Find(word); }
+
 // A tel: URI as the number a person dials: the extension kept
 // ("+1-555-0100 ext. 7"), other URI parameters left out.
 std::string_view Mapper::TelUriNumber(std::string_view uri) {
@@ -166,7 +168,7 @@ void Mapper::Telephone(const Line& l) {
   for (const Param& p : l.params) {
     if (!IsType(p.name)) continue;
     for (const std::string_view v : p.values) {
-      if (const TelFlags* f = kTelWords.Find(v)) {
+      if (const TelFlags* f = TelTypeFlags(v)) {
         flags |= *f;
       } else if (!EqualIgnoringCase(v, "INTERNET")) {
         unknown_.push_back(v);

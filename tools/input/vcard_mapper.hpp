@@ -226,9 +226,16 @@ bool Is(std::string_view name, const char (&word)[N]) {
 
 inline constexpr char kTrue[] = "true";
 
+// The flags of a TEL type word (any case), or nullptr for a word the card
+// has no flag for.
+const TelFlags* TelTypeFlags(std::string_view word);
+
 class Mapper {
  public:
   void Run(const Card& card, Mapped& out);
+  // The plain route (vcard_plain_route.cpp): MapPlainCard.
+  std::size_t Plain(std::string_view ahead, std::uint64_t line, const Limits& limits, Card& card,
+                    Mapped& out, std::uint64_t& lines);
 
  private:
   struct Tel {
@@ -337,6 +344,8 @@ class Mapper {
   // place on the card: X-RADIO".
   void LoseTypes(const Line& l, std::size_t first, std::size_t count);
   void SortLost();
+  // Empties what the card before left, for card and out.
+  void Start(const Card& card, Mapped& out);
 
   // The first non-empty line of a kind takes its property; later ones
   // have no place.

@@ -60,11 +60,11 @@ int Preference(const Line& l) {
   return rank;
 }
 
-void Mapper::Run(const Card& card, Mapped& out) {
+void Mapper::Start(const Card& card, Mapped& out) {
   card_ = &card;
   out_ = &out;
   store_ = &out.text;
-  v21_ = card.version == "2.1";
+  labels_ = false;
   out.assignments.clear();
   out.lost.clear();
   out.uid = {};
@@ -80,7 +80,11 @@ void Mapper::Run(const Card& card, Mapped& out) {
   categories_.items.clear();
   categories_.first = nullptr;
   name_done_ = org_done_ = false;
+}
 
+void Mapper::Run(const Card& card, Mapped& out) {
+  Start(card, out);
+  v21_ = card.version == "2.1";
   // Labels first: a group's label may come after its lines.
   labels_ = std::any_of(card.lines.begin(), card.lines.end(),
                         [](const Line& l) { return !l.group.empty(); });

@@ -74,6 +74,22 @@ inline constexpr const char* kBase64 = "a value in BASE64, which has no place on
 void MapCard(const Card& card, Mapped& out);
 Mapped MapCard(const Card& card);
 
+// The plain route: the next card of ahead (the reader's Ahead, whose first
+// line is line + 1) read and mapped at once when it and every line of it
+// are of the plain forms (vcard_plain_route.cpp) and every value finds its
+// place. Returns the bytes of ahead it took (lines: their lines), 0 for any
+// other card, which the reader and MapCard then take. card holds the lines
+// the assignments come from, as the reader would (without their
+// parameters).
+std::size_t MapPlainCard(std::string_view ahead, std::uint64_t line, const Limits& limits,
+                         Card& card, Mapped& out, std::uint64_t& lines);
+
+// The next card of reader into card and, unless it has an error, mapped
+// into out: by the plain route when it takes the card, by the reader and
+// MapCard otherwise, with the same result. false when the input has no
+// more cards.
+bool ReadMapped(Reader& reader, Card& card, Mapped& out);
+
 // A birthday (YYYY-MM-DD, YYYYMMDD, --MMDD, --MM-DD, any of them with a
 // time after "T") as the card writes it, YYYY-MM-DD or --MM-DD; false for
 // anything else, impossible dates included.

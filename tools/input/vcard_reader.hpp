@@ -144,6 +144,21 @@ class Reader {
   // between.
   bool Next(Card& card);
 
+  // The bytes buffered ahead when the reader stands between two cards
+  // (nothing held back, past the start of the input, values UTF-8 unless
+  // said otherwise), for a caller that reads a whole card there itself
+  // (MapPlainCard); empty otherwise. Consume then moves past what it read.
+  std::string_view Ahead() const {
+    return started_ && !held_ && default_utf8_ ? in_.Buffered() : std::string_view();
+  }
+  void Consume(std::size_t bytes, std::uint64_t lines) {
+    in_.Skip(bytes);
+    line_no_ += lines;
+  }
+  // The last line read, from 1.
+  std::uint64_t line() const { return line_no_; }
+  const Limits& limits() const { return limits_; }
+
  private:
   class Converter;
   struct Draft;  // a parameter of the line in hand

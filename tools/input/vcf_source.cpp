@@ -34,7 +34,7 @@ class VcfSource final : public RecordSource {
   }
 
   bool Next(CardBuilder& b) override {
-    if (!reader_.Next(card_)) {
+    if (!vcf::ReadMapped(reader_, card_, mapped_)) {
       if (n_ == 0) throw InputRefused(shown_ + " holds no vCard");
       return false;
     }
@@ -48,7 +48,26 @@ class VcfSource final : public RecordSource {
                          std::string(what)));
       return true;
     }
-    vcf::MapCard(card_, mapped_);
+    return Assign(b);
+  }
+
+  // One line per property (and reason) whose values had no place, in the
+  // order first met.
+  std::vector<std::string> Unplaced() const override {
+    std::vector<std::pair<std::uint64_t, std::string>> lines;
+    for (const auto& [key, c] : lost_) {
+      lines.push_back({c.order, key.property + ": " + Plural(c.records, "record") + " had " +
+                                    HadPhrase(key.reason)});
+    }
+    std::sort(lines.begin(), lines.end());
+    std::vector<std::string> out;
+    for (auto& l : lines) out.push_back(std::move(l.second));
+    return out;
+  }
+
+ private:
+  // The card's values as mapped, and what had no place.
+  bool Assign(CardBuilder& b) {
     for (const vcf::Assignment& a : mapped_.assignments) {
       b.SetTyped(*info_[static_cast<std::size_t>(a.property)], a.value, ColumnOf(*a.line),
                  a.escaped);
@@ -70,21 +89,6 @@ class VcfSource final : public RecordSource {
     return true;
   }
 
-  // One line per property (and reason) whose values had no place, in the
-  // order first met.
-  std::vector<std::string> Unplaced() const override {
-    std::vector<std::pair<std::uint64_t, std::string>> lines;
-    for (const auto& [key, c] : lost_) {
-      lines.push_back({c.order, key.property + ": " + Plural(c.records, "record") + " had " +
-                                    HadPhrase(key.reason)});
-    }
-    std::sort(lines.begin(), lines.end());
-    std::vector<std::string> out;
-    for (auto& l : lines) out.push_back(std::move(l.second));
-    return out;
-  }
-
- private:
   struct Count {
     std::uint64_t records = 0, last = 0, order = 0;
   };

@@ -1,0 +1,332 @@
+// The plain route: a card of the plain forms read and mapped in one sweep
+// of the input's buffer, the common case of files that programs write.
+//
+// A card qualifies when it stands whole in the buffer (the byte after its
+// END:VCARD line too) and every line is one of N, FN, ORG, TITLE, ROLE,
+// NOTE, UID, REV, PRODID, VERSION and PROFILE:VCARD as NAME:VALUE, or TEL or
+// EMAIL as NAME:VALUE or NAME;TYPE=WORD,...:VALUE with words the mapping
+// knows; names in capitals, no groups, values ASCII or UTF-8, nothing
+// folded, no line ending in "=", and nothing that would find no place. Its
+// values come out exactly as the reader and the mapping would give them;
+// any other card is left to those, nothing read.
+#include "input/vcard_mapper.hpp"
+#include "input/vcard_scan.hpp"
+
+namespace qvvcard::vcf {
+
+namespace mapping {
+
+namespace {
+
+using namespace scan;
+
+// The line feeds of a run of bytes, found 64 bytes at a time, and the
+// check that the bytes above ASCII before the last line feed found form
+// UTF-8. Only whole blocks of 64 bytes are looked at: a line feed after the
+// last whole block is not found.
+class LineFeeds {
+ public:
+  LineFeeds(const char* p, std::size_t n) : p_(p), n_(n) {
+    if (n_ >= 64) Load();
+  }
+
+  // The offset of the next line feed; false when there is none in the
+  // whole blocks.
+  bool Next(std::size_t& at) {
+    while (feeds_ == 0) {
+      if (high_ != 0) Check(high_);
+      block_ += 64;
+      if (block_ + 64 > n_) return false;
+      Load();
+    }
+    at = block_ + static_cast<std::size_t>(__builtin_ctzll(feeds_));
+    feeds_ &= feeds_ - 1;
+    return true;
+  }
+  // Whether the bytes before end (at most the end of the block in hand)
+  // are UTF-8.
+  bool Utf8Before(std::size_t end) {
+    const std::size_t in = end - block_;
+    if (in < 64) high_ &= (std::uint64_t{1} << in) - 1;
+    if (high_ != 0) Check(high_);
+    return !bad_;
+  }
+
+ private:
+  void Load() {
+    const char* const b = p_ + block_;
+    std::uint64_t feeds = 0, high = 0;
+#if QV_VCARD_SSE2
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (int k = 0; k < 4; ++k) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * k));
+      feeds |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, lf)))}
+               << (16 * k);
+      high |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(x))} << (16 * k);
+    }
+#else
+    for (int k = 0; k < 64; ++k) {
+      const auto c = static_cast<unsigned char>(b[k]);
+      feeds |= std::uint64_t{c == '\n'} << k;
+      high |= std::uint64_t{c >> 7} << k;
+    }
+#endif
+    feeds_ = feeds;
+    high_ = high;
+  }
+  // The sequences that start at the bytes of high (of the block in hand),
+  // but for the continuation bytes of one checked before.
+  [[gnu::noinline]] void Check(std::uint64_t high) {
+    for (; high != 0; high &= high - 1) {
+      const std::size_t at = block_ + static_cast<std::size_t>(__builtin_ctzll(high));
+      if (at < skip_) continue;
+      char16_t units[2];
+      std::size_t count = 0;
+      const std::size_t size =
+          DecodeSequence(reinterpret_cast<const unsigned char*>(p_) + at, n_ - at, units, count);
+      if (size == 0) bad_ = true;
+      skip_ = at + (size == 0 ? 1 : size);
+    }
+    high_ = 0;
+  }
+
+  const char* p_;
+  std::size_t n_;
+  std::size_t block_ = 0;
+  std::uint64_t feeds_ = 0, high_ = 0;  // of the block in hand: feeds not yet found; high bytes
+  std::size_t skip_ = 0;                // the end of the last sequence checked
+  bool bad_ = false;
+};
+
+// Whether text starts with word.
+template <std::size_t N>
+bool Starts(std::string_view text, const char (&word)[N]) {
+  return text.size() >= N - 1 && std::memcmp(text.data(), word, N - 1) == 0;
+}
+
+// What the route makes of a line, by its name.
+enum class Plain : std::uint8_t { Text, Name, Org, Tel, Email, Uid, Skip, Profile, Version };
+struct PlainName {
+  Plain what;
+  Property property;  // of a text
+  std::size_t size;   // of the name
+};
+
+// The line's name, when it is one the route takes; the name ends at
+// text[size], a ":" (or, for TEL and EMAIL, also a ";").
+bool NameOf(std::string_view t, PlainName& out) {
+  const auto is = [&](auto&& word, Plain what, Property p = Property::FormatedName) {
+    if (!Starts(t, word)) return false;
+    out = {what, p, sizeof(word) - 2};
+    return true;
+  };
+  const auto params = [&](std::size_t size, Plain what) {
+    if (t.size() <= size || (t[size] != ':' && t[size] != ';')) return false;
+    out = {what, Property::FormatedName, size};
+    return true;
+  };
+  switch (t[0]) {
+    case 'N':
+      return is("N:", Plain::Name) || is("NOTE:", Plain::Text, Property::Note);
+    case 'F':
+      return is("FN:", Plain::Text, Property::FormatedName);
+    case 'T':
+      return (Starts(t, "TEL") && params(3, Plain::Tel)) ||
+             is("TITLE:", Plain::Text, Property::Title);
+    case 'E':
+      return Starts(t, "EMAIL") && params(5, Plain::Email);
+    case 'O':
+      return is("ORG:", Plain::Org);
+    case 'R':
+      return is("REV:", Plain::Skip) || is("ROLE:", Plain::Text, Property::Role);
+    case 'U':
+      return is("UID:", Plain::Uid);
+    case 'P':
+      return is("PRODID:", Plain::Skip) || is("PROFILE:", Plain::Profile);
+    case 'V':
+      return is("VERSION:", Plain::Version);
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limits& limits,
+                          Card& card, Mapped& out, std::uint64_t& lines) {
+  const char* const p = ahead.data();
+  const std::size_t n = ahead.size();
+  LineFeeds feeds(p, n);
+  std::size_t start = 0, feed = 0;
+  const std::uint64_t first = line;
+  // The line [start, feed), without a carriage return before its line feed.
+  const auto take = [&] {
+    std::size_t size = feed - start;
+    if (size > 0 && p[feed - 1] == '\r') --size;
+    const std::string_view text(p + start, size);
+    start = feed + 1;
+    ++line;
+    return text;
+  };
+  // Empty lines, then BEGIN:VCARD.
+  std::string_view text;
+  do {
+    if (!feeds.Next(feed)) return 0;
+    text = take();
+  } while (text.empty());
+  if (!kPlainBegin.Is(text)) return 0;
+  const std::size_t begin = start - (text.size() + 1);  // of BEGIN:VCARD, but a carriage return
+
+  Start(card, out);
+  v21_ = false;
+  card.version = {};
+  card.line = line;
+  card.error.clear();
+  card.error_line = 0;
+  // Room for the lines of an ordinary card, made before the mapping holds
+  // on to any of them.
+  if (card.lines.capacity() < 32) card.lines.reserve(32);
+  std::size_t count = 0;    // lines of the card
+  std::size_t content = 0;  // lines but VERSION, as the reader counts them
+  Line scratch;
+  // TYPE words, in one list as the reader makes it.
+  constexpr std::size_t kMost = 8;
+  std::string_view words[kMost];
+  for (;;) {
+    if (!feeds.Next(feed) || feed + 1 >= n) return 0;
+    const char next = p[feed + 1];
+    text = take();
+    if (next == ' ' || next == '\t' || (!text.empty() && text.back() == '=')) return 0;
+    if (text.empty()) continue;
+    if ((text[0] | 0x20) == 'e' && kPlainEnd.Is(text)) break;
+    PlainName name;
+    if (content == limits.max_lines || !NameOf(text, name)) return 0;
+    std::size_t i = name.size;
+    std::size_t n_words = 0;
+    while (text[i] == ';') {
+      if (i + 6 > text.size() || text[i + 5] != '=' || (text[i + 1] | 0x20) != 't' ||
+          (text[i + 2] | 0x20) != 'y' || (text[i + 3] | 0x20) != 'p' ||
+          (text[i + 4] | 0x20) != 'e') {
+        return 0;
+      }
+      i += 6;
+      for (;;) {
+        bool small = false;
+        const std::size_t end = NameEnd(text.data(), i, text.size(), small);
+        if (end == i || end == text.size() || n_words == kMost) return 0;
+        words[n_words++] = text.substr(i, end - i);
+        i = end;
+        if (text[end] != ',') break;
+        ++i;
+      }
+      if (text[i] != ';' && text[i] != ':') return 0;
+    }
+    const std::string_view value = text.substr(i + 1);
+    if (name.what == Plain::Version) {
+      card.version = TrimBlanksAndReturns(value);
+      if (card.version == "2.1") return 0;  // its escapes read otherwise
+      continue;
+    }
+    ++content;
+    if (name.what == Plain::Skip) continue;
+    // The lines that give no value the card keeps need no line of the card.
+    const bool kept = name.what != Plain::Uid && name.what != Plain::Profile;
+    if (kept && count == card.lines.size()) {
+      // The lines must not move: the mapping holds on to them. A card
+      // longer than any before it is left to the reader, which makes room.
+      if (card.lines.size() == card.lines.capacity()) return 0;
+      card.lines.emplace_back();
+    }
+    Line& l = kept ? card.lines[count] : scratch;
+    count += kept ? 1 : 0;
+    l.group = {};
+    l.name = text.substr(0, name.size);
+    l.params = {};
+    l.value = value;
+    l.line = line;
+    switch (name.what) {
+      case Plain::Text:
+        Text(name.property, l);
+        break;
+      case Plain::Name:
+        Name(l);
+        break;
+      case Plain::Org:
+        Organisation(l);
+        break;
+      case Plain::Uid:
+        UidLine(l);
+        break;
+      case Plain::Profile:
+        if (!EqualIgnoringCase(TrimBlanks(value), "VCARD")) return 0;
+        break;
+      case Plain::Tel: {
+        if (IsUri(value, "tel:")) return 0;
+        TelFlags flags = 0;
+        int rank = kNotPreferred;
+        for (std::size_t k = 0; k < n_words; ++k) {
+          if (const TelFlags* f = TelTypeFlags(words[k])) {
+            flags |= *f;
+            if (*f == Bit(TelType::Pref)) rank = 1;
+          } else if (!EqualIgnoringCase(words[k], "INTERNET")) {
+            return 0;  // a type with no place
+          }
+        }
+        const std::string_view number = Typed(value);
+        if (!number.empty()) tels_.push_back({&l, rank, number, flags, 0, 0, true});
+        break;
+      }
+      case Plain::Email: {
+        int rank = kNotPreferred;
+        for (std::size_t k = 0; k < n_words; ++k) {
+          if (EqualIgnoringCase(words[k], "PREF")) {
+            rank = 1;
+          } else if (!EqualIgnoringCase(words[k], "INTERNET")) {
+            return 0;  // a type the address keeps as it is
+          }
+        }
+        std::string_view address = Typed(value);
+        if (IsUri(address, "mailto:")) address = TrimBlanks(address.substr(7));
+        if (!address.empty()) emails_.push_back({&l, rank, address, {}, rank == 1, true});
+        break;
+      }
+      case Plain::Skip:
+      case Plain::Version:
+        break;
+    }
+  }
+  // Within the card limit even with its carriage returns (the reader
+  // counts a line without one), and UTF-8 when all of it is (no character
+  // holds a line feed).
+  if (start - begin > limits.max_card_bytes || !feeds.Utf8Before(start)) return 0;
+  if (!tels_.empty()) Telephones();
+  if (!emails_.empty()) Emails();
+  if (!out.lost.empty()) return 0;  // told by the whole mapping, with its reasons
+  card.lines.resize(count);
+  lines = line - first;
+  return start;
+}
+
+}  // namespace mapping
+
+std::size_t MapPlainCard(std::string_view ahead, std::uint64_t line, const Limits& limits,
+                         Card& card, Mapped& out, std::uint64_t& lines) {
+  thread_local mapping::Mapper mapper;
+  return mapper.Plain(ahead, line, limits, card, out, lines);
+}
+
+bool ReadMapped(Reader& reader, Card& card, Mapped& out) {
+  if (const std::string_view ahead = reader.Ahead(); !ahead.empty()) {
+    std::uint64_t lines = 0;
+    if (const std::size_t used =
+            MapPlainCard(ahead, reader.line(), reader.limits(), card, out, lines)) {
+      reader.Consume(used, lines);
+      return true;
+    }
+  }
+  if (!reader.Next(card)) return false;
+  if (card.error.empty()) MapCard(card, out);
+  return true;
+}
+
+}  // namespace qvvcard::vcf
