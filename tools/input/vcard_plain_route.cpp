@@ -68,7 +68,7 @@ class LineFeeds {
     for (int k = 0; k < 64; ++k) {
       const auto c = static_cast<unsigned char>(b[k]);
       feeds |= std::uint64_t{c == '\n'} << k;
-      high |= std::uint64_t{c >> 7} << k;
+      high |= static_cast<std::uint64_t>(c >> 7) << k;
     }
 #endif
     feeds_ = feeds;
