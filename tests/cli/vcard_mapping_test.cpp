@@ -191,7 +191,9 @@ TEST(VcardMapping, NamesOrganisationAndTexts) {
   EXPECT_EQ(Value(r, Property::OrgUnit), "Sales, East, Team 2");
   EXPECT_FALSE(r.escaped.at(Property::OrgUnit));
   EXPECT_FALSE(r.escaped.at(Property::OrgName));
-  EXPECT_EQ(Value(r, Property::Title), "Boss, Chief");
+  // A text in card form is handed on as it stands (see below).
+  EXPECT_EQ(Value(r, Property::Title), "Boss\\, Chief");
+  EXPECT_TRUE(r.escaped.at(Property::Title));
   EXPECT_EQ(Value(r, Property::Note), "one\ntwo\\three");
   EXPECT_EQ(Value(r, Property::TimeZone), "-05:00");
   EXPECT_EQ(Value(r, Property::Url), "http://a.example/");
@@ -201,6 +203,46 @@ TEST(VcardMapping, NamesOrganisationAndTexts) {
   const Result v21 = Map("BEGIN:VCARD\nVERSION:2.1\nN:O\\;Neil;Al\nNOTE:C:\\new\nEND:VCARD\n");
   EXPECT_EQ(Value(v21, Property::NameFamily), "O;Neil");
   EXPECT_EQ(Value(v21, Property::Note), "C:\\new");
+}
+
+// A text whose escapes are those the card gives its texts (a backslash
+// before each backslash, ";" and ",") goes on in card form, as it stands;
+// any other is undone. Either way it means the text the person typed, at
+// every length around the blocks the check reads at once.
+TEST(VcardMapping, TextsInCardFormGoOnAsTheyStand) {
+  using Noted = std::pair<std::string, bool>;  // the value, and whether in card form
+  const auto note = [](const std::string& v, const char* version = "3.0") {
+    const Result r =
+        Map("BEGIN:VCARD\nVERSION:" + std::string(version) + "\nNOTE:" + v + "\nEND:VCARD\n");
+    return Noted(Value(r, Property::Note), r.escaped.at(Property::Note));
+  };
+  EXPECT_EQ(note("a\\, b\\; c\\\\ d "), Noted("a\\, b\\; c\\\\ d", true));
+  EXPECT_EQ(note("a\\, b, c"), Noted("a, b, c", false));
+  EXPECT_EQ(note("a\\; b;c"), Noted("a; b;c", false));
+  EXPECT_EQ(note("one\\ntwo\\, three"), Noted("one\ntwo, three", false));
+  EXPECT_EQ(note("a\\:b\\,"), Noted("a\\:b,", false));
+  EXPECT_EQ(note("end\\,\\"), Noted("end,\\", false));
+  EXPECT_EQ(note("a\\, b", "2.1"), Noted("a, b", false));
+  for (std::size_t n = 2; n <= 40; ++n) {
+    for (std::size_t k = 0; k + 1 < n; ++k) {
+      for (const char after : {',', '\\', 'x'}) {
+        for (const bool bare : {false, true}) {
+          std::string v(n, 'a');
+          v[k] = '\\';
+          v[k + 1] = after;
+          if (const std::size_t j = (k + 5) % n; bare) {
+            if (j == k || j == k + 1) continue;
+            v[j] = ';';
+          }
+          const auto [text, in_card_form] = note(v);
+          const std::string typed =
+              in_card_form ? RfcUnescape(Escape::All, text) : std::string(text);
+          EXPECT_EQ(typed, Unescape(v, "3.0")) << v;
+          EXPECT_EQ(in_card_form, after != 'x' && !bare) << v;
+        }
+      }
+    }
+  }
 }
 
 // The pieces of values of every length around the blocks the mapping reads

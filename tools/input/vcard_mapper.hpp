@@ -86,6 +86,58 @@ void ForEachPiece(std::string_view value, char separator, F&& f) {
   f(std::string_view(value.data() + start, value.size() - start), escaped);
 }
 
+// Whether value, which holds a backslash, is a text in the form the card
+// keeps its texts in: a backslash before each backslash, ";" and ",", and
+// before nothing else (3.0 and 4.0). Undone here, such a text would only be
+// escaped the same way again for the card.
+inline bool InCardForm(std::string_view value) {
+  const char* const p = value.data();
+  const std::size_t n = value.size();
+  // The bytes a backslash may stand before.
+  const auto escapable = [](char c) { return c == '\\' || c == ';' || c == ','; };
+#if QV_VCARD_SSE2
+  bool carried = false;  // the block's first byte follows a backslash
+  for (std::size_t k = 0; k < n; k += 16) {
+    const std::size_t len = n - k < 16 ? n - k : 16;
+    const auto* const b = reinterpret_cast<const unsigned char*>(p + k);
+    const __m128i x =
+        len == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)) : LoadShort(b, len);
+    const auto mask = [x](char c) {
+      return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c))));
+    };
+    std::uint32_t backslashes = mask('\\');
+    std::uint32_t separators = mask(';') | mask(',');
+    if (carried) {
+      if (!escapable(p[k])) return false;
+      backslashes &= ~1u;
+      separators &= ~1u;
+      carried = false;
+    }
+    while (backslashes != 0) {
+      const auto i = static_cast<std::size_t>(__builtin_ctz(backslashes));
+      backslashes &= backslashes - 1;
+      if (i + 1 == len) {
+        if (k + len == n) return false;  // the last byte
+        carried = true;
+        break;
+      }
+      const std::uint32_t next = std::uint32_t{1} << (i + 1);
+      if (!escapable(p[k + i + 1])) return false;
+      backslashes &= ~next;
+      separators &= ~next;
+    }
+    if (separators != 0) return false;
+  }
+  return true;
+#else
+  for (std::size_t i = 0; i < n; ++i) {
+    if (p[i] == ';' || p[i] == ',') return false;
+    if (p[i] == '\\' && (++i == n || !escapable(p[i]))) return false;
+  }
+  return true;
+#endif
+}
+
 // Labels compared as people write them: in any case, blanks left out
 // ("Home Fax", "HomeFAX").
 bool SameLabel(std::string_view a, std::string_view b);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "card/ascii.hpp"
+#include "input/values.hpp"
 #include "input/vcard_mapper.hpp"
 
 namespace qvvcard::vcf {
@@ -160,9 +161,14 @@ void Mapper::FindLabels() {
 }
 
 void Mapper::Text(Property p, const Line& l) {
-  const std::string_view text = Typed(l.value);
+  const std::string_view text = TrimBlanks(l.value);
   if (text.empty() || !First(p, l)) return;
-  Put(p, text, l);
+  const bool escaped = FindEither(text, 0, '\\', '\\') != text.size();
+  // A text in card form goes to the card as it stands.
+  if (escaped && !v21_ && EscapeClass(p) == Escape::All && InCardForm(text)) {
+    return Put(p, text, l, true);
+  }
+  Put(p, Typed(text, escaped), l);
 }
 
 void Mapper::One(const Line& l, LineKind kind) {
