@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "card/simd.hpp"
+#include "common/scan.hpp"
 #include "input/input_stream.hpp"
 
 namespace qvvcard::vcf {
@@ -249,6 +250,16 @@ inline std::size_t FindEither(std::string_view value, std::size_t from, char a, 
     const unsigned h = hits(base) & ~((1u << (i - base)) - 1);
     return h != 0 ? base + static_cast<std::size_t>(__builtin_ctz(h)) : n;
   }
+  if (i < n) {
+    // A value shorter than a block, in one short load (its zeros neither a
+    // nor b, or found past n).
+    const __m128i x = LoadShort(reinterpret_cast<const unsigned char*>(p + i), n - i);
+    const auto h = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(a)), _mm_cmpeq_epi8(x, _mm_set1_epi8(b)))));
+    const std::size_t at = h != 0 ? i + static_cast<std::size_t>(__builtin_ctz(h)) : n;
+    return at < n ? at : n;
+  }
+  return n;
 #endif
   for (; i < n; ++i) {
     if (p[i] == a || p[i] == b) return i;
