@@ -83,6 +83,29 @@ TEST(VcardPlainRoute, ItsCardsAreThoseOfTheReaderAndTheMapping) {
   }
 }
 
+// The route keeps the heads of the lines it read last (their text up to
+// the value) by their place in the card: a line at the same place that
+// differs in any byte, or a head too long to keep, is read afresh.
+TEST(VcardPlainRoute, LinesLikeThoseBeforeThemAreReadAfresh) {
+  std::string text;
+  for (const char* tel :
+       {"TEL;TYPE=WORK", "TEL;TYPE=WORK", "TEL;TYPE=WORX", "TEL;TYPE=HOME", "TEL;TYPE=home",
+        "TEL;TYPE=HOME;TYPE=PREF", "TEL;TYPE=HOME;TYPE=PREX", "TEL;TYPE=HOME,VOICE,CELL,PAGER",
+        "TEL;TYPE=HOME,VOICE,CELL,PAGER,CAR", "TEL;TYPE=HOME,VOICE,CELL,PAGER,CAX",
+        "TEL;TYPE=WORK,VOICE,CELL,MODEM", "TEL;TYPE=WORK,VOICE,CELL,MODEM",
+        "TEL;TYPE=WORK,VOICE,PAGER,VIDEO", "TEL;TYPE=WORK,VOICE,PAGER,VIDEO",
+        "TEL;TYPE=WORK,VOICE,PAGER,VIDEX", "TEL", "TELX", "TEL"}) {
+    for (const char* email : {"EMAIL;TYPE=PREF", "EMAIL;TYPE=INTERNET", "EMAIL;TYPE=PREV"}) {
+      text += std::string("BEGIN:VCARD\nVERSION:3.0\nFN:A\n") + tel + ":1\n" + email +
+              ":a@b\nEND:VCARD\n";
+    }
+  }
+  text += kTail;
+  const std::vector<std::string> whole = Cards(text, false);
+  ASSERT_EQ(whole.size(), 54u);
+  EXPECT_EQ(Cards(text, true), whole);
+}
+
 TEST(VcardPlainRoute, OtherCardsAreLeftToTheReader) {
   const std::string begin = "BEGIN:VCARD\nVERSION:3.0\n";
   const std::string end = "END:VCARD\n";

@@ -9,6 +9,8 @@
 // folded, no line ending in "=", and nothing that would find no place. Its
 // values come out exactly as the reader and the mapping would give them;
 // any other card is left to those, nothing read.
+#include <array>
+
 #include "input/vcard_mapper.hpp"
 #include "input/vcard_scan.hpp"
 
@@ -150,6 +152,81 @@ bool NameOf(std::string_view t, PlainName& out) {
   }
 }
 
+// The heads of the lines of the cards read last (a line's text up to the
+// ":" before its value) by their place in the card, and what the route made
+// of each: the cards of one file mostly repeat them line for line. A head
+// is compared byte for byte, so what it gives is what reading it again
+// would give.
+struct Head {
+  static constexpr std::size_t kMost = 32;
+  char bytes[kMost];
+  std::size_t size = 0;  // with its ":"; 0: none
+  PlainName name;
+  TelFlags flags;  // of TEL
+  int rank;        // of TEL and EMAIL
+
+  // Whether line (at p + at in a buffer of n bytes) starts with this head.
+  bool Starts(const char* p, std::size_t at, std::size_t n, std::string_view line) const {
+    if (size == 0 || line.size() < size) return false;
+#if QV_VCARD_SSE2
+    if (at + kMost <= n) {
+      const auto equal = [&](std::size_t k) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+      };
+      const std::uint32_t same = size <= 16 ? equal(0) : equal(0) | equal(16) << 16;
+      const std::uint32_t want = size == 32 ? ~0u : (1u << size) - 1;
+      return (same & want) == want;
+    }
+#endif
+    return std::memcmp(line.data(), bytes, size) == 0;
+  }
+};
+constexpr std::size_t kHeads = 24;
+thread_local std::array<Head, kHeads> heads;
+
+// What the route makes of the head of line: its name, and for TEL and
+// EMAIL the flags and preference of its TYPE words; false for a line it
+// leaves to the reader.
+bool ReadHead(std::string_view text, Head& out) {
+  if (!NameOf(text, out.name)) return false;
+  std::size_t i = out.name.size;
+  out.flags = 0;
+  out.rank = kNotPreferred;
+  while (text[i] == ';') {
+    if (i + 6 > text.size() || text[i + 5] != '=' || (text[i + 1] | 0x20) != 't' ||
+        (text[i + 2] | 0x20) != 'y' || (text[i + 3] | 0x20) != 'p' || (text[i + 4] | 0x20) != 'e') {
+      return false;
+    }
+    i += 6;
+    for (;;) {
+      bool small = false;
+      const std::size_t end = NameEnd(text.data(), i, text.size(), small);
+      if (end == i || end == text.size()) return false;
+      const std::string_view word = text.substr(i, end - i);
+      if (out.name.what == Plain::Tel) {
+        if (const TelFlags* f = TelTypeFlags(word)) {
+          out.flags |= *f;
+          if (*f == Bit(TelType::Pref)) out.rank = 1;
+        } else if (!EqualIgnoringCase(word, "INTERNET")) {
+          return false;  // a type with no place
+        }
+      } else if (EqualIgnoringCase(word, "PREF")) {
+        out.rank = 1;
+      } else if (!EqualIgnoringCase(word, "INTERNET")) {
+        return false;  // a type the address keeps as it is
+      }
+      i = end;
+      if (text[end] != ',') break;
+      ++i;
+    }
+    if (text[i] != ';' && text[i] != ':') return false;
+  }
+  out.size = i + 1;
+  return true;
+}
+
 }  // namespace
 
 std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limits& limits,
@@ -189,9 +266,7 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
   std::size_t count = 0;    // lines of the card
   std::size_t content = 0;  // lines but VERSION, as the reader counts them
   Line scratch;
-  // TYPE words, in one list as the reader makes it.
-  constexpr std::size_t kMost = 8;
-  std::string_view words[kMost];
+  std::size_t index = 0;  // of the line among the card's lines
   for (;;) {
     if (!feeds.Next(feed) || feed + 1 >= n) return 0;
     const char next = p[feed + 1];
@@ -199,29 +274,24 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
     if (next == ' ' || next == '\t' || (!text.empty() && text.back() == '=')) return 0;
     if (text.empty()) continue;
     if ((text[0] | 0x20) == 'e' && kPlainEnd.Is(text)) break;
-    PlainName name;
-    if (content == limits.max_lines || !NameOf(text, name)) return 0;
-    std::size_t i = name.size;
-    std::size_t n_words = 0;
-    while (text[i] == ';') {
-      if (i + 6 > text.size() || text[i + 5] != '=' || (text[i + 1] | 0x20) != 't' ||
-          (text[i + 2] | 0x20) != 'y' || (text[i + 3] | 0x20) != 'p' ||
-          (text[i + 4] | 0x20) != 'e') {
-        return 0;
+    if (content == limits.max_lines) return 0;
+    Head* const memo = index < kHeads ? &heads[index] : nullptr;
+    ++index;
+    const Head* head = memo;
+    Head read;
+    if (memo == nullptr || !memo->Starts(p, static_cast<std::size_t>(text.data() - p), n, text)) {
+      if (!ReadHead(text, read)) return 0;
+      if (memo != nullptr && read.size <= Head::kMost) {
+        std::memcpy(memo->bytes, text.data(), read.size);
+        memo->size = read.size;
+        memo->name = read.name;
+        memo->flags = read.flags;
+        memo->rank = read.rank;
       }
-      i += 6;
-      for (;;) {
-        bool small = false;
-        const std::size_t end = NameEnd(text.data(), i, text.size(), small);
-        if (end == i || end == text.size() || n_words == kMost) return 0;
-        words[n_words++] = text.substr(i, end - i);
-        i = end;
-        if (text[end] != ',') break;
-        ++i;
-      }
-      if (text[i] != ';' && text[i] != ':') return 0;
+      head = &read;
     }
-    const std::string_view value = text.substr(i + 1);
+    const PlainName name = head->name;
+    const std::string_view value = text.substr(head->size);
     if (name.what == Plain::Version) {
       card.version = TrimBlanksAndReturns(value);
       if (card.version == "2.1") return 0;  // its escapes read otherwise
@@ -262,32 +332,16 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
         break;
       case Plain::Tel: {
         if (IsUri(value, "tel:")) return 0;
-        TelFlags flags = 0;
-        int rank = kNotPreferred;
-        for (std::size_t k = 0; k < n_words; ++k) {
-          if (const TelFlags* f = TelTypeFlags(words[k])) {
-            flags |= *f;
-            if (*f == Bit(TelType::Pref)) rank = 1;
-          } else if (!EqualIgnoringCase(words[k], "INTERNET")) {
-            return 0;  // a type with no place
-          }
-        }
         const std::string_view number = Typed(value);
-        if (!number.empty()) tels_.push_back({&l, rank, number, flags, 0, 0, true});
+        if (!number.empty()) tels_.push_back({&l, head->rank, number, head->flags, 0, 0, true});
         break;
       }
       case Plain::Email: {
-        int rank = kNotPreferred;
-        for (std::size_t k = 0; k < n_words; ++k) {
-          if (EqualIgnoringCase(words[k], "PREF")) {
-            rank = 1;
-          } else if (!EqualIgnoringCase(words[k], "INTERNET")) {
-            return 0;  // a type the address keeps as it is
-          }
-        }
         std::string_view address = Typed(value);
         if (IsUri(address, "mailto:")) address = TrimBlanks(address.substr(7));
-        if (!address.empty()) emails_.push_back({&l, rank, address, {}, rank == 1, true});
+        if (!address.empty()) {
+          emails_.push_back({&l, head->rank, address, {}, head->rank == 1, true});
+        }
         break;
       }
       case Plain::Skip:
