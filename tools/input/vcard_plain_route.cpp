@@ -36,7 +36,7 @@ class LineFeeds {
   // whole blocks.
   bool Next(std::size_t& at) {
     while (feeds_ == 0) {
-      if (high_ != 0) Check(high_);
+      if (high_ != 0) Check();
       block_ += 64;
       if (block_ + 64 > n_) return false;
       Load();
@@ -50,8 +50,8 @@ class LineFeeds {
   bool Utf8Before(std::size_t end) {
     const std::size_t in = end - block_;
     if (in < 64) high_ &= (std::uint64_t{1} << in) - 1;
-    if (high_ != 0) Check(high_);
-    return !bad_;
+    if (high_ != 0) Check();
+    return skip_ != kBad;
   }
 
  private:
@@ -76,28 +76,37 @@ class LineFeeds {
     feeds_ = feeds;
     high_ = high;
   }
-  // The sequences that start at the bytes of high (of the block in hand),
-  // but for the continuation bytes of one checked before.
-  [[gnu::noinline]] void Check(std::uint64_t high) {
+  // The sequences that start at the bytes above ASCII of the block in
+  // hand, but for the continuation bytes of one checked before.
+  void Check() {
+    if (skip_ != kBad) skip_ = CheckSequences(p_, n_, block_, high_, skip_);
+    high_ = 0;
+  }
+  // The same of the bytes of high, of the block at block, after a sequence
+  // that ended at skip: where the last sequence ends, or kBad. (A function
+  // of its arguments alone, so that the scan's own state needs no memory.)
+  [[gnu::noinline]] static std::size_t CheckSequences(const char* p, std::size_t n,
+                                                      std::size_t block, std::uint64_t high,
+                                                      std::size_t skip) {
     for (; high != 0; high &= high - 1) {
-      const std::size_t at = block_ + static_cast<std::size_t>(__builtin_ctzll(high));
-      if (at < skip_) continue;
+      const std::size_t at = block + static_cast<std::size_t>(__builtin_ctzll(high));
+      if (at < skip) continue;
       char16_t units[2];
       std::size_t count = 0;
       const std::size_t size =
-          DecodeSequence(reinterpret_cast<const unsigned char*>(p_) + at, n_ - at, units, count);
-      if (size == 0) bad_ = true;
-      skip_ = at + (size == 0 ? 1 : size);
+          DecodeSequence(reinterpret_cast<const unsigned char*>(p) + at, n - at, units, count);
+      if (size == 0) return kBad;
+      skip = at + size;
     }
-    high_ = 0;
+    return skip;
   }
+  static constexpr std::size_t kBad = ~std::size_t{0};
 
   const char* p_;
   std::size_t n_;
   std::size_t block_ = 0;
   std::uint64_t feeds_ = 0, high_ = 0;  // of the block in hand: feeds not yet found; high bytes
-  std::size_t skip_ = 0;                // the end of the last sequence checked
-  bool bad_ = false;
+  std::size_t skip_ = 0;                // the end of the last sequence checked, or kBad
 };
 
 // Whether text starts with word.
@@ -110,8 +119,8 @@ bool Starts(std::string_view text, const char (&word)[N]) {
 enum class Plain : std::uint8_t { Text, Name, Org, Tel, Email, Uid, Skip, Profile, Version };
 struct PlainName {
   Plain what;
+  std::uint8_t size;  // of the name
   Property property;  // of a text
-  std::size_t size;   // of the name
 };
 
 // The line's name, when it is one the route takes; the name ends at
@@ -119,12 +128,12 @@ struct PlainName {
 bool NameOf(std::string_view t, PlainName& out) {
   const auto is = [&](auto&& word, Plain what, Property p = Property::FormatedName) {
     if (!Starts(t, word)) return false;
-    out = {what, p, sizeof(word) - 2};
+    out = {what, static_cast<std::uint8_t>(sizeof(word) - 2), p};
     return true;
   };
   const auto params = [&](std::size_t size, Plain what) {
     if (t.size() <= size || (t[size] != ':' && t[size] != ';')) return false;
-    out = {what, Property::FormatedName, size};
+    out = {what, static_cast<std::uint8_t>(size), Property::FormatedName};
     return true;
   };
   switch (t[0]) {
@@ -266,7 +275,8 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
   std::size_t count = 0;    // lines of the card
   std::size_t content = 0;  // lines but VERSION, as the reader counts them
   Line scratch;
-  std::size_t index = 0;  // of the line among the card's lines
+  std::size_t index = 0;             // of the line among the card's lines
+  Head* const memos = heads.data();  // looked up once a card
   for (;;) {
     if (!feeds.Next(feed) || feed + 1 >= n) return 0;
     const char next = p[feed + 1];
@@ -275,7 +285,7 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
     if (text.empty()) continue;
     if ((text[0] | 0x20) == 'e' && kPlainEnd.Is(text)) break;
     if (content == limits.max_lines) return 0;
-    Head* const memo = index < kHeads ? &heads[index] : nullptr;
+    Head* const memo = index < kHeads ? memos + index : nullptr;
     ++index;
     const Head* head = memo;
     Head read;
