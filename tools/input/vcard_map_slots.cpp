@@ -198,7 +198,7 @@ void Mapper::Telephones() {
     for (unsigned bits = t.flags; bits != 0; bits &= bits - 1) {
       SetFlag(slots::Tel(slot, static_cast<TelType>(__builtin_ctz(bits))), *t.line);
     }
-    LoseTypes(*t.line, t.unknown_first, t.unknown_count);
+    if (t.unknown_count != 0) LoseTypes(*t.line, t.unknown_first, t.unknown_count);
     LabelUsed(*t.line, t.label_known);
   });
 }

@@ -383,8 +383,9 @@ class Mapper {
 
   void Put(Property p, std::string_view value, const Line& from, bool escaped = false) {
     const auto i = static_cast<std::size_t>(p);
-    if (done_.test(i)) return;  // never twice: callers check, this only guards
-    done_.set(i);
+    // (A property is always below kPropertyCount: no bounds check.)
+    if (done_[i]) return;  // never twice: callers check, this only guards
+    done_[i] = true;
     out_->assignments.push_back({p, value, escaped, &from});
   }
   void SetFlag(Property p, const Line& from) { Put(p, {kTrue, 4}, from); }
@@ -402,7 +403,7 @@ class Mapper {
   // The first non-empty line of a kind takes its property; later ones
   // have no place.
   bool First(Property p, const Line& l) {
-    if (!done_.test(static_cast<std::size_t>(p))) return true;
+    if (!done_[static_cast<std::size_t>(p)]) return true;
     Lose(l, kSecondValue);
     return false;
   }

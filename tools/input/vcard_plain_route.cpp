@@ -169,27 +169,37 @@ bool NameOf(std::string_view t, PlainName& out) {
 struct Head {
   static constexpr std::size_t kMost = 32;
   char bytes[kMost];
-  std::size_t size = 0;  // with its ":"; 0: none
+  std::size_t size = ~std::size_t{0};  // with its ":"; none is longer than any line
+  std::uint32_t want = 0;              // a bit for each of its bytes
   PlainName name;
   TelFlags flags;  // of TEL
   int rank;        // of TEL and EMAIL
 
-  // Whether line (at p + at in a buffer of n bytes) starts with this head.
-  bool Starts(const char* p, std::size_t at, std::size_t n, std::string_view line) const {
-    if (size == 0 || line.size() < size) return false;
+  // Whether line starts with this head; loadable: kMost bytes can be read
+  // from the line's start.
+  bool Starts(std::string_view line, bool loadable) const {
+    if (line.size() < size) return false;
 #if QV_VCARD_SSE2
-    if (at + kMost <= n) {
+    if (loadable) {
       const auto equal = [&](std::size_t k) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at + k));
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + k));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
         return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
       };
       const std::uint32_t same = size <= 16 ? equal(0) : equal(0) | equal(16) << 16;
-      const std::uint32_t want = size == 32 ? ~0u : (1u << size) - 1;
       return (same & want) == want;
     }
 #endif
     return std::memcmp(line.data(), bytes, size) == 0;
+  }
+  // Keeps the head of line that read gives.
+  void Keep(std::string_view line, const Head& read) {
+    std::memcpy(bytes, line.data(), read.size);
+    size = read.size;
+    want = size == 32 ? ~0u : (1u << size) - 1;
+    name = read.name;
+    flags = read.flags;
+    rank = read.rank;
   }
 };
 constexpr std::size_t kHeads = 24;
@@ -277,27 +287,28 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
   Line scratch;
   std::size_t index = 0;             // of the line among the card's lines
   Head* const memos = heads.data();  // looked up once a card
+  // The line starts from which a head can be read whole in one go.
+  const std::size_t loadable = n >= Head::kMost ? n - Head::kMost : 0;
   for (;;) {
     if (!feeds.Next(feed) || feed + 1 >= n) return 0;
-    const char next = p[feed + 1];
+    // A blank or a tab after the line feed folds the line.
+    if (const char next = p[feed + 1];
+        static_cast<unsigned char>(next) <= ' ' && (next == ' ' || next == '\t')) {
+      return 0;
+    }
     text = take();
-    if (next == ' ' || next == '\t' || (!text.empty() && text.back() == '=')) return 0;
     if (text.empty()) continue;
+    if (text.back() == '=') return 0;
     if ((text[0] | 0x20) == 'e' && kPlainEnd.Is(text)) break;
     if (content == limits.max_lines) return 0;
     Head* const memo = index < kHeads ? memos + index : nullptr;
     ++index;
     const Head* head = memo;
     Head read;
-    if (memo == nullptr || !memo->Starts(p, static_cast<std::size_t>(text.data() - p), n, text)) {
+    if (memo == nullptr ||
+        !memo->Starts(text, static_cast<std::size_t>(text.data() - p) < loadable)) {
       if (!ReadHead(text, read)) return 0;
-      if (memo != nullptr && read.size <= Head::kMost) {
-        std::memcpy(memo->bytes, text.data(), read.size);
-        memo->size = read.size;
-        memo->name = read.name;
-        memo->flags = read.flags;
-        memo->rank = read.rank;
-      }
+      if (memo != nullptr && read.size <= Head::kMost) memo->Keep(text, read);
       head = &read;
     }
     const PlainName name = head->name;
