@@ -91,6 +91,15 @@ def test_uids_are_new_unless_kept(tmp_path):
     uids = {vobject.readOne(run("batch", str(other), "--keep-uid").stdout.decode()).uid.value
             for _ in range(2)}
     assert len(uids) == 1
+    # So do many plain cards, which are read in one sweep of the buffer.
+    many = tmp_path / "many.vcf"
+    given = [f"4fbe8971-0bc3-424c-9c26-36c3e1eff6{i:02d}" for i in range(20)]
+    many.write_text("".join(f"BEGIN:VCARD\nVERSION:3.0\nFN:P{i}\nUID:{u}\nEND:VCARD\n"
+                            for i, u in enumerate(given)) + "\n" * 100)
+    for keep in (True, False):
+        out = run("batch", str(many), *(["--keep-uid"] if keep else [])).stdout.decode()
+        got = [c.uid.value.lower() for c in vobject.readComponents(out)]
+        assert (got == given) == keep
     # Asked of an input that has no UIDs to keep, it is refused.
     csv = tmp_path / "a.csv"
     csv.write_text("NameFamily\nDoe\n")

@@ -287,7 +287,7 @@ class Mapper {
   void Run(const Card& card, Mapped& out);
   // The plain route (vcard_plain_route.cpp): MapPlainCard.
   std::size_t Plain(std::string_view ahead, std::uint64_t line, const Limits& limits, Card& card,
-                    Mapped& out, std::uint64_t& lines);
+                    Mapped& out, std::uint64_t& lines, bool uid);
 
  private:
   struct Tel {

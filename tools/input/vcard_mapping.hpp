@@ -80,15 +80,16 @@ Mapped MapCard(const Card& card);
 // place. Returns the bytes of ahead it took (lines: their lines), 0 for any
 // other card, which the reader and MapCard then take. card holds the lines
 // the assignments come from, as the reader would (without their
-// parameters).
+// parameters). uid false: the caller has no use for out.uid, which may
+// then stay empty.
 std::size_t MapPlainCard(std::string_view ahead, std::uint64_t line, const Limits& limits,
-                         Card& card, Mapped& out, std::uint64_t& lines);
+                         Card& card, Mapped& out, std::uint64_t& lines, bool uid = true);
 
 // The next card of reader into card and, unless it has an error, mapped
 // into out: by the plain route when it takes the card, by the reader and
-// MapCard otherwise, with the same result. false when the input has no
-// more cards.
-bool ReadMapped(Reader& reader, Card& card, Mapped& out);
+// MapCard otherwise, with the same result (but out.uid, which may stay
+// empty when uid is false). false when the input has no more cards.
+bool ReadMapped(Reader& reader, Card& card, Mapped& out, bool uid = true);
 
 // A birthday (YYYY-MM-DD, YYYYMMDD, --MMDD, --MM-DD, any of them with a
 // time after "T") as the card writes it, YYYY-MM-DD or --MM-DD; false for

@@ -60,11 +60,17 @@ class LineFeeds {
     std::uint64_t feeds = 0, high = 0;
 #if QV_VCARD_SSE2
     const __m128i lf = _mm_set1_epi8('\n');
+    __m128i x[4];
     for (int k = 0; k < 4; ++k) {
-      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * k));
-      feeds |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, lf)))}
+      x[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * k));
+      feeds |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x[k], lf)))}
                << (16 * k);
-      high |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(x))} << (16 * k);
+    }
+    // Mostly the block is ASCII: one test says so.
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(x[0], x[1]), _mm_or_si128(x[2], x[3]))) != 0) {
+      for (int k = 0; k < 4; ++k) {
+        high |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(x[k]))} << (16 * k);
+      }
     }
 #else
     for (int k = 0; k < 64; ++k) {
@@ -249,7 +255,7 @@ bool ReadHead(std::string_view text, Head& out) {
 }  // namespace
 
 std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limits& limits,
-                          Card& card, Mapped& out, std::uint64_t& lines) {
+                          Card& card, Mapped& out, std::uint64_t& lines, bool uid) {
   const char* const p = ahead.data();
   const std::size_t n = ahead.size();
   LineFeeds feeds(p, n);
@@ -346,7 +352,7 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
         Organisation(l);
         break;
       case Plain::Uid:
-        UidLine(l);
+        if (uid) UidLine(l);
         break;
       case Plain::Profile:
         if (!EqualIgnoringCase(TrimBlanks(value), "VCARD")) return 0;
@@ -385,16 +391,16 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
 }  // namespace mapping
 
 std::size_t MapPlainCard(std::string_view ahead, std::uint64_t line, const Limits& limits,
-                         Card& card, Mapped& out, std::uint64_t& lines) {
+                         Card& card, Mapped& out, std::uint64_t& lines, bool uid) {
   thread_local mapping::Mapper mapper;
-  return mapper.Plain(ahead, line, limits, card, out, lines);
+  return mapper.Plain(ahead, line, limits, card, out, lines, uid);
 }
 
-bool ReadMapped(Reader& reader, Card& card, Mapped& out) {
+bool ReadMapped(Reader& reader, Card& card, Mapped& out, bool uid) {
   if (const std::string_view ahead = reader.Ahead(); !ahead.empty()) {
     std::uint64_t lines = 0;
     if (const std::size_t used =
-            MapPlainCard(ahead, reader.line(), reader.limits(), card, out, lines)) {
+            MapPlainCard(ahead, reader.line(), reader.limits(), card, out, lines, uid)) {
       reader.Consume(used, lines);
       return true;
     }

@@ -34,7 +34,7 @@ class VcfSource final : public RecordSource {
   }
 
   bool Next(CardBuilder& b) override {
-    if (!vcf::ReadMapped(reader_, card_, mapped_)) {
+    if (!vcf::ReadMapped(reader_, card_, mapped_, keep_uid_)) {
       if (n_ == 0) throw InputRefused(shown_ + " holds no vCard");
       return false;
     }
