@@ -291,8 +291,10 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
   std::size_t count = 0;    // lines of the card
   std::size_t content = 0;  // lines but VERSION, as the reader counts them
   Line scratch;
-  std::size_t index = 0;             // of the line among the card's lines
-  Head* const memos = heads.data();  // looked up once a card
+  Head read;  // of a line whose head was not kept
+  // The kept head of the next line's place in the card.
+  Head* next_head = heads.data();
+  Head* const heads_end = next_head + kHeads;
   // The line starts from which a head can be read whole in one go.
   const std::size_t loadable = n >= Head::kMost ? n - Head::kMost : 0;
   for (;;) {
@@ -305,18 +307,17 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
     text = take();
     if (text.empty()) continue;
     if (text.back() == '=') return 0;
-    if ((text[0] | 0x20) == 'e' && kPlainEnd.Is(text)) break;
-    if (content == limits.max_lines) return 0;
-    Head* const memo = index < kHeads ? memos + index : nullptr;
-    ++index;
+    Head* const memo = next_head != heads_end ? next_head++ : nullptr;
     const Head* head = memo;
-    Head read;
+    // (No kept head is the start of END:VCARD.)
     if (memo == nullptr ||
         !memo->Starts(text, static_cast<std::size_t>(text.data() - p) < loadable)) {
+      if ((text[0] | 0x20) == 'e' && kPlainEnd.Is(text)) break;
       if (!ReadHead(text, read)) return 0;
       if (memo != nullptr && read.size <= Head::kMost) memo->Keep(text, read);
       head = &read;
     }
+    if (content == limits.max_lines) return 0;
     const PlainName name = head->name;
     const std::string_view value = text.substr(head->size);
     if (name.what == Plain::Version) {
@@ -383,7 +384,7 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
   if (!tels_.empty()) Telephones();
   if (!emails_.empty()) Emails();
   if (!out.lost.empty()) return 0;  // told by the whole mapping, with its reasons
-  card.lines.resize(count);
+  if (card.lines.size() != count) card.lines.resize(count);
   lines = line - first;
   return start;
 }
