@@ -282,6 +282,57 @@ inline constexpr char kTrue[] = "true";
 // has no flag for.
 const TelFlags* TelTypeFlags(std::string_view word);
 
+// The plain route's own (vcard_plain_route.cpp): what it makes of a line,
+// by its name, and the heads of lines it keeps from card to card.
+enum class PlainKind : std::uint8_t { Text, Name, Org, Tel, Email, Uid, Skip, Profile, Version };
+struct PlainName {
+  PlainKind what;
+  std::uint8_t size;  // of the name
+  Property property;  // of a text
+};
+
+// The head of a line of the cards read last (its text up to the ":"
+// before its value), kept by its place in the card, and what the route made
+// of it: the cards of one file mostly repeat them line for line. A head is
+// compared byte for byte, so what it gives is what reading it again would
+// give.
+struct PlainHead {
+  static constexpr std::size_t kMost = 32;
+  char bytes[kMost];
+  std::size_t size = ~std::size_t{0};  // with its ":"; none is longer than any line
+  std::uint32_t want = 0;              // a bit for each of its bytes
+  PlainName name;
+  TelFlags flags;  // of TEL
+  int rank;        // of TEL and EMAIL
+
+  // Whether line starts with this head; loadable: kMost bytes can be read
+  // from the line's start.
+  bool Starts(std::string_view line, bool loadable) const {
+    if (line.size() < size) return false;
+#if QV_VCARD_SSE2
+    if (loadable) {
+      const auto equal = [&](std::size_t k) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+      };
+      const std::uint32_t same = size <= 16 ? equal(0) : equal(0) | equal(16) << 16;
+      return (same & want) == want;
+    }
+#endif
+    return std::memcmp(line.data(), bytes, size) == 0;
+  }
+  // Keeps the head of line that read gives.
+  void Keep(std::string_view line, const PlainHead& read) {
+    std::memcpy(bytes, line.data(), read.size);
+    size = read.size;
+    want = size == 32 ? ~0u : (1u << size) - 1;
+    name = read.name;
+    flags = read.flags;
+    rank = read.rank;
+  }
+};
+
 class Mapper {
  public:
   void Run(const Card& card, Mapped& out);
@@ -476,7 +527,8 @@ class Mapper {
   std::vector<Unplaced> sorted_lost_;
   std::string scratch_;
   std::bitset<qv_VCard::kPropertyCount> done_;
-  std::vector<Group> groups_;  // sorted by name, in any case
+  std::vector<Group> groups_;              // sorted by name, in any case
+  std::array<PlainHead, 24> plain_heads_;  // by the place of their lines in the card
   std::vector<Tel> tels_;
   std::vector<Email> emails_;
   std::vector<Adr> adrs_;

@@ -121,100 +121,48 @@ bool Starts(std::string_view text, const char (&word)[N]) {
   return text.size() >= N - 1 && std::memcmp(text.data(), word, N - 1) == 0;
 }
 
-// What the route makes of a line, by its name.
-enum class Plain : std::uint8_t { Text, Name, Org, Tel, Email, Uid, Skip, Profile, Version };
-struct PlainName {
-  Plain what;
-  std::uint8_t size;  // of the name
-  Property property;  // of a text
-};
-
 // The line's name, when it is one the route takes; the name ends at
 // text[size], a ":" (or, for TEL and EMAIL, also a ";").
 bool NameOf(std::string_view t, PlainName& out) {
-  const auto is = [&](auto&& word, Plain what, Property p = Property::FormatedName) {
+  const auto is = [&](auto&& word, PlainKind what, Property p = Property::FormatedName) {
     if (!Starts(t, word)) return false;
     out = {what, static_cast<std::uint8_t>(sizeof(word) - 2), p};
     return true;
   };
-  const auto params = [&](std::size_t size, Plain what) {
+  const auto params = [&](std::size_t size, PlainKind what) {
     if (t.size() <= size || (t[size] != ':' && t[size] != ';')) return false;
     out = {what, static_cast<std::uint8_t>(size), Property::FormatedName};
     return true;
   };
   switch (t[0]) {
     case 'N':
-      return is("N:", Plain::Name) || is("NOTE:", Plain::Text, Property::Note);
+      return is("N:", PlainKind::Name) || is("NOTE:", PlainKind::Text, Property::Note);
     case 'F':
-      return is("FN:", Plain::Text, Property::FormatedName);
+      return is("FN:", PlainKind::Text, Property::FormatedName);
     case 'T':
-      return (Starts(t, "TEL") && params(3, Plain::Tel)) ||
-             is("TITLE:", Plain::Text, Property::Title);
+      return (Starts(t, "TEL") && params(3, PlainKind::Tel)) ||
+             is("TITLE:", PlainKind::Text, Property::Title);
     case 'E':
-      return Starts(t, "EMAIL") && params(5, Plain::Email);
+      return Starts(t, "EMAIL") && params(5, PlainKind::Email);
     case 'O':
-      return is("ORG:", Plain::Org);
+      return is("ORG:", PlainKind::Org);
     case 'R':
-      return is("REV:", Plain::Skip) || is("ROLE:", Plain::Text, Property::Role);
+      return is("REV:", PlainKind::Skip) || is("ROLE:", PlainKind::Text, Property::Role);
     case 'U':
-      return is("UID:", Plain::Uid);
+      return is("UID:", PlainKind::Uid);
     case 'P':
-      return is("PRODID:", Plain::Skip) || is("PROFILE:", Plain::Profile);
+      return is("PRODID:", PlainKind::Skip) || is("PROFILE:", PlainKind::Profile);
     case 'V':
-      return is("VERSION:", Plain::Version);
+      return is("VERSION:", PlainKind::Version);
     default:
       return false;
   }
 }
 
-// The heads of the lines of the cards read last (a line's text up to the
-// ":" before its value) by their place in the card, and what the route made
-// of each: the cards of one file mostly repeat them line for line. A head
-// is compared byte for byte, so what it gives is what reading it again
-// would give.
-struct Head {
-  static constexpr std::size_t kMost = 32;
-  char bytes[kMost];
-  std::size_t size = ~std::size_t{0};  // with its ":"; none is longer than any line
-  std::uint32_t want = 0;              // a bit for each of its bytes
-  PlainName name;
-  TelFlags flags;  // of TEL
-  int rank;        // of TEL and EMAIL
-
-  // Whether line starts with this head; loadable: kMost bytes can be read
-  // from the line's start.
-  bool Starts(std::string_view line, bool loadable) const {
-    if (line.size() < size) return false;
-#if QV_VCARD_SSE2
-    if (loadable) {
-      const auto equal = [&](std::size_t k) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + k));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + k));
-        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
-      };
-      const std::uint32_t same = size <= 16 ? equal(0) : equal(0) | equal(16) << 16;
-      return (same & want) == want;
-    }
-#endif
-    return std::memcmp(line.data(), bytes, size) == 0;
-  }
-  // Keeps the head of line that read gives.
-  void Keep(std::string_view line, const Head& read) {
-    std::memcpy(bytes, line.data(), read.size);
-    size = read.size;
-    want = size == 32 ? ~0u : (1u << size) - 1;
-    name = read.name;
-    flags = read.flags;
-    rank = read.rank;
-  }
-};
-constexpr std::size_t kHeads = 24;
-thread_local std::array<Head, kHeads> heads;
-
 // What the route makes of the head of line: its name, and for TEL and
 // EMAIL the flags and preference of its TYPE words; false for a line it
 // leaves to the reader.
-bool ReadHead(std::string_view text, Head& out) {
+bool ReadHead(std::string_view text, PlainHead& out) {
   if (!NameOf(text, out.name)) return false;
   std::size_t i = out.name.size;
   out.flags = 0;
@@ -230,7 +178,7 @@ bool ReadHead(std::string_view text, Head& out) {
       const std::size_t end = NameEnd(text.data(), i, text.size(), small);
       if (end == i || end == text.size()) return false;
       const std::string_view word = text.substr(i, end - i);
-      if (out.name.what == Plain::Tel) {
+      if (out.name.what == PlainKind::Tel) {
         if (const TelFlags* f = TelTypeFlags(word)) {
           out.flags |= *f;
           if (*f == Bit(TelType::Pref)) out.rank = 1;
@@ -291,12 +239,12 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
   std::size_t count = 0;    // lines of the card
   std::size_t content = 0;  // lines but VERSION, as the reader counts them
   Line scratch;
-  Head read;  // of a line whose head was not kept
+  PlainHead read;  // of a line whose head was not kept
   // The kept head of the next line's place in the card.
-  Head* next_head = heads.data();
-  Head* const heads_end = next_head + kHeads;
+  PlainHead* next_head = plain_heads_.data();
+  PlainHead* const heads_end = next_head + plain_heads_.size();
   // The line starts from which a head can be read whole in one go.
-  const std::size_t loadable = n >= Head::kMost ? n - Head::kMost : 0;
+  const std::size_t loadable = n >= PlainHead::kMost ? n - PlainHead::kMost : 0;
   for (;;) {
     if (!feeds.Next(feed) || feed + 1 >= n) return 0;
     // A blank or a tab after the line feed folds the line.
@@ -307,28 +255,28 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
     text = take();
     if (text.empty()) continue;
     if (text.back() == '=') return 0;
-    Head* const memo = next_head != heads_end ? next_head++ : nullptr;
-    const Head* head = memo;
+    PlainHead* const memo = next_head != heads_end ? next_head++ : nullptr;
+    const PlainHead* head = memo;
     // (No kept head is the start of END:VCARD.)
     if (memo == nullptr ||
         !memo->Starts(text, static_cast<std::size_t>(text.data() - p) < loadable)) {
       if ((text[0] | 0x20) == 'e' && kPlainEnd.Is(text)) break;
       if (!ReadHead(text, read)) return 0;
-      if (memo != nullptr && read.size <= Head::kMost) memo->Keep(text, read);
+      if (memo != nullptr && read.size <= PlainHead::kMost) memo->Keep(text, read);
       head = &read;
     }
     if (content == limits.max_lines) return 0;
     const PlainName name = head->name;
     const std::string_view value = text.substr(head->size);
-    if (name.what == Plain::Version) {
+    if (name.what == PlainKind::Version) {
       card.version = TrimBlanksAndReturns(value);
       if (card.version == "2.1") return 0;  // its escapes read otherwise
       continue;
     }
     ++content;
-    if (name.what == Plain::Skip) continue;
+    if (name.what == PlainKind::Skip) continue;
     // The lines that give no value the card keeps need no line of the card.
-    const bool kept = name.what != Plain::Uid && name.what != Plain::Profile;
+    const bool kept = name.what != PlainKind::Uid && name.what != PlainKind::Profile;
     if (kept && count == card.lines.size()) {
       // The lines must not move: the mapping holds on to them. A card
       // longer than any before it is left to the reader, which makes room.
@@ -343,28 +291,28 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
     l.value = value;
     l.line = line;
     switch (name.what) {
-      case Plain::Text:
+      case PlainKind::Text:
         Text(name.property, l);
         break;
-      case Plain::Name:
+      case PlainKind::Name:
         Name(l);
         break;
-      case Plain::Org:
+      case PlainKind::Org:
         Organisation(l);
         break;
-      case Plain::Uid:
+      case PlainKind::Uid:
         if (uid) UidLine(l);
         break;
-      case Plain::Profile:
+      case PlainKind::Profile:
         if (!EqualIgnoringCase(TrimBlanks(value), "VCARD")) return 0;
         break;
-      case Plain::Tel: {
+      case PlainKind::Tel: {
         if (IsUri(value, "tel:")) return 0;
         const std::string_view number = Typed(value);
         if (!number.empty()) tels_.push_back({&l, head->rank, number, head->flags, 0, 0, true});
         break;
       }
-      case Plain::Email: {
+      case PlainKind::Email: {
         std::string_view address = Typed(value);
         if (IsUri(address, "mailto:")) address = TrimBlanks(address.substr(7));
         if (!address.empty()) {
@@ -372,8 +320,8 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
         }
         break;
       }
-      case Plain::Skip:
-      case Plain::Version:
+      case PlainKind::Skip:
+      case PlainKind::Version:
         break;
     }
   }
