@@ -236,6 +236,9 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
   // Room for the lines of an ordinary card, made before the mapping holds
   // on to any of them.
   if (card.lines.capacity() < 32) card.lines.reserve(32);
+  Line* const room = card.lines.data();
+  std::size_t made = card.lines.size();
+  const std::size_t max_lines = limits.max_lines;
   std::size_t count = 0;    // lines of the card
   std::size_t content = 0;  // lines but VERSION, as the reader counts them
   Line scratch;
@@ -265,9 +268,9 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
       if (memo != nullptr && read.size <= PlainHead::kMost) memo->Keep(text, read);
       head = &read;
     }
-    if (content == limits.max_lines) return 0;
+    if (content == max_lines) return 0;
     const PlainName name = head->name;
-    const std::string_view value = text.substr(head->size);
+    const std::string_view value(text.data() + head->size, text.size() - head->size);
     if (name.what == PlainKind::Version) {
       card.version = TrimBlanksAndReturns(value);
       if (card.version == "2.1") return 0;  // its escapes read otherwise
@@ -277,16 +280,17 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
     if (name.what == PlainKind::Skip) continue;
     // The lines that give no value the card keeps need no line of the card.
     const bool kept = name.what != PlainKind::Uid && name.what != PlainKind::Profile;
-    if (kept && count == card.lines.size()) {
+    if (kept && count == made) {
       // The lines must not move: the mapping holds on to them. A card
       // longer than any before it is left to the reader, which makes room.
-      if (card.lines.size() == card.lines.capacity()) return 0;
+      if (made == card.lines.capacity()) return 0;
       card.lines.emplace_back();
+      ++made;
     }
-    Line& l = kept ? card.lines[count] : scratch;
+    Line& l = kept ? room[count] : scratch;
     count += kept ? 1 : 0;
     l.group = {};
-    l.name = text.substr(0, name.size);
+    l.name = std::string_view(text.data(), name.size);
     l.params = {};
     l.value = value;
     l.line = line;
@@ -332,7 +336,7 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
   if (!tels_.empty()) Telephones();
   if (!emails_.empty()) Emails();
   if (!out.lost.empty()) return 0;  // told by the whole mapping, with its reasons
-  if (card.lines.size() != count) card.lines.resize(count);
+  if (made != count) card.lines.resize(count);
   lines = line - first;
   return start;
 }
