@@ -86,6 +86,47 @@ void ForEachPiece(std::string_view value, char separator, F&& f) {
   f(std::string_view(value.data() + start, value.size() - start), escaped);
 }
 
+#if QV_VCARD_SSE2
+// The same for the m <= 64 bytes at p, which end the text when last
+// (carried: in, their first byte follows a backslash; out, a backslash
+// ends them): their backslashes and separators as two masks, then each
+// backslash with the byte after it.
+[[gnu::always_inline]] inline bool InCardFormPart(const char* p, std::size_t m, bool last,
+                                                  bool& carried) {
+  std::uint64_t backslashes = 0, separators = 0;
+  for (std::size_t k = 0; k < m; k += 16) {
+    const auto* const b = reinterpret_cast<const unsigned char*>(p + k);
+    const __m128i x =
+        m - k >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)) : LoadShort(b, m - k);
+    const auto mask = [x](char c) {
+      return static_cast<std::uint64_t>(
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c)))));
+    };
+    backslashes |= mask('\\') << k;
+    separators |= (mask(';') | mask(',')) << k;
+  }
+  if (carried) {
+    if (((backslashes | separators) & 1) == 0) return false;
+    backslashes &= ~std::uint64_t{1};
+    separators &= ~std::uint64_t{1};
+    carried = false;
+  }
+  while (backslashes != 0) {
+    const auto i = static_cast<std::size_t>(__builtin_ctzll(backslashes));
+    if (i + 1 == m) {
+      if (last) return false;  // the last byte of the text
+      carried = true;
+      break;
+    }
+    const std::uint64_t next = std::uint64_t{2} << i;
+    if (((backslashes | separators) & next) == 0) return false;
+    backslashes &= ~(next | next >> 1);
+    separators &= ~next;
+  }
+  return separators == 0;
+}
+#endif
+
 // Whether value, which holds a backslash, is a text in the form the card
 // keeps its texts in: a backslash before each backslash, ";" and ",", and
 // before nothing else (3.0 and 4.0). Undone here, such a text would only be
@@ -93,43 +134,17 @@ void ForEachPiece(std::string_view value, char separator, F&& f) {
 inline bool InCardForm(std::string_view value) {
   const char* const p = value.data();
   const std::size_t n = value.size();
-  // The bytes a backslash may stand before.
-  const auto escapable = [](char c) { return c == '\\' || c == ';' || c == ','; };
 #if QV_VCARD_SSE2
-  bool carried = false;  // the block's first byte follows a backslash
-  for (std::size_t k = 0; k < n; k += 16) {
-    const std::size_t len = n - k < 16 ? n - k : 16;
-    const auto* const b = reinterpret_cast<const unsigned char*>(p + k);
-    const __m128i x =
-        len == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)) : LoadShort(b, len);
-    const auto mask = [x](char c) {
-      return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c))));
-    };
-    std::uint32_t backslashes = mask('\\');
-    std::uint32_t separators = mask(';') | mask(',');
-    if (carried) {
-      if (!escapable(p[k])) return false;
-      backslashes &= ~1u;
-      separators &= ~1u;
-      carried = false;
-    }
-    while (backslashes != 0) {
-      const auto i = static_cast<std::size_t>(__builtin_ctz(backslashes));
-      backslashes &= backslashes - 1;
-      if (i + 1 == len) {
-        if (k + len == n) return false;  // the last byte
-        carried = true;
-        break;
-      }
-      const std::uint32_t next = std::uint32_t{1} << (i + 1);
-      if (!escapable(p[k + i + 1])) return false;
-      backslashes &= ~next;
-      separators &= ~next;
-    }
-    if (separators != 0) return false;
+  // Sixty-four bytes at a time; mostly there are no more.
+  bool carried = false;
+  if (n <= 64) return InCardFormPart(p, n, true, carried);
+  for (std::size_t c = 0; c < n; c += 64) {
+    const std::size_t m = n - c < 64 ? n - c : 64;
+    if (!InCardFormPart(p + c, m, c + m == n, carried)) return false;
   }
   return true;
 #else
+  const auto escapable = [](char c) { return c == '\\' || c == ';' || c == ','; };
   for (std::size_t i = 0; i < n; ++i) {
     if (p[i] == ';' || p[i] == ',') return false;
     if (p[i] == '\\' && (++i == n || !escapable(p[i]))) return false;
@@ -172,7 +187,9 @@ int Preference(const Line& l);
 // Whether value is a URI of scheme ("tel:", "mailto:"), as 4.0 writes
 // them with VALUE=uri (and some writers without).
 inline bool IsUri(std::string_view value, std::string_view scheme) {
-  return value.size() >= scheme.size() && EqualIgnoringCase(value.substr(0, scheme.size()), scheme);
+  // Mostly the first letter tells already (schemes start with a letter).
+  return value.size() >= scheme.size() && Fold(value[0]) == scheme[0] &&
+         EqualIgnoringCase(value.substr(0, scheme.size()), scheme);
 }
 
 // What a line is to the mapping.

@@ -39,16 +39,12 @@ std::string_view TextStore::Copy(std::string_view bytes) {
   return {to, bytes.size()};
 }
 
-void TextStore::Clear() noexcept {
+void TextStore::Shrink() noexcept {
   // The blocks up to kKeptRoom in all stay for the next card; an ordinary
   // card has one.
-  if (blocks_.size() > 1 || (!blocks_.empty() && blocks_[0].size > kKeptRoom)) {
-    std::size_t kept = 0, n = 0;
-    while (n < blocks_.size() && kept + blocks_[n].size <= kKeptRoom) kept += blocks_[n++].size;
-    blocks_.resize(n);
-  }
-  block_ = 0;
-  used_ = 0;
+  std::size_t kept = 0, n = 0;
+  while (n < blocks_.size() && kept + blocks_[n].size <= kKeptRoom) kept += blocks_[n++].size;
+  blocks_.resize(n);
 }
 
 // Conversions into UTF-8, the last charset's kept open (a file's lines

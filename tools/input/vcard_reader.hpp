@@ -41,6 +41,9 @@
 
 namespace qvvcard::vcf {
 
+// Buffers larger than this are given back after the card that needed them.
+inline constexpr std::size_t kKeptRoom = std::size_t{1} << 20;
+
 // Room for the texts and lists of one card, in blocks that never move:
 // what is stored stays where it is until Clear, and Clear keeps the room
 // (up to a bound) for the next card.
@@ -78,11 +81,17 @@ class TextStore {
     return {to, n};
   }
   // Empties the store; the room of a large card is given back.
-  void Clear() noexcept;
+  void Clear() noexcept {
+    if (blocks_.size() > 1 || (!blocks_.empty() && blocks_[0].size > kKeptRoom)) Shrink();
+    block_ = 0;
+    used_ = 0;
+  }
 
  private:
   static constexpr std::size_t kAlign = 8;
   char* NewRoom(std::size_t n);
+  // Gives back the blocks beyond kKeptRoom in all.
+  void Shrink() noexcept;
   struct Block {
     std::unique_ptr<char[]> bytes;
     std::size_t size = 0;

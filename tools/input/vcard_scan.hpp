@@ -30,8 +30,6 @@ namespace scan {
 // Outside a card and while a card is skipped only the start of a line
 // matters (BEGIN:VCARD, END:VCARD, AGENT:): the rest is read past, not kept.
 inline constexpr std::size_t kSkimBytes = 64;
-// Buffers larger than this are given back after the card that needed them.
-inline constexpr std::size_t kKeptRoom = std::size_t{1} << 20;
 // The first block of a store: room for the copies of an ordinary card.
 inline constexpr std::size_t kFirstBlock = std::size_t{4} << 10;
 
