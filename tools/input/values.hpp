@@ -3,6 +3,8 @@
 #ifndef QVVCARD_INPUT_VALUES_HPP
 #define QVVCARD_INPUT_VALUES_HPP
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -67,7 +69,8 @@ enum class Escape : std::uint8_t {
   All,        // single texts, components, telephone numbers, e-mail addresses:
               // backslash, ";" and ","
 };
-constexpr Escape EscapeClass(qv_VCard::Property p) noexcept {
+namespace detail {
+constexpr Escape EscapeClassOf(qv_VCard::Property p) noexcept {
   // Card readers take a telephone number and an e-mail address as texts,
   // and cut or split them at an unescaped "," or ";".
   if (const auto place = qv_VCard::slots::PlaceOf(p)) {
@@ -88,6 +91,18 @@ constexpr Escape EscapeClass(qv_VCard::Property p) noexcept {
       break;
   }
   return Escape::None;
+}
+inline constexpr auto kEscapeClasses = [] {
+  std::array<Escape, qv_VCard::kPropertyCount> classes{};
+  for (std::size_t i = 0; i < classes.size(); ++i) {
+    classes[i] = EscapeClassOf(static_cast<qv_VCard::Property>(i));
+  }
+  return classes;
+}();
+}  // namespace detail
+// The class of a property, from a table made once.
+constexpr Escape EscapeClass(qv_VCard::Property p) noexcept {
+  return detail::kEscapeClasses[static_cast<std::size_t>(p)];
 }
 // A backslash before every character the class escapes, on a UTF-16 text,
 // in place.

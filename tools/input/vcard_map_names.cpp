@@ -10,7 +10,8 @@ void Mapper::Name(const Line& l) {
                                         Property::NameAdditional, Property::NamePrefix,
                                         Property::NameSuffix};
   std::array<std::string_view, std::size(kParts)> texts;
-  bool any = false, beyond = false;
+  unsigned given = 0;  // bit k: texts[k] holds a part
+  bool beyond = false;
   std::size_t p = 0;
   // (Inline at each piece: a call for every piece costs more than the work.)
   ForEachPiece(
@@ -22,9 +23,9 @@ void Mapper::Name(const Line& l) {
           return;
         }
         texts[at] = Typed(part, escaped);
-        any = true;
+        given |= 1u << at;
       });
-  if (!any) {
+  if (given == 0) {
     if (beyond) Lose(l, kNoPlace);
     return;
   }
@@ -34,8 +35,9 @@ void Mapper::Name(const Line& l) {
   }
   if (beyond) Lose(l, kNoPlace);
   name_done_ = true;
-  for (std::size_t k = 0; k < texts.size(); ++k) {
-    if (!texts[k].empty()) Put(kParts[k], texts[k], l);
+  for (; given != 0; given &= given - 1) {
+    const auto k = static_cast<std::size_t>(__builtin_ctz(given));
+    Put(kParts[k], texts[k], l);
   }
 }
 

@@ -308,7 +308,7 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
         if (uid) UidLine(l);
         break;
       case PlainKind::Profile:
-        if (!EqualIgnoringCase(TrimBlanks(value), "VCARD")) return 0;
+        if (value != "VCARD" && !EqualIgnoringCase(TrimBlanks(value), "VCARD")) return 0;
         break;
       case PlainKind::Tel: {
         if (IsUri(value, "tel:")) return 0;
