@@ -350,7 +350,11 @@ std::size_t MapPlainCard(std::string_view ahead, std::uint64_t line, const Limit
 }
 
 bool ReadMapped(Reader& reader, Card& card, Mapped& out, bool uid) {
-  if (const std::string_view ahead = reader.Ahead(); !ahead.empty()) {
+  // A card that the buffer's end cuts is left to the reader: the buffer of
+  // a file is topped up once it holds less than this, more than any
+  // ordinary card.
+  constexpr std::size_t kTopUp = std::size_t{8} << 10;
+  if (const std::string_view ahead = reader.Ahead(kTopUp); !ahead.empty()) {
     std::uint64_t lines = 0;
     if (const std::size_t used =
             MapPlainCard(ahead, reader.line(), reader.limits(), card, out, lines, uid)) {

@@ -161,6 +161,13 @@ class Reader {
   std::string_view Ahead() const {
     return started_ && !held_ && default_utf8_ ? in_.Buffered() : std::string_view();
   }
+  // The same with at least least bytes where the input is a file that has
+  // them: the buffer is topped up first (a pipe is never waited on).
+  std::string_view Ahead(std::size_t least) {
+    const std::string_view ahead = Ahead();
+    if (ahead.empty() || ahead.size() >= least || !in_.size()) return ahead;
+    return in_.Gather(in_.capacity());
+  }
   void Consume(std::size_t bytes, std::uint64_t lines) {
     in_.Skip(bytes);
     line_no_ += lines;
