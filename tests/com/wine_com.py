@@ -99,6 +99,15 @@ class Wine:
             out.seek(0)
             return p.returncode, out.read().decode("latin-1").replace("\r\n", "\n")
 
+    def settle(self):
+        """Waits until the prefix's programs have ended and its server has saved the registry.
+
+        wineboot returns while programs it started may still be writing the new
+        prefix's registry; checks that begin meanwhile (on a busy host, say) can
+        meet a registry that is not yet whole.
+        """
+        subprocess.run([self.wineserver, "-w"], env=self.env, timeout=120)
+
     def cscript(self, arch, script, *args, locale=None):
         return self.run(arch, "cscript.exe", "//nologo", self.path(script), *args, locale=locale)[1]
 
@@ -129,6 +138,7 @@ def setup(wine, _args):
     if rc != 0:
         print("wineboot failed")
         return False
+    wine.settle()
     ok = True
     for arch in wine.runnable():
         rc = wine.regsvr32(arch)
@@ -227,7 +237,7 @@ def unregister(wine, _args):
                      "shared ProgID kept for the 64-bit server", wine.progid_registered(), not last)
     if steps.passed():
         # The prefix is large; keep it only when something failed.
-        subprocess.run([wine.wineserver, "-w"], env=wine.env, timeout=60)
+        wine.settle()
         shutil.rmtree(wine.prefix, ignore_errors=True)
     return steps.passed()
 
@@ -673,6 +683,7 @@ def package_setup(wine, args):
     if wine.run("x86_64", "wineboot.exe", "-i", timeout=300)[0] != 0:
         print("wineboot failed")
         return False
+    wine.settle()
     import zipfile
     folder = package_folder(args)
     shutil.rmtree(folder, ignore_errors=True)
@@ -801,7 +812,7 @@ def package_cleanup(wine, args):
     steps.expect("no key left under HKCU or HKLM", keys_left(wine, USER) + keys_left(wine, MACHINE),
                  [])
     if steps.passed():
-        subprocess.run([wine.wineserver, "-w"], env=wine.env, timeout=60)
+        wine.settle()
         shutil.rmtree(wine.prefix, ignore_errors=True)
         shutil.rmtree(package_folder(args), ignore_errors=True)
     return steps.passed()
