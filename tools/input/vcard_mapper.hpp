@@ -324,7 +324,7 @@ struct PlainHead {
 
   // Whether line starts with this head; loadable: kMost bytes can be read
   // from the line's start.
-  bool Starts(std::string_view line, bool loadable) const {
+  bool Starts(std::string_view line, [[maybe_unused]] bool loadable) const {
     if (line.size() < size) return false;
 #if QV_VCARD_SSE2
     if (loadable) {
