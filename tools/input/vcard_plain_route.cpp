@@ -249,26 +249,32 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
   // The line starts from which a head can be read whole in one go.
   const std::size_t loadable = n >= PlainHead::kMost ? n - PlainHead::kMost : 0;
   for (;;) {
-    if (!feeds.Next(feed) || feed + 1 >= n) return 0;
+    if (!feeds.Next(feed) || feed + 1 >= n) [[unlikely]] {
+      return 0;
+    }
     // A blank or a tab after the line feed folds the line.
     if (const char next = p[feed + 1];
-        static_cast<unsigned char>(next) <= ' ' && (next == ' ' || next == '\t')) {
+        static_cast<unsigned char>(next) <= ' ' && (next == ' ' || next == '\t')) [[unlikely]] {
       return 0;
     }
     text = take();
     if (text.empty()) continue;
-    if (text.back() == '=') return 0;
+    if (text.back() == '=') [[unlikely]] {
+      return 0;
+    }
     PlainHead* const memo = next_head != heads_end ? next_head++ : nullptr;
     const PlainHead* head = memo;
     // (No kept head is the start of END:VCARD.)
     if (memo == nullptr ||
-        !memo->Starts(text, static_cast<std::size_t>(text.data() - p) < loadable)) {
+        !memo->Starts(text, static_cast<std::size_t>(text.data() - p) < loadable)) [[unlikely]] {
       if ((text[0] | 0x20) == 'e' && kPlainEnd.Is(text)) break;
       if (!ReadHead(text, read)) return 0;
       if (memo != nullptr && read.size <= PlainHead::kMost) memo->Keep(text, read);
       head = &read;
     }
-    if (content == max_lines) return 0;
+    if (content == max_lines) [[unlikely]] {
+      return 0;
+    }
     const PlainName name = head->name;
     const std::string_view value(text.data() + head->size, text.size() - head->size);
     if (name.what == PlainKind::Version) {
@@ -277,7 +283,7 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
       continue;
     }
     ++content;
-    if (name.what == PlainKind::Skip) continue;
+    if (name.what == PlainKind::Skip || (name.what == PlainKind::Uid && !uid)) continue;
     // The lines that give no value the card keeps need no line of the card.
     const bool kept = name.what != PlainKind::Uid && name.what != PlainKind::Profile;
     if (kept && count == made) {
@@ -305,7 +311,7 @@ std::size_t Mapper::Plain(std::string_view ahead, std::uint64_t line, const Limi
         Organisation(l);
         break;
       case PlainKind::Uid:
-        if (uid) UidLine(l);
+        UidLine(l);
         break;
       case PlainKind::Profile:
         if (value != "VCARD" && !EqualIgnoringCase(TrimBlanks(value), "VCARD")) return 0;
