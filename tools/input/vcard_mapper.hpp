@@ -438,6 +438,7 @@ class Mapper {
   // those beyond the last of the slots are lost for the reason given.
   template <typename Item, typename Place>
   void IntoSlots(std::vector<Item>& items, int slots, std::string_view lost, Place&& place) {
+    if (items.size() == 1 && slots > 0) return place(items.front(), 1);  // mostly
     int slot = 0;
     for (const std::size_t i : ByPreference(items)) {
       Item& item = items[i];
