@@ -184,8 +184,8 @@ inline bool Base64(const Line& l) {
 // for neither.
 int Preference(const Line& l);
 
-// Whether value is a URI of scheme ("tel:", "mailto:"), as 4.0 writes
-// them with VALUE=uri (and some writers without).
+// Whether value is a URI of scheme, given in small letters ("tel:",
+// "mailto:"), as 4.0 writes them with VALUE=uri (and some writers without).
 inline bool IsUri(std::string_view value, std::string_view scheme) {
   // Mostly the first letter tells already (schemes start with a letter).
   return value.size() >= scheme.size() && Fold(value[0]) == scheme[0] &&
