@@ -21,12 +21,11 @@ namespace slots = qv_VCard::slots;
 namespace {
 
 // What assigning a text to each property involves: the typed slot it
-// belongs to (its bit; 0 for none) and whether it is one of the slot's type
-// flags, how it is escaped, and whether it is a hemisphere.
+// belongs to (its bit; 0 for none), whether it is one of the slot's type
+// flags, and whether it is a hemisphere. (How it is escaped: EscapeClass.)
 struct Facts {
   std::uint32_t slot_bit = 0;
   bool type_flag = false;
-  Escape escape = Escape::None;
   bool hemisphere = false;
   std::uint8_t axis = 0;  // bit 0 latitude, bit 1 longitude: a part of the position
 };
@@ -34,7 +33,6 @@ constexpr std::array<Facts, qv_VCard::kPropertyCount> kFacts = [] {
   std::array<Facts, qv_VCard::kPropertyCount> facts{};
   for (std::size_t i = 0; i < facts.size(); ++i) {
     const auto p = static_cast<Property>(i);
-    facts[i].escape = EscapeClass(p);
     const qv_VCard::ReadRule rule = qv_VCard::record::Of(p).rule;
     facts[i].hemisphere =
         rule == qv_VCard::ReadRule::GeoLatSign || rule == qv_VCard::ReadRule::GeoLonSign;
@@ -225,7 +223,7 @@ inline void CardBuilder::Note(Property p, bool set) noexcept {
   text_bytes_ += raw.size();
   // Converted and escaped in one pass into the reused room, and copied into
   // the card's own storage of the property.
-  const Escape how = escape ? FactsOf(info.property).escape : Escape::None;
+  const Escape how = escape ? EscapeClass(info.property) : Escape::None;
   std::u16string_view text;
   if (!Utf8ToEscapedText(how, raw, scratch_, text)) return RefuseUtf8(info, raw, column);
   const qv_VCard::Status s = card_.PutView(info.property, text);
@@ -247,7 +245,7 @@ inline void CardBuilder::Note(Property p, bool set) noexcept {
   text_bytes_ += raw.size();
   std::u16string large;
   if (!Utf8ToText(raw, large)) return RefuseUtf8(info, raw, column);
-  if (escape) RfcEscape(FactsOf(info.property).escape, large);
+  if (escape) RfcEscape(EscapeClass(info.property), large);
   stale_.Reset(info.property);
   const qv_VCard::Status s = card_.Put(info.property, std::move(large));
   if (qv_VCard::Failed(s)) return Refuse(info, column, ProblemKind::NotAssigned, {}, s);
